@@ -1,0 +1,109 @@
+// The main window's model: its controls, the members every procedure reads and writes, and the
+// event handlers. Free of any toolkit: a view shows `controls` when Host::controlsChanged() fires
+// and forwards clicks to the on... handlers.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/controls.h"
+#include "link/host.h"
+#include "link/serial_port.h"
+
+namespace qdqm {
+
+enum SlotState : int {
+  SlotFailed = 0,
+  SlotUpdated = 1,
+  SlotNotUpdated = 2,
+  SlotDataFileError = 3,
+  SlotIdle = 128,
+  SlotBusy = 255,
+};
+
+struct SlotEntry {
+  uint8_t typeCode = 0;
+  uint8_t recordProtocol = 0;  // slotRecordProtocol
+  bool present = false;
+  std::string nameText;
+  std::string versionText;
+  std::string dirSpec;
+  std::string selectedFile;
+  int state = SlotIdle;
+};
+
+class UpdateDialog {
+ public:
+  UpdateDialog(PortOpener& opener, Clock& clock, Host& host);
+  UpdateDialog(const UpdateDialog&) = delete;
+  UpdateDialog& operator=(const UpdateDialog&) = delete;
+
+  Control& control(int id);
+  const Control& control(int id) const;
+
+  // Write the members to the controls (portIndex, deviceText, statusText, slot texts), then let
+  // the view show them.
+  void updateData();
+  void setWaitCursor(bool wait) { host.setWaitCursor(wait); }
+  // Error box: arrow cursor, caption "Error message", stop icon, OK.
+  void showError(const std::string& text);
+  void setFocus(int id) { focusId = id; }
+
+  // Events from the view. A click that arrives (through the exchange's event pump) while a
+  // procedure runs is ignored; Exit and closing the window are honoured when it has ended.
+  bool initWindow();
+  void onPortRadio(unsigned n);  // radio buttons COM 1..4
+  void onPortListFocus();
+  void onPortListSelected();
+  void onConnectClicked();
+  void onUpdateClicked();
+  void onVersionSelected();
+  void onExitClicked();
+  void onSlotPanelToggleClicked();
+  void onSlotVersionSelected(int slotIndex);
+  void onCloseRequested();
+
+  int selectPort(unsigned n);
+  void setConnectHint(bool show);
+  void onExit();
+  void showSlotPanel(bool show);
+  void enableSlotPanel(bool enable);
+  void showNinthRow(bool show);
+  bool busy() const { return busy_; }
+  bool ended() const { return ended_; }
+
+  Host& host;
+  Clock& clock;
+  SerialPort port;
+  std::vector<Control> controls;
+  int focusId = 0;
+  int windowWidth = kDialogWidth, windowHeight = kDialogHeight;  // dialog units
+  int fullWidth = kDialogWidth, fullHeight = kDialogHeight;
+
+  // Members of the original window, with their defaults.
+  int portIndex = -1;
+  std::string deviceText, statusText, typeText, hwRevisionText, messageText;
+  std::string programDir, typeDirSpec, selectedFile;
+  // Where relative file names are opened: the program directory or the type directory.
+  std::string workingDir;
+  uint8_t slotCount = 9;
+  std::array<SlotEntry, 9> slots;
+  std::array<uint8_t, 3> baseUnitVersion{};
+  bool portPlaceholder = false;
+
+  // Run state of an update.
+  int overallResult = 1;
+  unsigned resetPending = 0;
+
+ private:
+  // Runs a procedure under the busy guard; returns false when another one is running.
+  template <class F>
+  bool guarded(F&& f);
+  bool busy_ = false;
+  bool exitPending_ = false;
+  bool ended_ = false;
+};
+
+}  // namespace qdqm
