@@ -1,0 +1,26 @@
+// Port numbers to Linux devices. The dialog keeps the numbers COM1-COM32; a link `COMn` in the
+// port directory names the device of port n, else the usual serial device nodes are used.
+#pragma once
+
+#include <string>
+
+#include "link/serial_device.h"
+
+namespace qdqm {
+
+// $QDQM_PORT_DIR, else $XDG_RUNTIME_DIR/qdqm-update/ports, else /tmp/qdqm-update-<uid>/ports.
+std::string portDirectory();
+// The device path of port n: the link COMn in the port directory when it exists, else
+// COM1-4 /dev/ttyS0-3, COM5-20 /dev/ttyUSB0-15, COM21-28 /dev/ttyACM0-7; empty for other n.
+std::string devicePathForPort(unsigned n);
+// The device a path leads to, without "/dev/" (for example "ttyUSB0" or "pts/3").
+std::string shortDeviceName(const std::string& path);
+// What the port list shows beside the number of an open port.
+std::string shortDeviceName(unsigned n, const SerialDevice& device);
+
+// Whether an open failed because the user may not use the device.
+bool isPermissionRefusal(int error);
+// How to get access to port n's device after a permission refusal; empty for other errors.
+std::string permissionHint(unsigned n, int error);
+
+}  // namespace qdqm

@@ -1,0 +1,52 @@
+// The serial device on a Linux tty (real port, USB adapter or pty) through termios.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "link/serial_device.h"
+
+namespace qdqm {
+
+class PosixSerialDevice final : public SerialDevice {
+ public:
+  // Opens the device exclusively; null with an errno code in `error` on failure.
+  static std::unique_ptr<PosixSerialDevice> open(const std::string& path, int& error);
+  ~PosixSerialDevice() override;
+  PosixSerialDevice(const PosixSerialDevice&) = delete;
+  PosixSerialDevice& operator=(const PosixSerialDevice&) = delete;
+
+  bool hasModemLines() const override { return modemLines_; }
+  std::string name() const override { return name_; }
+  bool setQueueSizes(size_t input, size_t output) override;
+  bool readSettings(LineSettings& out) override;
+  bool writeSettings(const LineSettings& settings) override;
+  bool setReadTimeouts() override;
+  bool readEventMask() override;
+  bool addReceiveEvent() override;
+  long write(const uint8_t* data, size_t n) override;
+  void waitForInput(uint32_t us) override;
+  long read(uint8_t* buffer, size_t n) override;
+  long clearErrorAndCountWaiting() override;
+  bool lost() const override { return lost_; }
+
+ private:
+  PosixSerialDevice(int fd, std::string name, bool modemLines)
+      : fd_(fd), name_(std::move(name)), modemLines_(modemLines) {}
+  // Waits up to `us` for input; false on time-out or a lost line.
+  bool pollInput(uint64_t us);
+
+  int fd_;
+  std::string name_;
+  bool modemLines_;
+  bool lost_ = false;
+  LineSettings written_;  // what the last writeSettings asked for (ptys do not keep parity)
+};
+
+// Opens "COM" n as the device the port map gives for n.
+class PosixPortOpener final : public PortOpener {
+ public:
+  std::unique_ptr<SerialDevice> open(unsigned n, int& error) override;
+};
+
+}  // namespace qdqm

@@ -1,0 +1,37 @@
+// Small shared rules of the update stages: version numbers, checksums, sending a 32-bit value,
+// and the tests that compare the version in a data file's name with what the module reports.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "link/serial_port.h"
+
+namespace qdqm {
+
+// major * 100 + minor of a version text or file name ("QD09T V3.19" -> 319).
+unsigned versionNumber(std::string_view text);
+
+// Reflected CRC-32 (polynomial 0xEDB88320) without final inversion; chain blocks by passing
+// the previous result as `start`.
+uint32_t crc32(size_t length, const uint8_t* bytes, uint32_t start);
+// CRC-16 with polynomial 0x1021, MSB first, no final XOR; the low 16 bits of `start` are used.
+uint16_t crc16Ccitt(size_t length, const uint8_t* bytes, uint32_t start);
+
+// Four single-byte writes, most significant byte first. Always 1.
+int sendWord32(SerialPort& port, uint32_t value);
+
+// The name proper: after the last "\" or "/"; from the second character when there is none.
+std::string_view nameProper(std::string_view fileName);
+
+// 1 when the name proper starts with "U" or "u" (an update that is never current).
+int isUFileName(std::string_view fileName);
+// The version after the last "." of a coprocessor version block against the file name's.
+int blockVersionTest(std::string_view versionBlock, std::string_view fileName);
+// A module version text ("V1.05 ready") against the digits after "$" in the file name.
+int textVersionTest(std::string_view moduleText, std::string_view fileName, bool uFlag);
+// The module's FPGA version against the digits after "$"; 1 also when it reports none (00 00).
+int fpgaVersionTest(SerialPort& port, std::string_view fileName, bool uFlag);
+
+}  // namespace qdqm
