@@ -7,8 +7,17 @@
 
 namespace qdqm {
 
-enum class ControlKind { Label, Icon, GroupBox, RadioButton, DropDown, PushButton, CheckBox, Edit,
-                         ProgressBar };
+enum class ControlKind {
+  Label,
+  Icon,
+  GroupBox,
+  RadioButton,
+  DropDown,
+  PushButton,
+  CheckBox,
+  Edit,
+  ProgressBar
+};
 
 struct Rect {
   int x = 0, y = 0, w = 0, h = 0;
@@ -21,7 +30,7 @@ struct Control {
   Rect rect;
   bool visible = true;
   bool enabled = true;
-  bool checked = false;       // radio buttons and check boxes
+  bool checked = false;  // radio buttons and check boxes
   bool defaultButton = false;
   std::vector<std::string> items;  // drop-down lists
   int selection = -1;              // selected item, -1 for none

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,10 @@ class UpdateDialog {
   bool busy() const { return busy_; }
   bool ended() const { return ended_; }
 
+  // Runs a procedure under the busy guard; returns false (and runs nothing) when another one is
+  // running. An Exit or close that arrived meanwhile is carried out when the procedure has ended.
+  bool runGuarded(const std::function<void()>& procedure);
+
   Host& host;
   Clock& clock;
   SerialPort port;
@@ -98,9 +103,8 @@ class UpdateDialog {
   unsigned resetPending = 0;
 
  private:
-  // Runs a procedure under the busy guard; returns false when another one is running.
-  template <class F>
-  bool guarded(F&& f);
+  // Exit and close: at once when idle, else after the running procedure.
+  void requestExit();
   bool busy_ = false;
   bool exitPending_ = false;
   bool ended_ = false;

@@ -1,0 +1,233 @@
+#include "app/update_dialog.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <stdexcept>
+#include <string_view>
+
+#include "app/procedures.h"
+#include "link/port_map.h"
+
+namespace qdqm {
+
+namespace {
+
+constexpr const char* kErrorCaption = "Error message";
+constexpr const char* kPortPlaceholder = "SelectCom";
+constexpr std::string_view kPortEntryPrefix = "Com ";
+constexpr unsigned kProbedPorts = 32;
+constexpr unsigned kRadioPorts = 4;
+
+}  // namespace
+
+UpdateDialog::UpdateDialog(PortOpener& opener, Clock& clock, Host& host)
+    : host(host), clock(clock), port(opener, clock, host), controls(makeDialogControls()) {}
+
+Control& UpdateDialog::control(int id) {
+  auto it =
+      std::find_if(controls.begin(), controls.end(), [id](const Control& c) { return c.id == id; });
+  if (it == controls.end()) throw std::out_of_range("no control " + std::to_string(id));
+  return *it;
+}
+
+const Control& UpdateDialog::control(int id) const {
+  return const_cast<UpdateDialog*>(this)->control(id);
+}
+
+void UpdateDialog::updateData() {
+  for (int i = 0; i < static_cast<int>(kRadioPorts); ++i)
+    control(ids::Com1 + i).checked = (portIndex == i);
+  control(ids::DeviceField).text = deviceText;
+  control(ids::StatusLine).text = statusText;
+  for (int k = 0; k < 9; ++k) {
+    control(kSlotRows[k].name).text = slots[k].nameText;
+    control(kSlotRows[k].verLabel).text = slots[k].versionText;
+  }
+  host.controlsChanged();
+}
+
+void UpdateDialog::showError(const std::string& text) {
+  host.setWaitCursor(false);
+  host.messageBox(kErrorCaption, text, Icon::Stop);
+}
+
+bool UpdateDialog::initWindow() {
+  Control& list = control(ids::PortList);
+  port.close();
+  list.items = {kPortPlaceholder};
+  list.selection = -1;
+  portPlaceholder = true;
+  host.setWaitCursor(true);
+  updateData();
+
+  bool extendedPort = false;
+  for (unsigned n = 1; n <= kProbedPorts; ++n) {
+    if (openPort(n, port) == 1) {
+      std::string entry = std::string(kPortEntryPrefix) + std::to_string(n);
+      const std::string device = shortDeviceName(n, *port.device);
+      if (!device.empty()) entry += "  " + device;
+      list.items.push_back(entry);
+      if (n > kRadioPorts) extendedPort = true;
+    } else if (n <= kRadioPorts) {
+      control(ids::HintLine2 + static_cast<int>(n)).enabled = false;  // radio button COM n
+    }
+    port.close();
+  }
+
+  if (extendedPort) {
+    for (unsigned i = 0; i < kRadioPorts; ++i) control(ids::Com1 + i).visible = false;
+    list.selection = 0;
+  } else {
+    list.visible = false;
+  }
+  setFocus(ids::Exit);
+
+  slotCount = 9;
+  for (SlotEntry& s : slots) s.state = SlotIdle;
+  fullWidth = windowWidth;
+  fullHeight = windowHeight;
+  showSlotPanel(false);
+
+  host.setWaitCursor(false);
+  host.controlsChanged();
+  return false;
+}
+
+int UpdateDialog::selectPort(unsigned n) {
+  int result = 0;
+  host.setWaitCursor(true);
+  if (openPort(n, port) == 1) {
+    portIndex = static_cast<int>(n) - 1;
+    setConnectHint(true);
+    result = 1;
+  } else {
+    char text[96];
+    std::snprintf(text, sizeof text, "Could not open serial port COM %u\nError Code: %u", n,
+                  n + 10);
+    messageText = text;
+    const std::string hint = permissionHint(n, port.lastOpenError);
+    if (!hint.empty()) messageText += "\n" + hint;
+    showError(messageText);
+    portIndex = -1;
+    setConnectHint(false);
+  }
+  host.setWaitCursor(false);
+  updateData();
+  return result;
+}
+
+void UpdateDialog::setConnectHint(bool show) {
+  for (int id : {ids::HintLine1, ids::HintLine2, ids::HintLine3}) control(id).visible = show;
+  control(ids::Connect).enabled = show;
+}
+
+void UpdateDialog::onPortRadio(unsigned n) {
+  if (!runGuarded([&] { selectPort(n); })) host.controlsChanged();  // undo the view's click
+}
+
+void UpdateDialog::onPortListFocus() {
+  if (!portPlaceholder) return;
+  portPlaceholder = false;
+  Control& list = control(ids::PortList);
+  if (!list.items.empty()) list.items.erase(list.items.begin());
+  // The placeholder was the selected entry: nothing is selected until the user picks a port.
+  list.selection = list.selection > 0 ? list.selection - 1 : -1;
+  host.controlsChanged();
+}
+
+void UpdateDialog::onPortListSelected() {
+  const Control& list = control(ids::PortList);
+  if (list.selection < 0 || list.selection >= static_cast<int>(list.items.size())) return;
+  const std::string_view entry = list.items[static_cast<size_t>(list.selection)];
+  if (!entry.starts_with(kPortEntryPrefix)) return;
+  const std::string_view digits = entry.substr(kPortEntryPrefix.size());
+  unsigned n = 0;
+  std::from_chars(digits.data(), digits.data() + digits.size(), n);
+  if (n < 1 || n > 99) return;
+  if (!runGuarded([&] { selectPort(n); })) host.controlsChanged();
+}
+
+void UpdateDialog::onConnectClicked() {
+  runGuarded([&] { onConnect(*this); });
+}
+
+void UpdateDialog::onUpdateClicked() {
+  runGuarded([&] { onUpdate(*this); });
+}
+
+// Selections only record the chosen file; they never drive the port, so they need no guard.
+void UpdateDialog::onVersionSelected() {
+  qdqm::onVersionSelected(*this);
+}
+
+void UpdateDialog::onSlotVersionSelected(int slotIndex) {
+  qdqm::onSlotVersionSelected(*this, slotIndex);
+}
+
+void UpdateDialog::onSlotPanelToggleClicked() {
+  if (!runGuarded([&] { onSlotPanelToggle(*this); })) {
+    // Ignored while a procedure runs: the box keeps the state the panel shows.
+    Control& box = control(ids::BaseUnit);
+    box.checked = control(ids::SlotPanel).visible;
+    host.controlsChanged();
+  }
+}
+
+void UpdateDialog::onExitClicked() {
+  requestExit();
+}
+void UpdateDialog::onCloseRequested() {
+  requestExit();
+}
+
+void UpdateDialog::requestExit() {
+  if (ended_) return;
+  if (busy_)
+    exitPending_ = true;
+  else
+    onExit();
+}
+
+void UpdateDialog::onExit() {
+  port.close();
+  ended_ = true;
+  host.closeWindow();
+}
+
+bool UpdateDialog::runGuarded(const std::function<void()>& procedure) {
+  if (busy_ || ended_) return false;
+  busy_ = true;
+  try {
+    procedure();
+  } catch (...) {
+    busy_ = false;
+    throw;
+  }
+  busy_ = false;
+  if (exitPending_) {
+    exitPending_ = false;
+    onExit();
+  }
+  return true;
+}
+
+void UpdateDialog::showSlotPanel(bool show) {
+  windowWidth = show ? fullWidth : fullWidth / 2;
+  windowHeight = fullHeight;
+  control(ids::SlotPanel).visible = show;
+  for (const SlotRowIds& r : kSlotRows)
+    for (int id : {r.name, r.check, r.verLabel, r.versionList}) control(id).visible = show;
+}
+
+void UpdateDialog::enableSlotPanel(bool enable) {
+  control(ids::SlotPanel).enabled = enable;
+  for (const SlotRowIds& r : kSlotRows) control(r.name).enabled = enable;
+}
+
+void UpdateDialog::showNinthRow(bool show) {
+  const SlotRowIds& r = kSlotRows[8];
+  for (int id : {r.name, r.check, r.verLabel, r.versionList}) control(id).visible = show;
+}
+
+}  // namespace qdqm

@@ -1,0 +1,26 @@
+#include "cli/commands.h"
+
+#include <ostream>
+
+namespace qdqm::cli {
+
+namespace {
+
+constexpr Command kCommands[] = {
+    {"ports", cmdPorts, "ports                 probe COM1-COM32; one line per port that opens"},
+};
+
+}  // namespace
+
+std::span<const Command> commands() {
+  return kCommands;
+}
+
+void printUsage(std::ostream& os) {
+  os << "usage: qdqm-update                       open the dialog\n";
+  for (const Command& c : commands()) os << "       qdqm-update " << c.usage << "\n";
+  os << "       qdqm-update --version             print the program version\n"
+        "       qdqm-update --help                print this text\n";
+}
+
+}  // namespace qdqm::cli

@@ -1,0 +1,32 @@
+// The terminal sub-commands of qdqm-update: one table row per command, each in its own
+// cmd_<name>.cpp. A command gets its arguments (after the command name) and the two streams.
+#pragma once
+
+#include <iosfwd>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace qdqm::cli {
+
+struct Args {
+  std::vector<std::string_view> words;  // the arguments after the command's name
+  std::ostream& out;
+  std::ostream& err;
+};
+
+struct Command {
+  std::string_view name;
+  int (*run)(const Args& args);
+  std::string_view usage;  // one line for the help text, after the program's name
+};
+
+// Exit status of a usage error.
+constexpr int kUsageError = 64;
+
+std::span<const Command> commands();
+void printUsage(std::ostream& os);
+
+int cmdPorts(const Args& args);
+
+}  // namespace qdqm::cli

@@ -1,0 +1,82 @@
+#include "cli/terminal_host.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <iostream>
+
+#include "app/update_dialog.h"
+
+namespace qdqm::cli {
+
+namespace {
+
+constexpr int kBarWidth = 40;
+constexpr int kPlainStep = 10;  // plain lines: one per 10 % of progress
+
+}  // namespace
+
+TerminalHost::Options TerminalHost::terminalOptions() {
+  Options o;
+  o.askOnTerminal = isatty(STDIN_FILENO) == 1;
+  o.progressBar = isatty(STDERR_FILENO) == 1;
+  return o;
+}
+
+TerminalHost::TerminalHost(std::ostream& err, Options options, std::istream* in)
+    : err_(err), options_(options), in_(in ? in : &std::cin) {}
+
+void TerminalHost::endBarLine() {
+  if (barShown_) err_ << "\n";
+  barShown_ = false;
+}
+
+void TerminalHost::messageBox(const std::string& caption, const std::string& text, Icon) {
+  endBarLine();
+  err_ << caption << ": " << text << std::endl;
+}
+
+bool TerminalHost::askYesNo(const std::string& caption, const std::string& text, Icon) {
+  endBarLine();
+  err_ << caption << ": " << text;
+  if (options_.answer) {
+    err_ << (*options_.answer ? " Yes" : " No") << std::endl;
+    return *options_.answer;
+  }
+  if (!options_.askOnTerminal) {
+    err_ << " No" << std::endl;
+    return false;
+  }
+  err_ << " [y/N] " << std::flush;
+  std::string line;
+  if (!std::getline(*in_, line)) return false;
+  return !line.empty() && (line[0] == 'y' || line[0] == 'Y');
+}
+
+void TerminalHost::controlsChanged() {
+  if (!dialog_) return;
+  const Control& status = dialog_->control(ids::StatusLine);
+  const std::string text = status.visible ? dialog_->statusText : std::string();
+  const int position = dialog_->control(ids::Progress).position;
+  if (options_.progressBar) {
+    if (!status.visible && !barShown_) return;
+    if (text == lastStatus_ && position == lastPosition_) return;
+    const int filled = std::clamp(position, 0, 100) * kBarWidth / 100;
+    err_ << "\r[" << std::string(filled, '#') << std::string(kBarWidth - filled, ' ') << "] "
+         << position << "% " << text << "\033[K" << std::flush;
+    barShown_ = true;
+    if (!status.visible) endBarLine();
+  } else {
+    if (!text.empty() && text != lastStatus_) err_ << text << std::endl;
+    if (status.visible && position / kPlainStep != lastPosition_ / kPlainStep && position > 0)
+      err_ << position << "%" << std::endl;
+  }
+  lastStatus_ = text;
+  lastPosition_ = position;
+}
+
+void TerminalHost::beep(unsigned, unsigned) {
+  err_ << '\a' << std::flush;
+}
+
+}  // namespace qdqm::cli

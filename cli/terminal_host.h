@@ -1,0 +1,59 @@
+// The Host of the terminal commands: boxes become "<caption>: <text>" lines on stderr, questions
+// are answered by --yes/--no, asked on the terminal, or answered No; progress and status come from
+// the window model's controls each time the model shows its members.
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+#include "link/host.h"
+
+namespace qdqm {
+class UpdateDialog;
+}
+
+namespace qdqm::cli {
+
+struct TerminalOptions {
+  std::optional<bool> answer;  // --yes / --no
+  bool askOnTerminal = false;  // stdin is a terminal: ask the user
+  bool progressBar = false;    // stderr is a terminal: redraw one bar line
+};
+
+class TerminalHost final : public Host {
+ public:
+  using Options = TerminalOptions;
+  // Options from the process's terminals, without a configured answer.
+  static Options terminalOptions();
+
+  explicit TerminalHost(std::ostream& err, Options options = {}, std::istream* in = nullptr);
+
+  // The model whose progress and status are shown on controlsChanged().
+  void attach(const UpdateDialog* dialog) { dialog_ = dialog; }
+
+  void messageBox(const std::string& caption, const std::string& text, Icon icon) override;
+  bool askYesNo(const std::string& caption, const std::string& text, Icon icon) override;
+  void controlsChanged() override;
+  void setWaitCursor(bool) override {}
+  void pumpEvents() override {}
+  bool escapePressed() override { return false; }  // no key state on a terminal
+  void beep(unsigned hz, unsigned ms) override;
+  void repaint() override {}
+  void closeWindow() override { closed = true; }
+
+  bool closed = false;
+
+ private:
+  void endBarLine();
+
+  std::ostream& err_;
+  Options options_;
+  std::istream* in_;
+  const UpdateDialog* dialog_ = nullptr;
+  std::string lastStatus_;
+  int lastPosition_ = -1;
+  bool barShown_ = false;
+};
+
+}  // namespace qdqm::cli

@@ -1,0 +1,267 @@
+#include "gui/dialog_view.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShortcut>
+#include <QStyle>
+#include <QTimer>
+#include <optional>
+
+#include "app/about.h"
+#include "gui/about_box.h"
+#include "gui/units.h"
+
+namespace qdqm::gui {
+
+namespace {
+
+constexpr const char* kWindowTitle = "Corvane QD/QM Module Update";
+
+struct SlotColour {
+  int state;
+  QColor background;
+};
+// Background of a slot's name label by its state; other states keep the default colours.
+const SlotColour kSlotColours[] = {
+    {SlotFailed, QColor(255, 0, 0)},         {SlotUpdated, QColor(0, 255, 0)},
+    {SlotNotUpdated, QColor(192, 192, 192)}, {SlotIdle, QColor(192, 192, 192)},
+    {SlotBusy, QColor(0, 255, 255)},
+};
+
+std::optional<QColor> slotBackground(int state) {
+  for (const SlotColour& c : kSlotColours)
+    if (c.state == state) return c.background;
+  return std::nullopt;
+}
+
+int slotOfName(int id) {
+  for (int k = 0; k < 9; ++k)
+    if (kSlotRows[k].name == id) return k;
+  return -1;
+}
+
+int slotOfVersionList(int id) {
+  for (int k = 0; k < 9; ++k)
+    if (kSlotRows[k].versionList == id) return k;
+  return -1;
+}
+
+QString qs(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
+}  // namespace
+
+DialogView::DialogView(UpdateDialog& model, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      model_(model) {
+  setWindowTitle(kWindowTitle);
+  setWindowIcon(style()->standardIcon(QStyle::SP_ComputerIcon));
+  build();
+  auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
+  connect(f1, &QShortcut::activated, this, &DialogView::showAbout);
+  sync();
+}
+
+QWidget* DialogView::widget(int id) const {
+  auto it = widgets_.find(id);
+  return it == widgets_.end() ? nullptr : it->second;
+}
+
+void DialogView::build() {
+  for (const Control& c : model_.controls) {
+    QWidget* w = nullptr;
+    const QString text = qs(c.text);
+    switch (c.kind) {
+      case ControlKind::Label:
+        w = new QLabel(text, this);
+        break;
+      case ControlKind::Icon: {
+        auto* icon = new QLabel(this);
+        icon->setPixmap(windowIcon().pixmap(32, 32));
+        w = icon;
+        break;
+      }
+      case ControlKind::GroupBox:
+        w = new QGroupBox(text, this);
+        break;
+      case ControlKind::RadioButton: {
+        auto* radio = new QRadioButton(text, this);
+        radio->setAutoExclusive(false);  // the model decides which one is checked
+        w = radio;
+        break;
+      }
+      case ControlKind::DropDown: {
+        auto* combo = new QComboBox(this);
+        combo->setEditable(false);
+        combo->installEventFilter(this);
+        w = combo;
+        break;
+      }
+      case ControlKind::PushButton:
+        w = new QPushButton(text, this);
+        break;
+      case ControlKind::CheckBox:
+        w = new QCheckBox(text, this);
+        break;
+      case ControlKind::Edit: {
+        auto* edit = new QLineEdit(this);
+        edit->setReadOnly(true);
+        w = edit;
+        break;
+      }
+      case ControlKind::ProgressBar: {
+        auto* bar = new QProgressBar(this);
+        bar->setTextVisible(false);
+        w = bar;
+        break;
+      }
+    }
+    QRect r = toPixels(c.rect);
+    // A drop-down's template height includes its open list; the closed box is one line.
+    if (c.kind == ControlKind::DropDown) r.setHeight(dluY(12));
+    w->setGeometry(r);
+    w->setObjectName(QStringLiteral("c%1").arg(c.id));
+    widgets_[c.id] = w;
+    connectControl(c, w);
+  }
+}
+
+void DialogView::connectControl(const Control& c, QWidget* w) {
+  const int id = c.id;
+  UpdateDialog& m = model_;
+  if (auto* radio = qobject_cast<QRadioButton*>(w)) {
+    const unsigned n = static_cast<unsigned>(id - ids::Com1 + 1);
+    connect(radio, &QRadioButton::clicked, this, [&m, n] { m.onPortRadio(n); });
+  } else if (auto* button = qobject_cast<QPushButton*>(w)) {
+    if (id == ids::Connect)
+      connect(button, &QPushButton::clicked, this, [&m] { m.onConnectClicked(); });
+    else if (id == ids::Update)
+      connect(button, &QPushButton::clicked, this, [&m] { m.onUpdateClicked(); });
+    else if (id == ids::Exit)
+      connect(button, &QPushButton::clicked, this, [&m] { m.onExitClicked(); });
+  } else if (auto* box = qobject_cast<QCheckBox*>(w)) {
+    connect(box, &QCheckBox::clicked, this, [&m, id](bool checked) {
+      m.control(id).checked = checked;
+      if (id == ids::BaseUnit) m.onSlotPanelToggleClicked();
+    });
+  } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+    const int slot = slotOfVersionList(id);
+    connect(combo, &QComboBox::currentIndexChanged, this, [&m, id, slot](int index) {
+      m.control(id).selection = index;
+      if (id == ids::PortList)
+        m.onPortListSelected();
+      else if (id == ids::VersionList)
+        m.onVersionSelected();
+      else if (slot >= 0)
+        m.onSlotVersionSelected(slot);
+    });
+  }
+}
+
+void DialogView::apply(const Control& c, QWidget* w) {
+  const QString text = qs(c.text);
+  if (auto* label = qobject_cast<QLabel*>(w)) {
+    if (c.kind == ControlKind::Label && label->text() != text) label->setText(text);
+  } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+    if (edit->text() != text) edit->setText(text);
+  } else if (auto* group = qobject_cast<QGroupBox*>(w)) {
+    if (group->title() != text) group->setTitle(text);
+  } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+    if (button->text() != text) button->setText(text);
+    if (button->isCheckable()) button->setChecked(c.checked);
+  } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+    QStringList items;
+    for (const std::string& item : c.items) items << qs(item);
+    QStringList shown;
+    for (int i = 0; i < combo->count(); ++i) shown << combo->itemText(i);
+    if (shown != items) {
+      combo->clear();
+      combo->addItems(items);
+    }
+    if (combo->currentIndex() != c.selection) combo->setCurrentIndex(c.selection);
+  } else if (auto* bar = qobject_cast<QProgressBar*>(w)) {
+    bar->setRange(c.rangeLow, c.rangeHigh);
+    bar->setValue(c.position);
+  }
+  w->setEnabled(c.enabled);
+  w->setVisible(c.visible);
+}
+
+void DialogView::colourSlotName(int slotIndex, QWidget* w) {
+  const std::optional<QColor> colour = slotBackground(model_.slots[slotIndex].state);
+  QPalette palette = this->palette();
+  if (colour) palette.setColor(QPalette::Window, *colour);
+  w->setAutoFillBackground(colour.has_value());
+  w->setPalette(palette);
+}
+
+void DialogView::sync() {
+  if (syncing_) {
+    syncAgain_ = true;  // a handler ran while widgets were being updated: show its result too
+    return;
+  }
+  syncing_ = true;
+  do {
+    syncAgain_ = false;
+    setFixedSize(dluX(model_.windowWidth), dluY(model_.windowHeight));
+    for (const Control& c : model_.controls) {
+      QWidget* w = widget(c.id);
+      if (!w) continue;
+      const QSignalBlocker block(w);
+      apply(c, w);
+      if (const int slot = slotOfName(c.id); slot >= 0) colourSlotName(slot, w);
+    }
+    if (model_.focusId != shownFocus_) {
+      shownFocus_ = model_.focusId;
+      if (QWidget* w = widget(shownFocus_)) w->setFocus();
+    }
+  } while (syncAgain_);
+  syncing_ = false;
+}
+
+void DialogView::closeFromModel() {
+  QTimer::singleShot(0, this, &QWidget::close);
+}
+
+void DialogView::showAbout() {
+  AboutBox box;
+  box.exec();
+}
+
+void DialogView::closeEvent(QCloseEvent* event) {
+  if (!model_.ended()) model_.onCloseRequested();
+  if (model_.ended())
+    event->accept();
+  else
+    event->ignore();  // a procedure is running; the window closes when it ends
+}
+
+void DialogView::contextMenuEvent(QContextMenuEvent* event) {
+  QMenu menu(this);
+  menu.addAction(qs(about::kMenuText), this, &DialogView::showAbout);
+  menu.exec(event->globalPos());
+}
+
+bool DialogView::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::FocusIn && watched == widget(ids::PortList)) {
+    if (syncing_)
+      QTimer::singleShot(0, this, [this] { model_.onPortListFocus(); });
+    else
+      model_.onPortListFocus();
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace qdqm::gui

@@ -1,0 +1,46 @@
+// The main dialog on screen: one widget per control of the window model, placed from the control
+// table and refreshed from the model whenever the model shows its members.
+#pragma once
+
+#include <QWidget>
+#include <map>
+
+// The window model has a member named like Qt's `slots` keyword; the view declares no slot
+// sections, so the keyword is not needed.
+#undef slots
+#include "app/update_dialog.h"
+
+namespace qdqm::gui {
+
+class DialogView : public QWidget {
+  Q_OBJECT
+ public:
+  explicit DialogView(UpdateDialog& model, QWidget* parent = nullptr);
+
+  // The widget of a control id (object name "c<id>"), or null.
+  QWidget* widget(int id) const;
+  // Shows the model's controls, window size and focus.
+  void sync();
+  // The model has ended the dialog: close the window once the current event is done.
+  void closeFromModel();
+  void showAbout();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void build();
+  void connectControl(const Control& c, QWidget* w);
+  void apply(const Control& c, QWidget* w);
+  void colourSlotName(int slotIndex, QWidget* w);
+
+  UpdateDialog& model_;
+  std::map<int, QWidget*> widgets_;
+  int shownFocus_ = 0;
+  bool syncing_ = false;
+  bool syncAgain_ = false;
+};
+
+}  // namespace qdqm::gui

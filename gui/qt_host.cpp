@@ -1,0 +1,103 @@
+#include "gui/qt_host.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QKeyEvent>
+#include <QMessageBox>
+
+#include "gui/dialog_view.h"
+
+namespace qdqm::gui {
+
+namespace {
+
+QMessageBox::Icon qtIcon(Icon icon) {
+  switch (icon) {
+    case Icon::Stop:
+      return QMessageBox::Critical;
+    case Icon::Exclamation:
+      return QMessageBox::Warning;
+    case Icon::Question:
+      return QMessageBox::Question;
+    case Icon::Information:
+      return QMessageBox::Information;
+    case Icon::None:
+      break;
+  }
+  return QMessageBox::NoIcon;
+}
+
+}  // namespace
+
+bool EscLatch::take() {
+  const bool pressed = pressed_;
+  pressed_ = false;
+  return pressed;
+}
+
+bool EscLatch::eventFilter(QObject* receiver, QEvent* event) {
+  if (event->type() == QEvent::KeyPress && window_ && receiver->isWidgetType()) {
+    auto* widget = static_cast<QWidget*>(receiver);
+    if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && widget->window() == window_)
+      pressed_ = true;
+  }
+  return false;
+}
+
+QtHost::QtHost() {
+  qApp->installEventFilter(&esc_);
+}
+
+QtHost::~QtHost() {
+  if (!qApp) return;
+  qApp->removeEventFilter(&esc_);
+  setWaitCursor(false);
+}
+
+void QtHost::attach(DialogView* view) {
+  view_ = view;
+  esc_.watch(view);
+}
+
+void QtHost::messageBox(const std::string& caption, const std::string& text, Icon icon) {
+  QMessageBox box(qtIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
+                  QMessageBox::Ok, view_);
+  box.exec();
+}
+
+bool QtHost::askYesNo(const std::string& caption, const std::string& text, Icon icon) {
+  QMessageBox box(qtIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
+                  QMessageBox::Yes | QMessageBox::No, view_);
+  return box.exec() == QMessageBox::Yes;
+}
+
+void QtHost::controlsChanged() {
+  if (view_) view_->sync();
+}
+
+void QtHost::setWaitCursor(bool wait) {
+  if (wait == waitCursor_) return;
+  waitCursor_ = wait;
+  if (wait)
+    QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+  else
+    QApplication::restoreOverrideCursor();
+}
+
+void QtHost::pumpEvents() {
+  QCoreApplication::processEvents();
+}
+
+void QtHost::beep(unsigned, unsigned) {
+  QApplication::beep();
+}
+
+void QtHost::repaint() {
+  if (view_) view_->repaint();
+}
+
+void QtHost::closeWindow() {
+  if (view_) view_->closeFromModel();
+}
+
+}  // namespace qdqm::gui

@@ -1,0 +1,40 @@
+#include "gui/run_dialog.h"
+
+#include <QApplication>
+#include <QPixmap>
+#include <cstdlib>
+
+// The window model has a member named like Qt's `slots` keyword; the view declares no slot
+// sections, so the keyword is not needed.
+#undef slots
+#include "app/update_dialog.h"
+#include "gui/dialog_view.h"
+#include "gui/qt_host.h"
+#include "link/clock.h"
+#include "link/posix_serial.h"
+
+namespace qdqm::gui {
+
+int runDialog(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QFont font = QApplication::font();
+  font.setPointSize(8);  // the control table is laid out for an 8-point dialog font
+  QApplication::setFont(font);
+
+  SteadyClock clock;
+  PosixPortOpener opener;
+  QtHost host;
+  UpdateDialog dialog(opener, clock, host);
+  DialogView view(dialog);
+  host.attach(&view);
+  dialog.initWindow();
+  view.show();
+
+  if (const char* file = std::getenv("QDQM_SCREENSHOT"); file && *file) {
+    QCoreApplication::processEvents();
+    return view.grab().save(QString::fromLocal8Bit(file)) ? 0 : 1;
+  }
+  return app.exec();
+}
+
+}  // namespace qdqm::gui
