@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "tests/support/fake_line.h"
+#include "tests/support/scripted_host.h"
+#include "update/helpers.h"
+
+namespace qdqm {
+namespace {
+
+const uint8_t* bytes(std::string_view s) {
+  return reinterpret_cast<const uint8_t*>(s.data());
+}
+
+TEST(VersionNumber, MajorBeforeTheLastDotMinorFromTheEnd) {
+  EXPECT_EQ(versionNumber("QD09T V3.19"), 319u);
+  EXPECT_EQ(versionNumber("upd2.01"), 201u);
+  EXPECT_EQ(versionNumber("V12.05"), 205u);
+  EXPECT_EQ(versionNumber("abcd"), 0u);
+  EXPECT_EQ(versionNumber("V1.5"), 100u);  // ".5" reads as no minor number
+  EXPECT_EQ(versionNumber("x 1234"), 1234u * 100 + 34);
+  EXPECT_EQ(versionNumber(".05"), 5u);  // dot at the start: major from the last 4 characters
+  EXPECT_EQ(versionNumber(""), 0u);
+}
+
+TEST(Checksums, PublishedCheckValuesAndChaining) {
+  constexpr std::string_view check = "123456789";
+  EXPECT_EQ(~crc32(check.size(), bytes(check), 0xFFFFFFFF), 0xCBF43926u);
+  EXPECT_EQ(crc16Ccitt(check.size(), bytes(check), 0xFFFF), 0x29B1);
+  EXPECT_EQ(crc16Ccitt(check.size(), bytes(check), 0), 0x31C3);
+  // Only the low 16 bits of the start value count.
+  EXPECT_EQ(crc16Ccitt(check.size(), bytes(check), 0xABCDFFFF), 0x29B1);
+
+  const uint32_t partial = crc32(4, bytes(check), 0xFFFFFFFF);
+  EXPECT_EQ(~crc32(5, bytes(check) + 4, partial), 0xCBF43926u);
+  const uint16_t partial16 = crc16Ccitt(3, bytes(check), 0xFFFF);
+  EXPECT_EQ(crc16Ccitt(6, bytes(check) + 3, partial16), 0x29B1);
+
+  EXPECT_EQ(crc32(0, nullptr, 0x12345678), 0x12345678u);
+  EXPECT_EQ(crc16Ccitt(0, nullptr, 0x12345678), 0x5678);
+}
+
+TEST(FileNames, NameProperAndUFiles) {
+  EXPECT_EQ(nameProper("dir\\sub\\fw$105.bin"), "fw$105.bin");
+  EXPECT_EQ(nameProper("dir/sub/fw$105.bin"), "fw$105.bin");
+  EXPECT_EQ(nameProper("Ufw$105.bin"), "fw$105.bin");
+  EXPECT_EQ(nameProper("dir\\"), "");
+  EXPECT_EQ(isUFileName("Ufw$105.bin"), 0);
+  EXPECT_EQ(isUFileName("x\\Ufw$105.bin"), 1);
+  EXPECT_EQ(isUFileName("x/ufw$105.bin"), 1);
+  EXPECT_EQ(isUFileName("x\\"), 0);
+  EXPECT_EQ(isUFileName(""), 0);
+}
+
+TEST(VersionTests, BlockVersion) {
+  EXPECT_EQ(blockVersionTest("MPG V1.05", "mpeg\\mp3_1_05.bin"), 1);
+  EXPECT_EQ(blockVersionTest("MPG V1.06", "mpeg\\mp3_1_05.bin"), 0);
+  EXPECT_EQ(blockVersionTest("MPG V1.05", "mpeg/mp3_1_05.bin"), 1);
+  EXPECT_EQ(blockVersionTest("MPG V1.05", "mpeg\\Ump3_1_05.bin"), 0);  // forced update
+  EXPECT_EQ(blockVersionTest("MPG V1.", "mpeg\\mp3_1_05.bin"), 0);     // nothing after "."
+  EXPECT_EQ(blockVersionTest("MPG V1.05", "mpeg\\"), 0);
+  EXPECT_EQ(blockVersionTest("MPG V1.05", "mpeg\\.bin"), 0);
+  // Without separators the comparison starts at the second character of each text.
+  EXPECT_EQ(blockVersionTest("x12345", "m\\y12345"), 1);
+}
+
+TEST(VersionTests, TextVersion) {
+  EXPECT_EQ(textVersionTest("V1.05 ready", "fw$1_05.bin", true), 1);
+  EXPECT_EQ(textVersionTest("V1.06 ready", "fw$1_05.bin", true), 0);
+  EXPECT_EQ(textVersionTest("V1.05 ready", "d\\Ufw$1_05.bin", true), 0);
+  EXPECT_EQ(textVersionTest("V1.05 ready", "d\\Ufw$1_05.bin", false), 1);
+  EXPECT_EQ(textVersionTest("V1.05", "fw$.bin", true), 0);  // no digits
+  EXPECT_EQ(textVersionTest("V1.05", "fw$", true), 0);
+  // File digits longer than the module's: the module's end reads as NUL and differs.
+  EXPECT_EQ(textVersionTest("V1.0", "fw$1_05.bin", true), 0);
+  // No blank within 20 characters: at most 20 module digits are taken.
+  EXPECT_EQ(textVersionTest("v12345678901234567890123", "f$123456789012345678901", true), 0);
+  EXPECT_EQ(textVersionTest("v12345678901234567890123", "f$12345678901234567890", true), 1);
+}
+
+TEST(VersionTests, FpgaVersionFromTheController) {
+  VirtualClock clock;
+  testing::ScriptedHost host;
+  testing::FakeOpener opener{clock};
+  opener.present[1] = {};
+  SerialPort port{opener, clock, host};
+  ASSERT_EQ(openPort(1, port), 1);
+  testing::FakeLine& line = *opener.last;
+
+  line.reply("\x12\x34", 2000);
+  EXPECT_EQ(fpgaVersionTest(port, "fpga\\fpga$1_234.bin", true), 1);
+  EXPECT_EQ(std::string(line.written.begin(), line.written.end()), ":0100000509F1");
+  line.reply("\x12\x35", 2000);
+  EXPECT_EQ(fpgaVersionTest(port, "fpga\\fpga$1_234.bin", true), 0);
+  line.reply(std::string("\0\0", 2), 2000);
+  EXPECT_EQ(fpgaVersionTest(port, "fpga\\fpga$9_999.bin", true), 1);  // no FPGA version
+  EXPECT_EQ(fpgaVersionTest(port, "fpga\\fpga$1_234.bin", true), 0);  // no reply
+  line.written.clear();
+  EXPECT_EQ(fpgaVersionTest(port, "fpga\\Ufpga$1_234.bin", true), 0);
+  EXPECT_TRUE(line.written.empty());  // a forced update does not ask
+}
+
+TEST(SendWord32, FourBytesMostSignificantFirst) {
+  VirtualClock clock;
+  testing::ScriptedHost host;
+  testing::FakeOpener opener{clock};
+  opener.present[1] = {};
+  SerialPort port{opener, clock, host};
+  ASSERT_EQ(openPort(1, port), 1);
+  EXPECT_EQ(sendWord32(port, 0x0102A0FF), 1);
+  EXPECT_EQ(opener.last->written, (std::vector<uint8_t>{0x01, 0x02, 0xA0, 0xFF}));
+  opener.last->loseLine();
+  EXPECT_EQ(sendWord32(port, 1), 1);
+}
+
+}  // namespace
+}  // namespace qdqm
