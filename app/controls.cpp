@@ -41,8 +41,8 @@ std::vector<Control> makeDialogControls() {
   Control connect = make(ids::Connect, K::PushButton, "&Connect", {70, 48, 70, 14}, true, false);
   connect.defaultButton = true;
   c.push_back(connect);
-  c.push_back(make(ids::LowSpeed, K::CheckBox, "LowSpeed", {70, 66, 70, 10}));
-  c.push_back(make(ids::BaseUnit, K::CheckBox, "Update QM2x/4x", {70, 77, 72, 10}));
+  c.push_back(make(ids::LowSpeed, K::CheckBox, "LowSpeed", {68, 66, 76, 10}));
+  c.push_back(make(ids::BaseUnit, K::CheckBox, "Update QM2x/4x", {68, 77, 77, 10}));
   c.push_back(make(ids::DeviceGroup, K::GroupBox, "Connected Device:", {7, 88, 134, 28}));
   c.push_back(make(ids::DeviceField, K::Edit, "", {13, 99, 122, 12}));
   c.push_back(make(ids::VersionLabel, K::Label, "Select Update Version:", {7, 119, 80, 8}, false));

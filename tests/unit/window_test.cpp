@@ -5,8 +5,10 @@
 #include <cerrno>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "app/update_dialog.h"
+#include "cli/terminal_host.h"
 #include "link/clock.h"
 #include "tests/support/scripted_host.h"
 
@@ -289,6 +291,41 @@ TEST(WindowExit, CloseWhenIdleClosesPortAtOnce) {
   EXPECT_TRUE(w.dlg.ended());
   EXPECT_TRUE(w.host.closed);
   EXPECT_FALSE(w.dlg.port.isOpen());
+}
+
+TEST(TerminalHost, BoxesAndQuestionsGoToStderr) {
+  std::ostringstream err;
+  std::istringstream in("y\n");
+  cli::TerminalHost fixedYes(err, {.answer = true});
+  cli::TerminalHost notATerminal(err);
+  cli::TerminalHost asking(err, {.answer = std::nullopt, .askOnTerminal = true}, &in);
+  fixedYes.messageBox("Error message", "Could not open serial port COM 3\nError Code: 13",
+                      Icon::Stop);
+  EXPECT_TRUE(fixedYes.askYesNo("Question", "Update?", Icon::Question));
+  EXPECT_FALSE(notATerminal.askYesNo("Question", "Update?", Icon::Question));
+  EXPECT_TRUE(asking.askYesNo("Question", "Again?", Icon::Question));
+  EXPECT_FALSE(asking.askYesNo("Question", "Again?", Icon::Question));  // input ended: No
+  EXPECT_FALSE(notATerminal.escapePressed());
+  EXPECT_THAT(err.str(), StartsWith("Error message: Could not open serial port COM 3\nError Code: "
+                                    "13\nQuestion: Update? Yes\nQuestion: Update? No\n"));
+}
+
+TEST(TerminalHost, PlainProgressLinesFromTheModel) {
+  std::ostringstream err;
+  FakeOpener opener({1});
+  VirtualClock clock;
+  cli::TerminalHost host(err);
+  UpdateDialog dlg(opener, clock, host);
+  host.attach(&dlg);
+  dlg.control(ids::StatusLine).visible = true;
+  dlg.statusText = "programming controller flash...";
+  for (int p : {0, 5, 12, 13, 40}) {
+    dlg.control(ids::Progress).position = p;
+    dlg.updateData();
+  }
+  dlg.control(ids::StatusLine).visible = false;
+  dlg.updateData();
+  EXPECT_EQ(err.str(), "programming controller flash...\n12%\n40%\n");
 }
 
 }  // namespace
