@@ -48,6 +48,17 @@ bool isLineGone(int err) {
 
 }  // namespace
 
+// The C library refuses (EINVAL) settings the kernel accepted when a pty dropped PARENB. The
+// settings are then in force except for the parity, which a pty cannot carry anyway.
+bool PosixSerialDevice::parityDroppedByPty(const termios& wanted) const {
+  termios now{};
+  if (errno != EINVAL || !(wanted.c_cflag & PARENB) || tcgetattr(fd_, &now) != 0) return false;
+  const tcflag_t parityBits = PARENB | PARODD;
+  return (now.c_cflag & ~parityBits) == (wanted.c_cflag & ~parityBits) &&
+         now.c_iflag == wanted.c_iflag && now.c_lflag == wanted.c_lflag &&
+         now.c_oflag == wanted.c_oflag;
+}
+
 std::unique_ptr<PosixSerialDevice> PosixSerialDevice::open(const std::string& path, int& error) {
   error = 0;
   if (path.empty()) {
@@ -127,7 +138,7 @@ bool PosixSerialDevice::writeSettings(const LineSettings& settings) {
   tio.c_cc[VTIME] = 0;
   cfsetispeed(&tio, rate->code);
   cfsetospeed(&tio, rate->code);
-  if (tcsetattr(fd_, TCSANOW, &tio) != 0) return false;
+  if (tcsetattr(fd_, TCSANOW, &tio) != 0 && !parityDroppedByPty(tio)) return false;
   written_ = settings;
   if (modemLines_) {
     int lines = TIOCM_DTR | TIOCM_RTS;

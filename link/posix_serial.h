@@ -1,6 +1,8 @@
 // The serial device on a Linux tty (real port, USB adapter or pty) through termios.
 #pragma once
 
+#include <termios.h>
+
 #include <memory>
 #include <string>
 
@@ -35,6 +37,7 @@ class PosixSerialDevice final : public SerialDevice {
       : fd_(fd), name_(std::move(name)), modemLines_(modemLines) {}
   // Waits up to `us` for input; false on time-out or a lost line.
   bool pollInput(uint64_t us);
+  bool parityDroppedByPty(const termios& wanted) const;
 
   int fd_;
   std::string name_;
