@@ -29,11 +29,14 @@ int openFailure(SerialPort& port, const char* text) {
 
 int openPort(unsigned n, SerialPort& port) {
   port.close();
+  port.lastOpenError = 0;
   if (n < 1 || n > 99) return 0;
   int error = 0;
   std::unique_ptr<SerialDevice> device = port.opener.open(n, error);
-  port.lastOpenError = device ? 0 : error;
-  if (!device) return 0;
+  if (!device) {
+    port.lastOpenError = error;
+    return 0;
+  }
 
   LineSettings settings;
   if (!device->setQueueSizes(kQueueSize, kQueueSize) || !device->readSettings(settings)) return 0;
