@@ -1,0 +1,49 @@
+// The module controller's command set: fixed frames in HEX-record syntax (or short binary frames),
+// each one exchange with a fixed reply length and time-out. Controllers answer either raw (the data
+// itself) or in the record protocol (the command echoed first); identifyModule detects which and
+// keeps it in port.state.recordProtocol. Every command returns 0 when the port is closed.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "link/serial_port.h"
+
+namespace qdqm {
+
+constexpr uint8_t kAckChar = '.';
+
+// Room identifyModule needs in the caller's type buffer: 5 type characters plus 4 surplus bytes.
+constexpr size_t kModuleTypeBuffer = 9;
+
+int syncBytes(SerialPort& port, uint8_t* reply);
+int queryType(SerialPort& port, uint8_t* type);
+int queryTypeRecord(SerialPort& port, uint8_t* type);
+// major, minor in version[0], version[1].
+int readSoftwareVersion(SerialPort& port, uint8_t* version);
+// In the record protocol the two characters are passed on undecoded.
+int readBootLoaderVersion(SerialPort& port, uint8_t* version);
+int readHardwareInfo(SerialPort& port, uint8_t* info);
+int selectController(SerialPort& port);
+int enterFpgaUpdateMode(SerialPort& port);
+int enterMpegUpdateMode(SerialPort& port);
+
+// 1 on ".", else the module's result byte (0 also when the exchange failed).
+int eraseFlash(SerialPort& port);
+int eraseFlashQM4x(SerialPort& port);
+int eraseFlashQD09(SerialPort& port);
+
+// Switches the controller into its boot loader at 2400 baud; leaves the line at 19200.
+int wakeBootLoader(SerialPort& port);
+// type receives 5 characters (the buffer holds kModuleTypeBuffer bytes, unterminated).
+int identifyModule(SerialPort& port, uint8_t* type);
+int selectControllerRetry(SerialPort& port);
+int switchToHighSpeed(SerialPort& port, const uint8_t* expectedType);
+inline bool isRecordProtocol(const SerialPort& port) {
+  return port.state.recordProtocol;
+}
+
+// Value of one hex digit of a record-protocol reply (either case).
+uint8_t hexDigitValue(uint8_t c);
+
+}  // namespace qdqm
