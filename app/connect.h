@@ -1,0 +1,18 @@
+// Connect: identify what hangs on the open port and prepare the window for an update.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/update_dialog.h"
+
+namespace qdqm {
+
+// Reads type and versions and writes dlg.deviceText; 1 or 0.
+int showModuleInfo(UpdateDialog& dlg);
+// Writes dlg.deviceText for the base unit; false when the unit cannot update modules.
+bool showBaseUnitInfo(UpdateDialog& dlg);
+// "%s V%x.%02x"
+std::string formatDeviceText(const std::string& type, uint8_t major, uint8_t minor);
+
+}  // namespace qdqm
