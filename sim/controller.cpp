@@ -1,0 +1,395 @@
+#include "sim/controller.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <utility>
+#include <vector>
+
+namespace qdqm::sim {
+
+enum class Controller::Action : uint8_t {
+  QueryType,
+  QueryTypeRecord,
+  Software,
+  SoftwareRecord,
+  BootLoader,
+  BootLoaderRecord,
+  Hardware,
+  HardwareRecord,
+  Acknowledge,
+  EraseLow,
+  EraseHigh,
+  EraseQM4x,
+  EraseQD09,
+  TopSpeed,
+  TopSpeedRecord,
+  Speed38400,
+  Speed57600,
+  Speed115200,
+  Speed19200,
+  Fpga,
+  WakeUp1,
+  WakeUp2,
+  WriteChecksum,
+  Reset,
+};
+
+namespace {
+
+using Action = Controller::Action;
+
+struct Frame {
+  std::string_view bytes;
+  Action action;
+};
+
+// Every frame the controller knows, byte for byte (case and line end included).
+constexpr std::string_view kWake1{"\x15\x01\x01", 3};
+constexpr std::string_view kWake2{"\x15\xEF\x00", 3};
+constexpr Frame kFrames[] = {
+    {":0100000501f9", Action::QueryType},
+    {":050000090000000010E2\r\n", Action::QueryTypeRecord},
+    {":0100000502f8", Action::Software},
+    {":050000090000000011e1\r\n", Action::SoftwareRecord},
+    {":0100000500fa", Action::BootLoader},
+    {":00000001ff", Action::BootLoaderRecord},
+    {":0100000503f7", Action::Hardware},
+    {":050000090000000012e0\r\n", Action::HardwareRecord},
+    {":020000030000fb", Action::Acknowledge},  // select controller
+    {":0100000306f6", Action::Acknowledge},    // FPGA update mode
+    {":0100000302fa", Action::Acknowledge},    // MPEG decoder update mode
+    {":0210000301d812", Action::EraseLow},
+    {":021000030100ea", Action::EraseHigh},
+    {":0300000480000079\r\n", Action::EraseQM4x},
+    {":0204000301f8fe", Action::EraseQD09},
+    {":0100000508f2", Action::TopSpeed},
+    {":05000009000000008171\r\n", Action::TopSpeedRecord},
+    {":020000030401f6", Action::Speed38400},
+    {":020000030402f5", Action::Speed57600},
+    {":020000030403f4", Action::Speed115200},
+    {":020000030400f7", Action::Speed19200},
+    {":0200000281017A\r\n", Action::Speed38400},
+    {":02000002810279\r\n", Action::Speed57600},
+    {":0200000281007B\r\n", Action::Speed19200},
+    {":0100000509F1", Action::Fpga},
+    {kWake1, Action::WakeUp1},
+    {kWake2, Action::WakeUp2},
+    {":0200000280007c\r\n", Action::WriteChecksum},
+    {":00000008f8\r\n", Action::Reset},
+};
+
+// Bytes the record protocol appends to every reply (never looked at by the host).
+constexpr std::string_view kTail = "\r\n>";
+constexpr char kAck = '.';
+constexpr size_t kHistory = 32;
+
+bool isLineEnd(char c) {
+  return c == '\r' || c == '\n';
+}
+
+std::string_view withoutLineEnd(std::string_view frame) {
+  while (!frame.empty() && isLineEnd(frame.back())) frame.remove_suffix(1);
+  return frame;
+}
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string hexPair(uint8_t b) {
+  char text[3];
+  std::snprintf(text, sizeof text, "%02X", b);
+  return text;
+}
+
+// What the flash held before the first erase: old firmware, anything but blank.
+uint8_t oldContent(uint32_t address) {
+  return static_cast<uint8_t>(address * 37u + 0x5Au);
+}
+
+}  // namespace
+
+Controller::Controller(Profile profile, Faults faults)
+    : profile_(std::move(profile)), faults_(std::move(faults)) {
+  awake_ = !profile_.needsWakeUp;
+  if (!awake_) listen_.baud = 2400;
+}
+
+uint8_t Controller::flashByte(uint32_t address) const {
+  const auto it = flash_.find(address);
+  if (it != flash_.end()) return it->second;
+  return erasedOnce_ ? 0xFF : oldContent(address);
+}
+
+std::string Controller::typeNow() const {
+  return otherType_ ? faults_.otherType : profile_.type;
+}
+
+void Controller::reply(std::string_view echo, std::string_view data, size_t tail, uint64_t atUs) {
+  std::string bytes;
+  if (profile_.protocol == Protocol::Record) bytes.append(echo);
+  bytes.append(data);
+  if (profile_.protocol == Protocol::Record) bytes.append(kTail.substr(0, tail));
+  bytes.append(faults_.extraBytes, '~');
+  std::string sent;
+  for (char c : bytes) {
+    ++replyBytes_;
+    if (replyBytes_ == faults_.dropReplyByte) continue;
+    sent.push_back(replyBytes_ == faults_.garbleReplyByte
+                       ? static_cast<char>(garble(static_cast<uint8_t>(c)))
+                       : c);
+  }
+  emit(sent, atUs + uint64_t{faults_.lateMs} * 1000, listen_);
+}
+
+void Controller::receive(uint8_t byte, const Line& sent, uint64_t atUs) {
+  if (faults_.silent || vanished_ || atUs < silentUntilUs_) return;
+  const char c = static_cast<char>(sent == listen_ ? byte : garble(byte));
+  history_.push_back(c);
+  if (history_.size() > kHistory) history_.erase(0, history_.size() - kHistory);
+
+  for (const Frame& frame : kFrames) {
+    const std::string_view h = history_;
+    if (h.size() >= frame.bytes.size() && h.substr(h.size() - frame.bytes.size()) == frame.bytes) {
+      history_.clear();
+      record_.clear();
+      command(frame.action, frame.bytes, atUs);
+      return;
+    }
+  }
+  if (!awake_) return;
+
+  if (c == ':') {
+    record_.assign(1, c);
+    return;
+  }
+  if (record_.empty()) {
+    // The line end behind a record: the record protocol echoes it.
+    if (isLineEnd(c) && loader_ && profile_.protocol == Protocol::Record) {
+      emit(std::string(1, c), atUs, listen_);
+    }
+    return;
+  }
+  record_.push_back(c);
+  if (record_.size() < 3) return;
+  const int n0 = hexValue(record_[1]), n1 = hexValue(record_[2]);
+  if (n0 < 0 || n1 < 0) {
+    record_.clear();
+    return;
+  }
+  const size_t length = 11 + 2 * static_cast<size_t>(n0 * 16 + n1);
+  if (record_.size() < length) return;
+  // A record that begins a known frame waits for the frame's line end.
+  for (const Frame& frame : kFrames) {
+    if (frame.bytes.size() > record_.size() && frame.bytes.substr(0, record_.size()) == record_) {
+      return;
+    }
+  }
+  record(atUs);
+}
+
+void Controller::record(uint64_t atUs) {
+  const std::string text = std::exchange(record_, {});
+  ++records_;
+  if (faults_.vanishAfterRecords && records_ > faults_.vanishAfterRecords) {
+    vanished_ = true;
+    return;
+  }
+  std::vector<uint8_t> bytes;
+  bool digits = true;
+  for (size_t i = 1; i + 1 < text.size(); i += 2) {
+    const int hi = hexValue(text[i]), lo = hexValue(text[i + 1]);
+    digits = digits && hi >= 0 && lo >= 0;
+    bytes.push_back(static_cast<uint8_t>(hi * 16 + lo));
+  }
+  auto answer = [&](char code) { reply(text, std::string(1, code), 2, atUs); };
+  uint8_t sum = 0;
+  for (uint8_t b : bytes) sum = static_cast<uint8_t>(sum + b);
+  if (!digits || sum != 0) return answer('C');
+
+  const size_t count = bytes[0];
+  const uint32_t address = uint32_t{bytes[1]} << 8 | bytes[2];
+  const uint8_t type = bytes[3];
+  if (type == 0x01) {
+    // The raw protocol's end of data: the controller starts its new program.
+    ended_ = true;
+    restart(atUs);
+    return;
+  }
+  if (type == 0x00) ++dataRecords_;
+  if (type == 0x00 && faults_.refuseRecord && dataRecords_ == faults_.refuseRecord) {
+    return answer(faults_.refuseCode);
+  }
+  if (!loader_) return answer('P');
+  switch (type) {
+    case 0x00: {
+      if (profile_.protocol == Protocol::Record && address % 64 + count > 64) return answer('A');
+      for (size_t i = 0; i < count; ++i) {
+        const uint32_t at = base_ + ((address + i) & 0xFFFF);
+        flash_[at] = static_cast<uint8_t>(flashByte(at) & bytes[4 + i]);
+      }
+      return answer(kAck);
+    }
+    case 0x02:
+    case 0x04: {
+      if (count != 2) return answer('A');
+      const uint32_t value = uint32_t{bytes[4]} << 8 | bytes[5];
+      base_ = type == 0x02 ? value << 4 : value << 16;
+      return answer(kAck);
+    }
+    default:
+      return answer('A');
+  }
+}
+
+void Controller::restart(uint64_t atUs) {
+  loader_ = false;
+  base_ = 0;
+  profile_.software = profile_.versionAfterReset;
+  silentUntilUs_ = std::max(atUs, busyUntilUs()) + uint64_t{profile_.resetSilenceMs} * 1000;
+}
+
+void Controller::command(Action action, std::string_view frame, uint64_t atUs) {
+  const std::string_view echo = withoutLineEnd(frame);
+  const bool record = profile_.protocol == Protocol::Record;
+  auto ack = [&](char code) { reply(echo, std::string(1, code), 3, atUs); };
+  auto erase = [&](bool mine) {
+    ++erases_;
+    const char code = mine ? faults_.eraseCode : 'A';
+    if (code == kAck) {
+      flash_.clear();
+      erasedOnce_ = true;
+      loader_ = true;
+      ended_ = false;
+      base_ = 0;
+      records_ = dataRecords_ = 0;
+    }
+    ack(code);
+  };
+  auto speed = [&](uint32_t baud) {
+    ack(kAck);
+    if (faults_.speed == SpeedFault::AckButStay) return;
+    listen_.baud = baud;
+    otherType_ = faults_.speed == SpeedFault::OtherTypeAtNewRate && baud != 19200;
+  };
+  const std::string type = typeNow();
+  const bool qm4x = type.starts_with("QM4");
+  const bool qd09 =
+      type.starts_with("QD09") || (type.starts_with("QD01") && profile_.bootLoader[0] != 2);
+
+  if (!awake_) {
+    if (action == Action::WakeUp1) reply({}, std::string(1, kAck), 0, atUs);
+    if (action == Action::WakeUp2) {
+      // The second frame's answer still leaves at 2400; then the loader runs at 19200.
+      Line old = listen_;
+      emit(std::string(1, kAck), atUs, old);
+      awake_ = true;
+      listen_.baud = 19200;
+    }
+    return;
+  }
+  switch (action) {
+    case Action::QueryType:
+      return reply(echo, type, 3, atUs);
+    case Action::QueryTypeRecord:
+      if (record) reply(echo, type, 3, atUs);
+      return;
+    case Action::Software:
+      if (!record)
+        reply(echo, {reinterpret_cast<const char*>(profile_.software.data()), 2}, 3, atUs);
+      return;
+    case Action::SoftwareRecord:
+      if (record)
+        reply(echo, hexPair(profile_.software[0]) + hexPair(profile_.software[1]), 3, atUs);
+      return;
+    case Action::BootLoader:
+      if (!record)
+        reply(echo, {reinterpret_cast<const char*>(profile_.bootLoader.data()), 2}, 3, atUs);
+      return;
+    case Action::BootLoaderRecord:
+      if (record)
+        reply(echo, {reinterpret_cast<const char*>(profile_.bootLoader.data()), 2}, 3, atUs);
+      return;
+    case Action::Hardware:
+      if (!record) reply(echo, std::string(1, static_cast<char>(profile_.hardware)), 3, atUs);
+      return;
+    case Action::HardwareRecord:
+      if (record) reply(echo, hexPair(profile_.hardware), 3, atUs);
+      return;
+    case Action::Acknowledge:
+      return ack(kAck);
+    case Action::EraseLow:
+      return erase(!qm4x && !qd09 && profile_.bootLoader[0] < 2);
+    case Action::EraseHigh:
+      return erase(!qm4x && !qd09 && profile_.bootLoader[0] >= 2);
+    case Action::EraseQM4x:
+      return erase(qm4x);
+    case Action::EraseQD09:
+      return erase(qd09);
+    case Action::TopSpeed:
+      if (!record) reply(echo, std::string(1, profile_.topSpeed), 3, atUs);
+      return;
+    case Action::TopSpeedRecord:
+      if (record) reply(echo, std::string{'0', profile_.topSpeed}, 3, atUs);
+      return;
+    case Action::Speed38400:
+      return speed(38400);
+    case Action::Speed57600:
+      return speed(57600);
+    case Action::Speed115200:
+      return speed(115200);
+    case Action::Speed19200:
+      return speed(19200);
+    case Action::Fpga:
+      return reply(echo, {reinterpret_cast<const char*>(profile_.fpga.data()), 2}, 3, atUs);
+    case Action::WakeUp1:
+    case Action::WakeUp2:
+      return reply({}, std::string(1, kAck), 0, atUs);
+    case Action::WriteChecksum:
+      return reply(echo, {}, 3, atUs);
+    case Action::Reset:
+      reply(echo, {}, 1, atUs);
+      ended_ = true;
+      return restart(atUs);
+  }
+}
+
+std::string toIntelHex(const std::map<uint32_t, uint8_t>& image) {
+  std::string out;
+  uint32_t upper = 0;
+  auto line = [&](uint8_t type, uint16_t address, const std::vector<uint8_t>& data) {
+    std::vector<uint8_t> bytes{static_cast<uint8_t>(data.size()),
+                               static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address),
+                               type};
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    uint8_t sum = 0;
+    out += ':';
+    for (uint8_t b : bytes) {
+      out += hexPair(b);
+      sum = static_cast<uint8_t>(sum + b);
+    }
+    out += hexPair(static_cast<uint8_t>(-sum)) + "\n";
+  };
+  for (auto it = image.begin(); it != image.end();) {
+    const uint32_t start = it->first;
+    if (start >> 16 != upper) {
+      upper = start >> 16;
+      line(0x04, 0, {static_cast<uint8_t>(upper >> 8), static_cast<uint8_t>(upper)});
+    }
+    std::vector<uint8_t> data;
+    while (it != image.end() && it->first == start + data.size() && data.size() < 16 &&
+           (it->first >> 16) == upper) {
+      data.push_back(it->second);
+      ++it;
+    }
+    line(0x00, static_cast<uint16_t>(start), data);
+  }
+  line(0x01, 0, {});
+  return out;
+}
+
+}  // namespace qdqm::sim

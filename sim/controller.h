@@ -1,0 +1,98 @@
+// A module's controller: the query and mode commands, the speed switch, the boot-loader wake-up
+// and the boot loader that takes Intel-HEX records into the flash after an erase.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "sim/device.h"
+
+namespace qdqm::sim {
+
+enum class Protocol { Raw, Record };
+
+struct Profile {
+  std::string type = "QM65A";  // 5 characters, or 4 ("PS17") for a module that sends only those
+  Protocol protocol = Protocol::Raw;
+  std::array<uint8_t, 2> software{0x03, 0x19};
+  std::array<uint8_t, 2> bootLoader{0x02, 0x00};
+  uint8_t hardware = 'A';
+  char topSpeed = '2';       // '0' none, '1' 38400, '2' 57600, '3' 115200
+  bool needsWakeUp = false;  // listens at 2400 baud until the two wake-up frames came
+  std::array<uint8_t, 2> fpga{0x00, 0x00};
+  std::array<uint8_t, 2> versionAfterReset{0x03, 0x20};
+  uint32_t resetSilenceMs = 1500;
+};
+
+enum class SpeedFault { None, AckButStay, OtherTypeAtNewRate };
+
+struct Faults {
+  bool silent = false;
+  uint32_t lateMs = 0;        // every reply starts this much later
+  unsigned refuseRecord = 0;  // the Nth data record (1-based) is refused with refuseCode
+  char refuseCode = 'C';
+  char eraseCode = '.';
+  unsigned dropReplyByte = 0;    // the Nth reply byte (1-based, counted over the run) is lost
+  unsigned garbleReplyByte = 0;  // the Nth reply byte arrives damaged
+  unsigned extraBytes = 0;       // bytes appended to every reply
+  SpeedFault speed = SpeedFault::None;
+  std::string otherType = "QD99A";
+  unsigned vanishAfterRecords = 0;  // silent for good after that many records
+};
+
+// Parses one fault as written on the command line ("late=200", "refuse=3:P", ...); 1 on success.
+int parseFault(std::string_view text, Faults& faults);
+// The fault words with a one-line explanation each, for --help.
+std::string_view faultHelp();
+
+class Controller : public Device {
+ public:
+  explicit Controller(Profile profile, Faults faults = {});
+  void receive(uint8_t byte, const Line& sent, uint64_t atUs) override;
+
+  // The controller flash: bytes programmed since the last erase (erased bytes read 0xFF).
+  const std::map<uint32_t, uint8_t>& flash() const { return flash_; }
+  uint8_t flashByte(uint32_t address) const;
+  Line listening() const { return listen_; }
+  const Profile& profile() const { return profile_; }
+  Faults& faults() { return faults_; }
+  bool bootLoaderActive() const { return loader_; }
+  unsigned recordsTaken() const { return records_; }
+  unsigned erases() const { return erases_; }
+  bool programmingEnded() const { return ended_; }
+
+  enum class Action : uint8_t;
+
+ private:
+  void command(Action action, std::string_view frame, uint64_t atUs);
+  void record(uint64_t atUs);
+  void reply(std::string_view echo, std::string_view data, size_t tail, uint64_t atUs);
+  void restart(uint64_t atUs);
+  std::string typeNow() const;
+
+  Profile profile_;
+  Faults faults_;
+  Line listen_;
+  std::string history_;  // recent bytes, matched against the command frames
+  std::string record_;   // the record being received by the boot loader
+  std::map<uint32_t, uint8_t> flash_;
+  bool erasedOnce_ = false;
+  bool loader_ = false;
+  bool awake_ = true;
+  bool otherType_ = false;
+  bool ended_ = false;
+  bool vanished_ = false;
+  uint32_t base_ = 0;
+  unsigned records_ = 0;
+  unsigned dataRecords_ = 0;
+  unsigned erases_ = 0;
+  unsigned replyBytes_ = 0;
+  uint64_t silentUntilUs_ = 0;
+};
+
+// The programmed bytes as Intel-HEX text (16-byte data records, extended linear addresses).
+std::string toIntelHex(const std::map<uint32_t, uint8_t>& image);
+
+}  // namespace qdqm::sim

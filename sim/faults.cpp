@@ -1,0 +1,60 @@
+#include <charconv>
+#include <string>
+
+#include "sim/controller.h"
+
+namespace qdqm::sim {
+
+namespace {
+
+bool number(std::string_view text, unsigned& out) {
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return ec == std::errc{} && end == text.data() + text.size();
+}
+
+}  // namespace
+
+std::string_view faultHelp() {
+  return "  silent            never answers\n"
+         "  late=MS           every reply starts MS milliseconds late\n"
+         "  refuse=N:CODE     the Nth data record is answered with CODE (C, P, A, ...)\n"
+         "  erase=CODE        erasing answers CODE instead of .\n"
+         "  drop=N            the Nth reply byte is lost\n"
+         "  garble=N          the Nth reply byte arrives damaged\n"
+         "  extra=N           N bytes follow every reply\n"
+         "  speed-stay        acknowledges a speed change but keeps its rate\n"
+         "  speed-type=TYPE   reports TYPE after a speed change\n"
+         "  vanish=N          falls silent after N records\n";
+}
+
+int parseFault(std::string_view text, Faults& faults) {
+  const size_t eq = text.find('=');
+  const std::string_view key = text.substr(0, eq);
+  const std::string_view value = eq == std::string_view::npos ? "" : text.substr(eq + 1);
+  unsigned n = 0;
+  if (key == "silent" && value.empty()) return faults.silent = true, 1;
+  if (key == "speed-stay" && value.empty()) return faults.speed = SpeedFault::AckButStay, 1;
+  if (key == "speed-type" && !value.empty()) {
+    faults.speed = SpeedFault::OtherTypeAtNewRate;
+    faults.otherType = value;
+    return 1;
+  }
+  if (key == "erase" && value.size() == 1) return faults.eraseCode = value[0], 1;
+  if (key == "refuse") {
+    const size_t colon = value.find(':');
+    if (colon == std::string_view::npos || colon + 2 != value.size()) return 0;
+    if (!number(value.substr(0, colon), n) || n == 0) return 0;
+    faults.refuseRecord = n;
+    faults.refuseCode = value.back();
+    return 1;
+  }
+  if (!number(value, n)) return 0;
+  if (key == "late") return faults.lateMs = n, 1;
+  if (key == "drop") return faults.dropReplyByte = n, 1;
+  if (key == "garble") return faults.garbleReplyByte = n, 1;
+  if (key == "extra") return faults.extraBytes = n, 1;
+  if (key == "vanish") return faults.vanishAfterRecords = n, 1;
+  return 0;
+}
+
+}  // namespace qdqm::sim

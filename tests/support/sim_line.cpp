@@ -1,0 +1,156 @@
+#include "tests/support/sim_line.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <limits>
+
+namespace qdqm::testing {
+
+namespace {
+
+constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
+// Read time-outs of the line: 1 ms between bytes, 1 ms + 1 ms per requested byte in total.
+constexpr uint64_t kInterByteUs = 1000;
+constexpr uint64_t kTotalBaseUs = 1000;
+constexpr uint64_t kTotalPerByteUs = 1000;
+
+sim::Parity simParity(qdqm::Parity p) {
+  switch (p) {
+    case qdqm::Parity::Odd:
+      return sim::Parity::Odd;
+    case qdqm::Parity::Even:
+      return sim::Parity::Even;
+    case qdqm::Parity::None:
+      break;
+  }
+  return sim::Parity::None;
+}
+
+// The handle the tool holds; the line itself stays with the opener so tests can inspect it.
+class Handle final : public qdqm::SerialDevice {
+ public:
+  explicit Handle(SimLine& line) : l(line) {}
+  bool hasModemLines() const override { return l.hasModemLines(); }
+  std::string name() const override { return l.name(); }
+  bool setQueueSizes(size_t i, size_t o) override { return l.setQueueSizes(i, o); }
+  bool readSettings(qdqm::LineSettings& out) override { return l.readSettings(out); }
+  bool writeSettings(const qdqm::LineSettings& s) override { return l.writeSettings(s); }
+  bool setReadTimeouts() override { return l.setReadTimeouts(); }
+  bool readEventMask() override { return l.readEventMask(); }
+  bool addReceiveEvent() override { return l.addReceiveEvent(); }
+  long write(const uint8_t* data, size_t n) override { return l.write(data, n); }
+  void waitForInput(uint32_t us) override { l.waitForInput(us); }
+  long read(uint8_t* buffer, size_t n) override { return l.read(buffer, n); }
+  long clearErrorAndCountWaiting() override { return l.clearErrorAndCountWaiting(); }
+  bool lost() const override { return l.lost(); }
+
+ private:
+  SimLine& l;
+};
+
+}  // namespace
+
+sim::Line SimLine::line() const {
+  return sim::Line{settings_.baud, simParity(settings_.parity)};
+}
+
+bool SimLine::readSettings(qdqm::LineSettings& out) {
+  out = settings_;
+  return true;
+}
+
+bool SimLine::writeSettings(const qdqm::LineSettings& settings) {
+  settings_ = settings;
+  return true;
+}
+
+long SimLine::write(const uint8_t* data, size_t n) {
+  const uint64_t now = clock_.nowUs();
+  writes.push_back(Written{now, std::vector<uint8_t>(data, data + n), settings_});
+  const sim::Line at = line();
+  uint64_t t = std::max(now, sendingUntilUs_);
+  for (size_t i = 0; i < n; ++i) {
+    t += sim::byteTimeUs(at);
+    device_.receive(data[i], at, t);
+  }
+  sendingUntilUs_ = t;
+  return static_cast<long>(n);
+}
+
+void SimLine::collect() {
+  auto& out = device_.output();
+  const sim::Line at = line();
+  while (!out.empty() && out.front().doneUs <= clock_.nowUs()) {
+    const sim::Emission& e = out.front();
+    input_.push_back(e.line == at ? e.byte : sim::garble(e.byte));
+    out.pop_front();
+  }
+}
+
+uint64_t SimLine::nextArrival() const {
+  const auto& out = device_.output();
+  return out.empty() ? kNever : out.front().doneUs;
+}
+
+void SimLine::waitForInput(uint32_t us) {
+  collect();
+  if (!input_.empty()) return;
+  const uint64_t deadline = clock_.nowUs() + us;
+  clock_.sleepUntilUs(std::min(deadline, nextArrival()));
+  collect();
+}
+
+long SimLine::read(uint8_t* buffer, size_t n) {
+  const uint64_t total = clock_.nowUs() + kTotalBaseUs + kTotalPerByteUs * n;
+  size_t got = 0;
+  for (;;) {
+    collect();
+    while (got < n && !input_.empty()) {
+      buffer[got++] = input_.front();
+      input_.pop_front();
+    }
+    if (got == n) return static_cast<long>(got);
+    // Quiet for the inter-byte time-out once bytes came, or the total time-out: the read ends.
+    const uint64_t limit = got ? std::min(total, clock_.nowUs() + kInterByteUs) : total;
+    const uint64_t next = nextArrival();
+    if (next > limit) {
+      clock_.sleepUntilUs(limit);
+      return static_cast<long>(got);
+    }
+    clock_.sleepUntilUs(next);
+  }
+}
+
+long SimLine::clearErrorAndCountWaiting() {
+  collect();
+  return static_cast<long>(input_.size());
+}
+
+void SimPortOpener::attach(unsigned n, sim::Device& device) {
+  lines_[n] = std::make_unique<SimLine>(clock_, device, "sim" + std::to_string(n));
+}
+
+void SimPortOpener::refuse(unsigned n, int error) {
+  refused_[n] = error;
+}
+
+std::unique_ptr<qdqm::SerialDevice> SimPortOpener::open(unsigned n, int& error) {
+  if (const auto it = refused_.find(n); it != refused_.end()) {
+    error = it->second;
+    return nullptr;
+  }
+  const auto it = lines_.find(n);
+  if (it == lines_.end()) {
+    error = ENOENT;
+    return nullptr;
+  }
+  error = 0;
+  return std::make_unique<Handle>(*it->second);
+}
+
+SimLine* SimPortOpener::line(unsigned n) {
+  const auto it = lines_.find(n);
+  return it == lines_.end() ? nullptr : it->second.get();
+}
+
+}  // namespace qdqm::testing
