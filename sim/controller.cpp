@@ -224,7 +224,7 @@ void Controller::record(uint64_t atUs) {
   if (type == 0x00 && faults_.refuseRecord && dataRecords_ == faults_.refuseRecord) {
     return answer(faults_.refuseCode);
   }
-  if (!loader_) return answer('P');
+  if (!loader_) return;  // the application ignores records
   switch (type) {
     case 0x00: {
       if (profile_.protocol == Protocol::Record && address % 64 + count > 64) return answer('A');
@@ -260,10 +260,11 @@ void Controller::command(Action action, std::string_view frame, uint64_t atUs) {
   auto erase = [&](bool mine) {
     ++erases_;
     const char code = mine ? faults_.eraseCode : 'A';
+    // A failed erase still starts the loader, but the flash keeps what it held.
+    if (mine) loader_ = true;
     if (code == kAck) {
       flash_.clear();
       erasedOnce_ = true;
-      loader_ = true;
       ended_ = false;
       base_ = 0;
       records_ = dataRecords_ = 0;

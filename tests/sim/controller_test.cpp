@@ -1,0 +1,277 @@
+#include "sim/controller.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace qdqm::sim {
+namespace {
+
+// Feeds a frame at the given settings and returns what a host listening there receives.
+class Wire {
+ public:
+  explicit Wire(Controller& c) : c(c) {}
+  std::string ask(std::string_view frame, Line at = {}) {
+    for (char ch : frame) {
+      now += byteTimeUs(at);
+      c.receive(static_cast<uint8_t>(ch), at, now);
+    }
+    std::string got;
+    for (const Emission& e : c.output()) {
+      got.push_back(static_cast<char>(e.line == at ? e.byte : garble(e.byte)));
+      now = std::max(now, e.doneUs);
+    }
+    c.output().clear();
+    return got;
+  }
+  void wait(uint64_t us) { now += us; }
+  Controller& c;
+  uint64_t now = 0;
+};
+
+std::string bytes(std::initializer_list<int> list) {
+  std::string s;
+  for (int b : list) s.push_back(static_cast<char>(b));
+  return s;
+}
+
+// A data record with its checksum, hex digits upper case.
+std::string dataRecord(uint16_t address, std::initializer_list<int> data, int type = 0) {
+  std::string r = ":";
+  auto put = [&](unsigned b) {
+    const char* d = "0123456789ABCDEF";
+    r += d[(b >> 4) & 15];
+    r += d[b & 15];
+  };
+  unsigned sum = static_cast<unsigned>(data.size()) + (address >> 8) + (address & 0xFF) + type;
+  put(static_cast<unsigned>(data.size()));
+  put(address >> 8);
+  put(address & 0xFF);
+  put(type);
+  for (int b : data) {
+    put(b);
+    sum += b;
+  }
+  put((0x100 - (sum & 0xFF)) & 0xFF);
+  return r;
+}
+
+TEST(SimController, RawQueriesAnswerTheTable) {
+  Profile p;
+  p.software = {0x03, 0x19};
+  p.bootLoader = {0x01, 0x07};
+  p.hardware = 'B';
+  p.topSpeed = '3';
+  Controller c(p);
+  Wire w(c);
+  EXPECT_EQ(w.ask(":0100000501f9"), "QM65A");
+  EXPECT_EQ(w.ask(":0100000502f8"), bytes({0x03, 0x19}));
+  EXPECT_EQ(w.ask(":0100000500fa"), bytes({0x01, 0x07}));
+  EXPECT_EQ(w.ask(":0100000503f7"), "B");
+  EXPECT_EQ(w.ask(":0100000508f2"), "3");
+  EXPECT_EQ(w.ask(":020000030000fb"), ".");
+  EXPECT_EQ(w.ask(":0100000306f6"), ".");
+  EXPECT_EQ(w.ask(":0100000509F1"), bytes({0, 0}));
+  // Case and line end are part of the frame; a record-protocol query gets no raw answer.
+  EXPECT_EQ(w.ask(":0100000501F9"), "");
+  EXPECT_EQ(w.ask(":050000090000000010E2\r\n"), "");
+  // Bootloader below 2 takes only the old erase frame.
+  EXPECT_EQ(w.ask(":021000030100ea"), "A");
+  EXPECT_EQ(w.ask(":0210000301d812"), ".");
+}
+
+TEST(SimController, RecordQueriesEchoThenDataThenThreeBytes) {
+  Profile p;
+  p.protocol = Protocol::Record;
+  p.type = "QM47B";
+  p.software = {0x0A, 0x05};
+  p.hardware = 0x2C;
+  p.topSpeed = '1';
+  Controller c(p);
+  Wire w(c);
+  const std::string type = w.ask(":050000090000000010E2\r\n");
+  ASSERT_EQ(type.size(), 29u);
+  EXPECT_EQ(type.substr(0, 21), ":050000090000000010E2");
+  EXPECT_EQ(type.substr(21, 5), "QM47B");
+  EXPECT_EQ(w.ask(":0100000501f9").substr(0, 5), ":0100");
+  EXPECT_EQ(w.ask(":050000090000000011e1\r\n").substr(21, 4), "0A05");
+  EXPECT_EQ(w.ask(":050000090000000011e1\r\n").size(), 28u);
+  EXPECT_EQ(w.ask(":00000001ff").substr(11, 2), bytes({0x02, 0x00}));
+  EXPECT_EQ(w.ask(":050000090000000012e0\r\n").substr(21, 2), "2C");
+  EXPECT_EQ(w.ask(":05000009000000008171\r\n").at(22), '1');
+  const std::string erase = w.ask(":0300000480000079\r\n");
+  ASSERT_EQ(erase.size(), 21u);
+  EXPECT_EQ(erase[17], '.');
+  EXPECT_EQ(w.ask(":0200000280007c\r\n").size(), 18u);
+  EXPECT_EQ(w.ask(":00000008f8\r\n").size(), 12u);
+}
+
+TEST(SimController, SpeedChangeAcknowledgesAtOldRateThenListensAtNew) {
+  Controller c(Profile{});
+  Wire w(c);
+  EXPECT_EQ(w.ask(":020000030402f5"), ".");
+  EXPECT_EQ(c.listening().baud, 57600u);
+  EXPECT_NE(w.ask(":0100000501f9"), "QM65A");  // host still at 19200: garbled or nothing
+  EXPECT_EQ(w.ask(":0100000501f9", Line{57600}), "QM65A");
+  EXPECT_EQ(w.ask(":0100000501f9", Line{57600, Parity::Even}), "");
+
+  Faults stay;
+  stay.speed = SpeedFault::AckButStay;
+  Controller s(Profile{}, stay);
+  Wire ws(s);
+  EXPECT_EQ(ws.ask(":020000030403f4"), ".");
+  EXPECT_EQ(s.listening().baud, 19200u);
+
+  Faults other;
+  other.speed = SpeedFault::OtherTypeAtNewRate;
+  other.otherType = "QD99A";
+  Controller o(Profile{}, other);
+  Wire wo(o);
+  EXPECT_EQ(wo.ask(":020000030401f6"), ".");
+  EXPECT_EQ(wo.ask(":0100000501f9", Line{38400}), "QD99A");
+}
+
+TEST(SimController, FourCharacterTypeAndBootLoaderWakeUp) {
+  Profile ps;
+  ps.type = "PS17";
+  Controller c(ps);
+  Wire w(c);
+  EXPECT_EQ(w.ask(":0100000501f9"), "PS17");
+
+  Profile sleepy;
+  sleepy.needsWakeUp = true;
+  Controller s(sleepy);
+  Wire ws(s);
+  EXPECT_EQ(ws.ask(":0100000501f9"), "");
+  const Line slow{2400};
+  EXPECT_EQ(ws.ask(bytes({0x15, 0x01, 0x01}), slow), ".");
+  EXPECT_EQ(ws.ask(bytes({0x15, 0xEF, 0x00}), slow), ".");
+  EXPECT_EQ(ws.ask(":0100000501f9"), "QM65A");
+}
+
+TEST(SimController, RawRecordsBuildTheImageWithExtendedAddresses) {
+  Controller c(Profile{});
+  Wire w(c);
+  EXPECT_EQ(w.ask(":021000030100ea"), ".");
+  EXPECT_EQ(w.ask(dataRecord(0x0010, {0x12, 0x34}) + "\n"), ".");
+  EXPECT_EQ(w.ask(dataRecord(0, {0x10, 0x00}, 2) + "\n"), ".");  // segment 0x1000 -> 0x10000
+  EXPECT_EQ(w.ask(dataRecord(0x0002, {0xAB}) + "\n"), ".");
+  EXPECT_EQ(w.ask(dataRecord(0, {0x00, 0x02}, 4) + "\n"), ".");  // linear 0x0002 -> 0x20000
+  std::string lower = dataRecord(0x0100, {0xCD, 0xEF});
+  for (char& ch : lower) ch = static_cast<char>(std::tolower(ch));
+  EXPECT_EQ(w.ask(lower + "\n"), ".");
+  const std::map<uint32_t, uint8_t> want{
+      {0x10, 0x12}, {0x11, 0x34}, {0x10002, 0xAB}, {0x20100, 0xCD}, {0x20101, 0xEF}};
+  EXPECT_EQ(c.flash(), want);
+  w.ask(":00000001FF\n");
+  EXPECT_TRUE(c.programmingEnded());
+}
+
+TEST(SimController, RecordsAreRefusedWithTheirCodes) {
+  Faults f;
+  f.refuseRecord = 2;
+  f.refuseCode = 'P';
+  Profile p;
+  p.protocol = Protocol::Record;
+  Controller c(p, f);
+  Wire w(c);
+  w.ask(":021000030100ea");
+  const std::string good = dataRecord(0x0038, {1, 2, 3, 4, 5, 6, 7, 8});
+  const std::string r = w.ask(good + "\n");
+  ASSERT_EQ(r.size(), good.size() + 4);  // line length + 3
+  EXPECT_EQ(r.substr(0, good.size()), good);
+  EXPECT_EQ(r[good.size()], '.');
+  EXPECT_EQ(w.ask(good + "\n")[good.size()], 'P');  // the refused second record
+  std::string bad = good;
+  bad.back() = bad.back() == '0' ? '1' : '0';
+  EXPECT_EQ(w.ask(bad + "\n")[bad.size()], 'C');
+  // 16 bytes at 0x38 cross the 64-byte block.
+  const std::string across =
+      dataRecord(0x0038, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
+  EXPECT_EQ(w.ask(across + "\n")[across.size()], 'A');
+  // Packed halves without line end: reply is the record length + 3.
+  const std::string head = dataRecord(0x0038, {1, 2, 3, 4, 5, 6, 7, 8});
+  const std::string tail = dataRecord(0x0040, {9, 10, 11, 12, 13, 14, 15, 16});
+  EXPECT_EQ(w.ask(head), head + ".\r\n");
+  EXPECT_EQ(w.ask(tail), tail + ".\r\n");
+  EXPECT_EQ(c.flashByte(0x3F), 8);
+  EXPECT_EQ(c.flashByte(0x40), 9);
+}
+
+TEST(SimController, FlashBitsOnlyClearUntilErase) {
+  Controller c(Profile{});
+  Wire w(c);
+  w.ask(":021000030100ea");
+  w.ask(dataRecord(0x0000, {0xF0}) + "\n");
+  w.ask(dataRecord(0x0000, {0x0F}) + "\n");
+  EXPECT_EQ(c.flashByte(0), 0x00);
+  w.ask(":021000030100ea");
+  EXPECT_EQ(c.flashByte(0), 0xFF);
+
+  // A failed erase leaves the old content under the new bytes.
+  Faults f;
+  f.eraseCode = 'P';
+  Controller e(Profile{}, f);
+  Wire we(e);
+  EXPECT_EQ(we.ask(":021000030100ea"), "P");
+  EXPECT_EQ(we.ask(dataRecord(0x0000, {0x11}) + "\n"), ".");
+  EXPECT_NE(e.flashByte(0), 0x11);
+}
+
+TEST(SimController, ResetRestartsSilentlyWithTheNewVersion) {
+  Profile p;
+  p.protocol = Protocol::Record;
+  p.versionAfterReset = {0x04, 0x01};
+  p.resetSilenceMs = 500;
+  Controller c(p);
+  Wire w(c);
+  w.ask(":021000030100ea");
+  w.ask(":0200000280007c\r\n");
+  w.ask(":00000008f8\r\n");
+  EXPECT_EQ(w.ask(":050000090000000011e1\r\n"), "");
+  w.wait(600'000);
+  EXPECT_EQ(w.ask(":050000090000000011e1\r\n").substr(21, 4), "0401");
+}
+
+TEST(SimController, ReplyFaults) {
+  Faults f;
+  f.dropReplyByte = 2;
+  f.garbleReplyByte = 4;
+  f.extraBytes = 1;
+  Controller c(Profile{}, f);
+  Wire w(c);
+  const std::string r = w.ask(":0100000501f9");
+  EXPECT_EQ(r.size(), 5u);  // Q, 6, ?, A, ~  (M dropped, 5 garbled)
+  EXPECT_EQ(r.substr(0, 2), "Q6");
+  EXPECT_NE(r[2], '5');
+  EXPECT_EQ(r.substr(3), "A~");
+
+  Faults v;
+  v.vanishAfterRecords = 1;
+  v.lateMs = 100;
+  Controller gone(Profile{}, v);
+  w.now = 0;
+  Wire wg(gone);
+  wg.ask(":021000030100ea");
+  EXPECT_GE(wg.now, 100'000u);
+  EXPECT_EQ(wg.ask(dataRecord(0, {1}) + "\n"), ".");
+  EXPECT_EQ(wg.ask(dataRecord(1, {2}) + "\n"), "");
+  EXPECT_EQ(wg.ask(":0100000501f9"), "");
+}
+
+TEST(SimController, FaultWords) {
+  Faults f;
+  EXPECT_EQ(parseFault("refuse=3:A", f), 1);
+  EXPECT_EQ(f.refuseRecord, 3u);
+  EXPECT_EQ(f.refuseCode, 'A');
+  EXPECT_EQ(parseFault("late=250", f), 1);
+  EXPECT_EQ(f.lateMs, 250u);
+  EXPECT_EQ(parseFault("speed-type=QD09A", f), 1);
+  EXPECT_EQ(f.speed, SpeedFault::OtherTypeAtNewRate);
+  EXPECT_EQ(parseFault("late=x", f), 0);
+  EXPECT_EQ(parseFault("refuse=0:C", f), 0);
+  EXPECT_EQ(parseFault("loud", f), 0);
+}
+
+}  // namespace
+}  // namespace qdqm::sim
