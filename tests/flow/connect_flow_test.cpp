@@ -1,0 +1,263 @@
+// Identification, speed switch and Connect against the simulated controller on the virtual clock.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "app/connect.h"
+#include "app/procedures.h"
+#include "link/base_unit.h"
+#include "link/controller.h"
+#include "sim/controller.h"
+#include "tests/support/scripted_host.h"
+#include "tests/support/sim_line.h"
+
+namespace qdqm {
+namespace {
+
+using ::testing::ElementsAre;
+
+// Everything a frame-level test needs: a controller on COM1 and an open port.
+struct Bench {
+  explicit Bench(sim::Profile profile, sim::Faults faults = {})
+      : device(std::move(profile), faults), opener(clock), port(opener, clock, host) {
+    opener.attach(1, device);
+    EXPECT_EQ(openPort(1, port), 1);
+  }
+  std::string type() {
+    uint8_t t[kModuleTypeBuffer]{};
+    if (!identifyModule(port, t)) return "";
+    return std::string(reinterpret_cast<char*>(t), 5);
+  }
+  uint32_t rate() const { return opener_line()->settings().baud; }
+  testing::SimLine* opener_line() const { return const_cast<Bench*>(this)->opener.line(1); }
+  // Every frame the tool wrote, as text.
+  std::string sent() const {
+    std::string s;
+    for (const auto& w : opener_line()->writes) s.append(w.bytes.begin(), w.bytes.end());
+    return s;
+  }
+
+  VirtualClock clock;
+  sim::Controller device;
+  testing::SimPortOpener opener;
+  testing::ScriptedHost host;
+  SerialPort port;
+};
+
+sim::Profile profile(std::string type, sim::Protocol p = sim::Protocol::Raw, char top = '2') {
+  sim::Profile pr;
+  pr.type = std::move(type);
+  pr.protocol = p;
+  pr.topSpeed = top;
+  return pr;
+}
+
+TEST(Identify, RawAndRecordProtocols) {
+  Bench raw(profile("QD21S"));
+  EXPECT_EQ(raw.type(), "QD21S");
+  EXPECT_FALSE(isRecordProtocol(raw.port));
+
+  Bench wide(profile("QM65A"));
+  EXPECT_EQ(wide.type(), "QM65x");
+
+  sim::Profile rec = profile("QM41B", sim::Protocol::Record);
+  rec.software = {0x0A, 0x05};
+  Bench record(rec);
+  EXPECT_EQ(record.type(), "QM41B");
+  EXPECT_TRUE(isRecordProtocol(record.port));
+  EXPECT_NE(record.sent().find(":050000090000000010E2\r\n"), std::string::npos);
+  uint8_t v[2]{};
+  ASSERT_EQ(readSoftwareVersion(record.port, v), 1);
+  EXPECT_EQ(v[0], 0x0A);
+  EXPECT_EQ(v[1], 0x05);
+  // Raw queries select the controller, the record protocol needs no selection.
+  const size_t before = record.sent().size();
+  EXPECT_EQ(selectControllerRetry(record.port), 1);
+  EXPECT_EQ(record.sent().size(), before);
+}
+
+TEST(Identify, PartialPs17AndWakeUp) {
+  Bench ps17(profile("PS17"));
+  EXPECT_EQ(ps17.type(), "PS17_");
+  EXPECT_FALSE(isRecordProtocol(ps17.port));
+  EXPECT_EQ(ps17.sent().find("\x15\x01\x01"), std::string::npos);
+
+  sim::Profile sleeping = profile("QM65A");
+  sleeping.needsWakeUp = true;
+  Bench wake(sleeping);
+  EXPECT_EQ(wake.type(), "QM65A");  // no replacement after the wake-up
+  EXPECT_EQ(wake.rate(), 19200u);
+  EXPECT_NE(wake.sent().find("\x15\xEF"), std::string::npos);
+
+  sim::Faults silent;
+  silent.silent = true;
+  Bench dead(profile("QD21S"), silent);
+  EXPECT_EQ(dead.type(), "");
+  EXPECT_EQ(dead.rate(), 19200u);
+}
+
+TEST(HighSpeed, RawRecordAndFallBack) {
+  Bench raw(profile("QD21S", sim::Protocol::Raw, '3'));
+  uint8_t t[kModuleTypeBuffer]{};
+  ASSERT_EQ(identifyModule(raw.port, t), 1);
+  EXPECT_EQ(switchToHighSpeed(raw.port, t), 1);
+  EXPECT_EQ(raw.rate(), 115200u);
+
+  Bench rec(profile("QM41B", sim::Protocol::Record, '3'));
+  ASSERT_EQ(identifyModule(rec.port, t), 1);
+  EXPECT_EQ(switchToHighSpeed(rec.port, t), 1);
+  EXPECT_EQ(rec.rate(), 57600u);  // never 115200 in the record protocol
+  EXPECT_NE(rec.sent().find(":02000002810279\r\n"), std::string::npos);
+
+  sim::Faults other;
+  other.speed = sim::SpeedFault::OtherTypeAtNewRate;
+  Bench wrong(profile("QD21S", sim::Protocol::Raw, '2'), other);
+  ASSERT_EQ(identifyModule(wrong.port, t), 1);
+  EXPECT_EQ(switchToHighSpeed(wrong.port, t), 1);
+  EXPECT_EQ(wrong.rate(), 19200u);
+  EXPECT_NE(wrong.sent().find(":020000030400f7"), std::string::npos);
+  EXPECT_TRUE(wrong.host.boxes.empty());
+
+  Bench none(profile("QD21S", sim::Protocol::Raw, '0'));
+  ASSERT_EQ(identifyModule(none.port, t), 1);
+  EXPECT_EQ(switchToHighSpeed(none.port, t), 1);
+  EXPECT_EQ(none.rate(), 19200u);
+}
+
+TEST(BaseUnit, ProbeSlotCount) {
+  // Frame-level: the unit's answer to slot 9 decides the count.
+  VirtualClock clock;
+  testing::ScriptedHost host;
+  sim::Controller device(profile("QD21S"));
+  testing::SimPortOpener opener(clock);
+  opener.attach(1, device);
+  SerialPort port(opener, clock, host);
+  ASSERT_EQ(openPort(1, port), 1);
+  int count = 0;
+  // A module controller does not answer base-unit frames: counted as 9 slots.
+  EXPECT_EQ(probeSlotCount(port, count), 1);
+  EXPECT_EQ(count, 9);
+  uint8_t version[3]{};
+  EXPECT_EQ(queryBaseUnit(port, version), 0);
+}
+
+// Connect through the window model with a type directory beside a temporary program directory.
+class ConnectFlow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = std::filesystem::temp_directory_path() /
+          ("qdqm-connect-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+  void file(const std::string& name) {
+    std::filesystem::create_directories((dir / name).parent_path());
+    std::ofstream(dir / name) << "x\n";
+  }
+  struct Run {
+    VirtualClock clock;
+    testing::ScriptedHost host;
+    sim::Controller device;
+    testing::SimPortOpener opener{clock};
+    UpdateDialog dlg;
+    Run(sim::Profile p, sim::Faults f, const std::filesystem::path& programDir)
+        : device(std::move(p), f), dlg(opener, clock, host) {
+      opener.attach(1, device);
+      dlg.selectPort(1);
+      dlg.programDir = programDir.string();
+    }
+    std::string sent() {
+      std::string s;
+      for (const auto& w : opener.line(1)->writes) s.append(w.bytes.begin(), w.bytes.end());
+      return s;
+    }
+  };
+  std::filesystem::path dir;
+};
+
+TEST_F(ConnectFlow, SingleModuleFillsSortedList) {
+  file("QD21S_5/upd1.05");
+  file("QD21S_5/UPD2.01");
+  file("QD21S_5/upd1.10");
+  sim::Profile p = profile("QD21S");
+  p.software = {1, 5};
+  p.hardware = 5;
+  Run r(p, {}, dir);
+  onConnect(r.dlg);
+  EXPECT_TRUE(r.host.boxes.empty());
+  EXPECT_EQ(r.dlg.deviceText, "QD21S V1.05");
+  EXPECT_THAT(r.dlg.control(ids::VersionList).items, ElementsAre("UPD2.01", "upd1.10", "upd1.05"));
+  EXPECT_EQ(r.dlg.selectedFile, "UPD2.01");
+  EXPECT_TRUE(r.dlg.control(ids::Update).enabled);
+  EXPECT_FALSE(r.dlg.control(ids::Connect).enabled);
+  EXPECT_EQ(r.dlg.workingDir, (dir / "QD21S_5").string());
+}
+
+TEST_F(ConnectFlow, LowSpeedSendsNoSpeedCommand) {
+  file("QD21S_5/upd1.05");
+  sim::Profile p = profile("QD21S", sim::Protocol::Raw, '3');
+  p.hardware = 5;
+  Run r(p, {}, dir);
+  r.dlg.control(ids::LowSpeed).checked = true;
+  onConnect(r.dlg);
+  EXPECT_EQ(r.sent().find(":0100000508f2"), std::string::npos);
+  EXPECT_EQ(r.opener.line(1)->settings().baud, 19200u);
+  EXPECT_THAT(r.dlg.control(ids::VersionList).items, ElementsAre("upd1.05"));
+}
+
+TEST_F(ConnectFlow, FailuresShowOneNumberedBox) {
+  {
+    Run r(profile("QD21S"), {}, dir);  // hardware 'A': directory QD21S_q is missing
+    onConnect(r.dlg);
+    EXPECT_THAT(r.host.texts(), ElementsAre("No update available !\nError Code: 30"));
+    EXPECT_EQ(r.host.boxes[0].caption, "Error message");
+    EXPECT_TRUE(r.dlg.control(ids::Connect).enabled);
+  }
+  {
+    std::filesystem::create_directories(dir / "QD44A_");
+    Run r(profile("QD44A"), {}, dir);
+    onConnect(r.dlg);
+    EXPECT_TRUE(r.host.boxes.empty());  // empty directory: silent
+    EXPECT_FALSE(r.dlg.control(ids::Update).enabled);
+    EXPECT_TRUE(r.dlg.control(ids::Connect).enabled);
+  }
+  {
+    sim::Faults silent;
+    silent.silent = true;
+    Run r(profile("QD21S", sim::Protocol::Raw, '3'), silent, dir);
+    onConnect(r.dlg);
+    EXPECT_THAT(r.host.texts(), ElementsAre("Could not connect to module !\nError Code: 20"));
+    EXPECT_EQ(r.opener.line(1)->settings().baud, 19200u);
+  }
+  {
+    // Base-unit branch against a module that does not speak the base unit's frames.
+    Run r(profile("QD21S"), {}, dir);
+    r.dlg.control(ids::BaseUnit).checked = true;
+    onConnect(r.dlg);
+    EXPECT_THAT(r.host.texts(), ElementsAre("Could not connect to QM65 !\nError Code: 20"));
+  }
+}
+
+TEST_F(ConnectFlow, SecondConnectStartsAt19200) {
+  std::filesystem::create_directories(dir / "QD21S_5");
+  sim::Profile p = profile("QD21S", sim::Protocol::Raw, '3');
+  p.hardware = 5;
+  Run r(p, {}, dir);
+  onConnect(r.dlg);  // empty directory: ends silently at the raised speed
+  EXPECT_EQ(r.opener.line(1)->settings().baud, 115200u);
+  const size_t first = r.opener.line(1)->writes.size();
+  onConnect(r.dlg);
+  const auto& writes = r.opener.line(1)->writes;
+  ASSERT_GT(writes.size(), first);
+  EXPECT_EQ(writes[first].settings.baud, 19200u);
+  // The module still listens at 115200 until it is reset: nothing answers at 19200.
+  EXPECT_THAT(r.host.texts(), ElementsAre("Could not connect to module !\nError Code: 20"));
+}
+
+}  // namespace
+}  // namespace qdqm
