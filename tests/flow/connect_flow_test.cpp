@@ -127,21 +127,66 @@ TEST(HighSpeed, RawRecordAndFallBack) {
   EXPECT_EQ(none.rate(), 19200u);
 }
 
-TEST(BaseUnit, ProbeSlotCount) {
-  // Frame-level: the unit's answer to slot 9 decides the count.
+// A base unit as far as Connect drives it: version, slot occupancy and slot selection.
+class TestBaseUnit : public sim::Device {
+ public:
+  TestBaseUnit(uint8_t major, uint8_t minor, int slots)
+      : major_(major), minor_(minor), slots_(slots) {}
+  void receive(uint8_t byte, const sim::Line& sent, uint64_t atUs) override {
+    frame_.push_back(static_cast<char>(byte));
+    if (frame_.size() < 3 || frame_[0] != 0 || frame_[1] != 0) {
+      if (frame_.size() >= 2 && (frame_[0] != 0 || frame_[1] != 0)) frame_.erase(0, 1);
+      return;
+    }
+    const uint8_t code = static_cast<uint8_t>(frame_[2]);
+    if (code == 0xB0) {
+      emit(std::string{static_cast<char>(major_), static_cast<char>(minor_), 0}, atUs, sent);
+    } else if (code == 0x30) {
+      emit(std::string(9, '\x01'), atUs, sent);
+    } else if (code == 0xA1) {
+      if (frame_.size() < 4) return;
+      const int slot = frame_[3];
+      emit(std::string(1, slot > slots_ ? '\x95' : '\0'), atUs, sent);
+    }
+    frame_.clear();
+  }
+
+ private:
+  uint8_t major_, minor_;
+  int slots_;
+  std::string frame_;
+};
+
+TEST(BaseUnit, SlotCountAndVersion) {
+  for (int slots : {8, 9}) {
+    VirtualClock clock;
+    testing::ScriptedHost host;
+    TestBaseUnit unit(2, 0x07, slots);
+    testing::SimPortOpener opener(clock);
+    opener.attach(1, unit);
+    UpdateDialog dlg(opener, clock, host);
+    dlg.selectPort(1);
+    dlg.control(ids::BaseUnit).checked = true;
+    onConnect(dlg);
+    EXPECT_TRUE(host.boxes.empty());
+    EXPECT_EQ(dlg.slotCount, slots);
+    EXPECT_EQ(dlg.deviceText, slots == 8 ? "QM65A   V2.07" : "QM65B   V2.07");
+    EXPECT_EQ(dlg.control(kSlotRows[8].name).visible, slots == 9);
+    EXPECT_TRUE(dlg.control(ids::LowSpeed).checked);
+    EXPECT_FALSE(dlg.control(ids::BaseUnit).enabled);
+  }
   VirtualClock clock;
   testing::ScriptedHost host;
-  sim::Controller device(profile("QD21S"));
+  TestBaseUnit old(1, 0x03, 9);
   testing::SimPortOpener opener(clock);
-  opener.attach(1, device);
-  SerialPort port(opener, clock, host);
-  ASSERT_EQ(openPort(1, port), 1);
-  int count = 0;
-  // A module controller does not answer base-unit frames: counted as 9 slots.
-  EXPECT_EQ(probeSlotCount(port, count), 1);
-  EXPECT_EQ(count, 9);
-  uint8_t version[3]{};
-  EXPECT_EQ(queryBaseUnit(port, version), 0);
+  opener.attach(1, old);
+  UpdateDialog dlg(opener, clock, host);
+  dlg.selectPort(1);
+  dlg.control(ids::BaseUnit).checked = true;
+  onConnect(dlg);
+  EXPECT_EQ(dlg.deviceText, "QM65_   V1.03");
+  EXPECT_THAT(host.texts(),
+              ElementsAre("No QM65A connected! \nModulupdate not available \nError Code: 24"));
 }
 
 // Connect through the window model with a type directory beside a temporary program directory.
