@@ -6,6 +6,7 @@
 #include <fstream>
 #include <string>
 
+#include "app/catalogue.h"
 #include "app/connect.h"
 #include "app/procedures.h"
 #include "link/base_unit.h"
@@ -125,6 +126,40 @@ TEST(HighSpeed, RawRecordAndFallBack) {
   ASSERT_EQ(identifyModule(none.port, t), 1);
   EXPECT_EQ(switchToHighSpeed(none.port, t), 1);
   EXPECT_EQ(none.rate(), 19200u);
+}
+
+TEST(RevisionSuffix, ByTypeTable) {
+  struct Case {
+    std::string type;
+    uint8_t hardware;
+    uint8_t boot;
+    std::string suffix;
+  };
+  for (const Case& c : std::vector<Case>{{"QD21M", 0x1a, 2, "1a"},
+                                         {"QD21M", 5, 2, "5"},
+                                         {"QD09T", 3, 2, "3"},
+                                         {"QD01A", 7, 1, ""},
+                                         {"QD01A", 7, 2, "2"},
+                                         {"QD61D", 4, 2, "1"},
+                                         {"QD61D", 4, 3, "4"},
+                                         {"QM41B", 4, 2, ""}}) {
+    sim::Profile p = profile(c.type);
+    p.hardware = c.hardware;
+    p.bootLoader = {c.boot, 0};
+    Bench b(p);
+    ASSERT_EQ(b.type(), c.type);
+    std::string suffix = "?", hw;
+    EXPECT_EQ(revisionSuffix(b.port, c.type, suffix, hw), SuffixOutcome::Ok);
+    EXPECT_EQ(suffix, c.suffix) << c.type;
+  }
+  sim::Faults silent;
+  silent.silent = true;
+  Bench dead(profile("PS9xA"), silent);
+  std::string suffix, hw;
+  EXPECT_EQ(revisionSuffix(dead.port, "PS9xA", suffix, hw), SuffixOutcome::Ok);
+  EXPECT_EQ(suffix, "1");
+  EXPECT_EQ(revisionSuffix(dead.port, "QD20A", suffix, hw), SuffixOutcome::NoHardwareInfo);
+  EXPECT_EQ(revisionSuffix(dead.port, "QD01A", suffix, hw), SuffixOutcome::NoBootLoaderVersion);
 }
 
 // A base unit as far as Connect drives it: version, slot occupancy and slot selection.
