@@ -312,8 +312,14 @@ void Controller::command(Action action, std::string_view frame, uint64_t atUs) {
         reply(echo, {reinterpret_cast<const char*>(profile_.bootLoader.data()), 2}, 3, atUs);
       return;
     case Action::BootLoaderRecord:
-      if (record)
-        reply(echo, {reinterpret_cast<const char*>(profile_.bootLoader.data()), 2}, 3, atUs);
+      if (record) {
+        return reply(echo, {reinterpret_cast<const char*>(profile_.bootLoader.data()), 2}, 3, atUs);
+      }
+      // In the raw protocol this is the end record written in lower case.
+      if (loader_) {
+        ended_ = true;
+        restart(atUs);
+      }
       return;
     case Action::Hardware:
       if (!record) reply(echo, std::string(1, static_cast<char>(profile_.hardware)), 3, atUs);

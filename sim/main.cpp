@@ -46,7 +46,7 @@ void usage(FILE* to) {
                "  --wake-up           listens at 2400 baud until woken\n"
                "  --wire-timing       pace replies at the line's rate\n"
                "  --flash-out FILE    write the programmed flash as Intel-HEX on exit\n"
-               "  --fault SPEC        add a fault (may repeat):\n%.*s",
+               "  --fault FAULT       add a fault (may repeat):\n%.*s",
                static_cast<int>(qdqm::sim::faultHelp().size()), qdqm::sim::faultHelp().data());
 }
 

@@ -165,6 +165,14 @@ TEST(SimController, RawRecordsBuildTheImageWithExtendedAddresses) {
   EXPECT_EQ(c.flash(), want);
   w.ask(":00000001FF\n");
   EXPECT_TRUE(c.programmingEnded());
+  // Lower-case end record, and the restarted module reports its new version after the pause.
+  Controller d(Profile{});
+  Wire wd(d);
+  wd.ask(":021000030100ea");
+  wd.ask(":00000001ff\n");
+  EXPECT_TRUE(d.programmingEnded());
+  wd.wait(2'000'000);
+  EXPECT_EQ(wd.ask(":0100000502f8"), bytes({0x03, 0x20}));
 }
 
 TEST(SimController, RecordsAreRefusedWithTheirCodes) {
