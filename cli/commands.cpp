@@ -8,6 +8,8 @@ namespace {
 
 constexpr Command kCommands[] = {
     {"ports", cmdPorts, "ports                 probe COM1-COM32; one line per port that opens"},
+    {"connect", cmdConnect,
+     "connect --port N [--low-speed] [--base-unit]  identify the module, list its versions"},
 };
 
 }  // namespace

@@ -28,5 +28,6 @@ std::span<const Command> commands();
 void printUsage(std::ostream& os);
 
 int cmdPorts(const Args& args);
+int cmdConnect(const Args& args);
 
 }  // namespace qdqm::cli

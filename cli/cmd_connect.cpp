@@ -1,0 +1,89 @@
+// `connect`: the Connect button in the terminal. Prints what the dialog's device field and version
+// list would show; error boxes go to stderr through the terminal host.
+#include <charconv>
+#include <ostream>
+#include <string>
+
+#include "app/catalogue.h"
+#include "app/procedures.h"
+#include "app/update_dialog.h"
+#include "cli/commands.h"
+#include "cli/terminal_host.h"
+#include "link/clock.h"
+#include "link/posix_serial.h"
+
+namespace qdqm::cli {
+namespace {
+
+constexpr int kConnectFailed = 2;
+
+constexpr std::string_view kConnectHelp =
+    "usage: qdqm-update connect --port N [--low-speed] [--base-unit]\n"
+    "  Identifies the module on port COM N (1-99) as the Connect button does and prints the\n"
+    "  \"Connected Device:\" text and the update versions found for it, the selected one marked\n"
+    "  with '*'.\n"
+    "  --low-speed  stay at 19200 baud (the LowSpeed check box)\n"
+    "  --base-unit  connect to a base unit with slots (the \"Update QM2x/4x\" check box)\n"
+    "  Exit status: 0 connected, 2 Connect failed, 64 usage error.\n";
+
+struct ConnectOptions {
+  unsigned port = 0;
+  bool lowSpeed = false;
+  bool baseUnit = false;
+  bool help = false;
+};
+
+bool parse(const Args& args, ConnectOptions& o) {
+  for (size_t i = 0; i < args.words.size(); ++i) {
+    const std::string_view w = args.words[i];
+    if (w == "--help") {
+      o.help = true;
+    } else if (w == "--low-speed") {
+      o.lowSpeed = true;
+    } else if (w == "--base-unit") {
+      o.baseUnit = true;
+    } else if (w == "--port" && i + 1 < args.words.size()) {
+      const std::string_view n = args.words[++i];
+      const auto [end, ec] = std::from_chars(n.data(), n.data() + n.size(), o.port);
+      if (ec != std::errc() || end != n.data() + n.size() || o.port < 1 || o.port > 99)
+        return false;
+    } else {
+      return false;
+    }
+  }
+  return o.help || o.port != 0;
+}
+
+}  // namespace
+
+int cmdConnect(const Args& args) {
+  ConnectOptions o;
+  if (!parse(args, o)) {
+    args.err << kConnectHelp;
+    return kUsageError;
+  }
+  if (o.help) {
+    args.out << kConnectHelp;
+    return 0;
+  }
+  SteadyClock clock;
+  PosixPortOpener opener;
+  TerminalHost host(args.err, TerminalHost::terminalOptions());
+  UpdateDialog dlg(opener, clock, host);
+  host.attach(&dlg);
+  determineProgramDir(dlg);
+  if (dlg.selectPort(o.port) != 1) return kConnectFailed;
+  dlg.control(ids::LowSpeed).checked = o.lowSpeed;
+  dlg.control(ids::BaseUnit).checked = o.baseUnit;
+  onConnect(dlg);
+
+  if (!dlg.deviceText.empty()) args.out << "Connected Device: " << dlg.deviceText << "\n";
+  if (o.baseUnit)
+    return !dlg.deviceText.empty() && dlg.baseUnitVersion[0] != 1 ? 0 : kConnectFailed;
+  const Control& list = dlg.control(ids::VersionList);
+  for (size_t k = 0; k < list.items.size(); ++k)
+    args.out << (static_cast<int>(k) == list.selection ? "* " : "  ") << list.items[k] << "\n";
+  return dlg.control(ids::Update).enabled ? 0 : kConnectFailed;
+}
+
+}  // namespace qdqm::cli
