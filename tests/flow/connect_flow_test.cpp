@@ -278,6 +278,23 @@ TEST_F(ConnectFlow, SingleModuleFillsSortedList) {
   EXPECT_EQ(r.dlg.workingDir, (dir / "QD21S_5").string());
 }
 
+TEST_F(ConnectFlow, ClicksDuringConnectAreIgnored) {
+  file("QD21S_5/upd1.05");
+  sim::Profile p = profile("QD21S", sim::Protocol::Raw, '3');
+  p.hardware = 5;
+  Run r(p, {}, dir);
+  int pumps = 0;
+  r.host.onPump = [&] {
+    ++pumps;
+    r.dlg.onConnectClicked();  // a second click while the first Connect drives the port
+  };
+  r.dlg.onConnectClicked();
+  EXPECT_GT(pumps, 0);
+  EXPECT_TRUE(r.host.boxes.empty());
+  EXPECT_THAT(r.dlg.control(ids::VersionList).items, ElementsAre("upd1.05"));
+  EXPECT_EQ(r.opener.line(1)->settings().baud, 115200u);
+}
+
 TEST_F(ConnectFlow, LowSpeedSendsNoSpeedCommand) {
   file("QD21S_5/upd1.05");
   sim::Profile p = profile("QD21S", sim::Protocol::Raw, '3');
