@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "app/catalogue.h"
 #include "app/procedures.h"
 #include "link/port_map.h"
 
@@ -54,6 +55,7 @@ void UpdateDialog::showError(const std::string& text) {
 
 bool UpdateDialog::initWindow() {
   Control& list = control(ids::PortList);
+  determineProgramDir(*this);
   port.close();
   list.items = {kPortPlaceholder};
   list.selection = -1;

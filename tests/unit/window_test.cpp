@@ -98,6 +98,7 @@ TEST(WindowStart, InitialStatesAndHalfWidth) {
   Window w({1});
   w.dlg.initWindow();
   const UpdateDialog& d = w.dlg;
+  EXPECT_FALSE(d.programDir.empty());  // the directory of the running test program
   EXPECT_EQ(d.focusId, ids::Exit);
   EXPECT_FALSE(d.control(ids::Connect).enabled);
   for (int id : {ids::HintLine1, ids::HintLine2, ids::HintLine3})
