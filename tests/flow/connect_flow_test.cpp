@@ -324,6 +324,13 @@ TEST_F(ConnectFlow, FailuresShowOneNumberedBox) {
     EXPECT_TRUE(r.dlg.control(ids::Connect).enabled);
   }
   {
+    // What was shown before the failure stays; the QD292 is shown under both its names.
+    Run r(profile("QD292"), {}, dir);
+    onConnect(r.dlg);
+    EXPECT_EQ(r.dlg.deviceText, "QD29/22 V3.19");
+    EXPECT_THAT(r.host.texts(), ElementsAre("No update available !\nError Code: 30"));
+  }
+  {
     sim::Faults silent;
     silent.silent = true;
     Run r(profile("QD21S", sim::Protocol::Raw, '3'), silent, dir);
