@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <vector>
 #include <cstdio>
 #include <string>
 
@@ -24,7 +25,7 @@ class ExchangeOverSim : public ::testing::Test {
     ASSERT_EQ(openPort(3, port), 1);
   }
   std::string ask(std::string_view frame, size_t m, uint32_t T, int* ok = nullptr) {
-    std::array<uint8_t, 64> reply{};
+    std::vector<uint8_t> reply(m + 4);
     size_t got = 0;
     const int r = exchange(port, frame, std::span<uint8_t>(reply.data(), m + 4), m, T, &got);
     if (ok) *ok = r;
