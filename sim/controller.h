@@ -18,7 +18,7 @@ struct Profile {
   Protocol protocol = Protocol::Raw;
   std::array<uint8_t, 2> software{0x03, 0x19};
   std::array<uint8_t, 2> bootLoader{0x02, 0x00};
-  uint8_t hardware = 'A';
+  uint8_t hardware = 1;
   char topSpeed = '2';       // '0' none, '1' 38400, '2' 57600, '3' 115200
   bool needsWakeUp = false;  // listens at 2400 baud until the two wake-up frames came
   std::array<uint8_t, 2> fpga{0x00, 0x00};

@@ -41,7 +41,7 @@ void usage(FILE* to) {
                "  --version X.YY      software version in hex digits (1.05 = 01 05)\n"
                "  --bootloader X.YY   boot-loader version in hex digits\n"
                "  --new-version X.YY  version reported after a programming reset\n"
-               "  --hw R              hardware revision byte (one character)\n"
+               "  --hw R              hardware revision byte (1, 26, 0x1a)\n"
                "  --top-speed D       0 none, 1 38400, 2 57600, 3 115200\n"
                "  --wake-up           listens at 2400 baud until woken\n"
                "  --wire-timing       pace replies at the line's rate\n"
@@ -132,9 +132,12 @@ int main(int argc, char** argv) {
     } else if (a == "--new-version") {
       ok = hexVersion(value(), profile.versionAfterReset);
     } else if (a == "--hw") {
-      const std::string_view v = value();
-      ok = v.size() == 1;
-      if (ok) profile.hardware = static_cast<uint8_t>(v[0]);
+      // The revision as the module reports it: a byte value, decimal or 0x-prefixed hex.
+      const std::string v(value());
+      char* end = nullptr;
+      const unsigned long r = std::strtoul(v.c_str(), &end, 0);
+      ok = !v.empty() && *end == '\0' && r <= 0xFF;
+      if (ok) profile.hardware = static_cast<uint8_t>(r);
     } else if (a == "--top-speed") {
       const std::string_view v = value();
       ok = v.size() == 1 && v[0] >= '0' && v[0] <= '3';
