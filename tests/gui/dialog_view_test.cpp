@@ -21,52 +21,12 @@
 #include "gui/qt_host.h"
 #include "gui/units.h"
 #include "link/clock.h"
+#include "tests/support/quiet_ports.h"
 
 namespace qdqm::gui {
 namespace {
 
-class FakeLine final : public SerialDevice {
- public:
-  explicit FakeLine(unsigned n) : name_("fake" + std::to_string(n)) {}
-  bool hasModemLines() const override { return false; }
-  std::string name() const override { return name_; }
-  bool setQueueSizes(size_t, size_t) override { return true; }
-  bool readSettings(LineSettings& out) override {
-    out = settings_;
-    return true;
-  }
-  bool writeSettings(const LineSettings& s) override {
-    settings_ = s;
-    return true;
-  }
-  bool setReadTimeouts() override { return true; }
-  bool readEventMask() override { return true; }
-  bool addReceiveEvent() override { return true; }
-  long write(const uint8_t*, size_t n) override { return static_cast<long>(n); }
-  void waitForInput(uint32_t) override {}
-  long read(uint8_t*, size_t) override { return 0; }
-  long clearErrorAndCountWaiting() override { return 0; }
-  bool lost() const override { return false; }
-
- private:
-  std::string name_;
-  LineSettings settings_;
-};
-
-class FakeOpener final : public PortOpener {
- public:
-  explicit FakeOpener(std::set<unsigned> present) : present(std::move(present)) {}
-  std::unique_ptr<SerialDevice> open(unsigned n, int& error) override {
-    opened.push_back(n);
-    if (!present.contains(n)) {
-      error = ENOENT;
-      return nullptr;
-    }
-    return std::make_unique<FakeLine>(n);
-  }
-  std::set<unsigned> present;
-  std::vector<unsigned> opened;
-};
+using testing::ProbeOpener;
 
 struct Screen {
   explicit Screen(std::set<unsigned> ports) : opener(std::move(ports)) {
@@ -80,7 +40,7 @@ struct Screen {
     EXPECT_NE(w, nullptr) << id;
     return w;
   }
-  FakeOpener opener;
+  ProbeOpener opener;
   VirtualClock clock;
   QtHost host;
   UpdateDialog dialog{opener, clock, host};
@@ -144,7 +104,7 @@ TEST(DialogView, ExtendedPortUsesTheList) {
   QFocusEvent focus(QEvent::FocusIn, Qt::MouseFocusReason);
   QApplication::sendEvent(list, &focus);
   ASSERT_EQ(list->count(), 1);
-  EXPECT_EQ(list->itemText(0), "Com 7  fake7");
+  EXPECT_EQ(list->itemText(0), "Com 7  /dev/fake7");
 
   s.opener.opened.clear();
   list->setCurrentIndex(0);  // as the user's choice does

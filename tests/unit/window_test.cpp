@@ -10,6 +10,7 @@
 #include "app/update_dialog.h"
 #include "cli/terminal_host.h"
 #include "link/clock.h"
+#include "tests/support/quiet_ports.h"
 #include "tests/support/scripted_host.h"
 
 namespace qdqm {
@@ -19,58 +20,11 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-class FakeLine final : public SerialDevice {
- public:
-  explicit FakeLine(unsigned n) : name_("/dev/fake" + std::to_string(n)) {}
-  bool hasModemLines() const override { return false; }
-  std::string name() const override { return name_; }
-  bool setQueueSizes(size_t, size_t) override { return true; }
-  bool readSettings(LineSettings& out) override {
-    out = settings_;
-    return true;
-  }
-  bool writeSettings(const LineSettings& s) override {
-    settings_ = s;
-    return true;
-  }
-  bool setReadTimeouts() override { return true; }
-  bool readEventMask() override { return true; }
-  bool addReceiveEvent() override { return true; }
-  long write(const uint8_t*, size_t n) override { return static_cast<long>(n); }
-  void waitForInput(uint32_t) override {}
-  long read(uint8_t*, size_t) override { return 0; }
-  long clearErrorAndCountWaiting() override { return 0; }
-  bool lost() const override { return false; }
-
- private:
-  std::string name_;
-  LineSettings settings_;
-};
-
-// Ports that exist open; every other number fails with its configured errno (ENOENT by default).
-class FakeOpener final : public PortOpener {
- public:
-  explicit FakeOpener(std::set<unsigned> present) : present(std::move(present)) {}
-  std::unique_ptr<SerialDevice> open(unsigned n, int& error) override {
-    opened.push_back(n);
-    if (auto it = refused.find(n); it != refused.end()) {
-      error = it->second;
-      return nullptr;
-    }
-    if (!present.contains(n)) {
-      error = ENOENT;
-      return nullptr;
-    }
-    return std::make_unique<FakeLine>(n);
-  }
-  std::set<unsigned> present;
-  std::map<unsigned, int> refused;
-  std::vector<unsigned> opened;
-};
+using testing::ProbeOpener;
 
 struct Window {
   explicit Window(std::set<unsigned> ports) : opener(std::move(ports)) {}
-  FakeOpener opener;
+  ProbeOpener opener;
   VirtualClock clock;
   testing::ScriptedHost host;
   UpdateDialog dlg{opener, clock, host};
@@ -313,7 +267,7 @@ TEST(TerminalHost, BoxesAndQuestionsGoToStderr) {
 
 TEST(TerminalHost, PlainProgressLinesFromTheModel) {
   std::ostringstream err;
-  FakeOpener opener({1});
+  ProbeOpener opener({1});
   VirtualClock clock;
   cli::TerminalHost host(err);
   UpdateDialog dlg(opener, clock, host);
