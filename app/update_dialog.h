@@ -24,6 +24,9 @@ enum SlotState : int {
   SlotBusy = 255,
 };
 
+// How the last update run ended: no verdict (aborted, or not run), or the verdict shown.
+enum class Verdict { None, Success, Failure };
+
 struct SlotEntry {
   uint8_t typeCode = 0;
   uint8_t recordProtocol = 0;  // slotRecordProtocol
@@ -101,6 +104,7 @@ class UpdateDialog {
   // Run state of an update.
   int overallResult = 1;
   unsigned resetPending = 0;
+  Verdict verdict = Verdict::None;
 
  private:
   // Exit and close: at once when idle, else after the running procedure.

@@ -1,5 +1,7 @@
 #include "sim/controller.h"
 
+#include "sim/intel_hex.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
@@ -98,12 +100,6 @@ int hexValue(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-std::string hexPair(uint8_t b) {
-  char text[3];
-  std::snprintf(text, sizeof text, "%02X", b);
-  return text;
 }
 
 // What the flash held before the first erase: old firmware, anything but blank.
@@ -363,40 +359,6 @@ void Controller::command(Action action, std::string_view frame, uint64_t atUs) {
       ended_ = true;
       return restart(atUs);
   }
-}
-
-std::string toIntelHex(const std::map<uint32_t, uint8_t>& image) {
-  std::string out;
-  uint32_t upper = 0;
-  auto line = [&](uint8_t type, uint16_t address, const std::vector<uint8_t>& data) {
-    std::vector<uint8_t> bytes{static_cast<uint8_t>(data.size()),
-                               static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address),
-                               type};
-    bytes.insert(bytes.end(), data.begin(), data.end());
-    uint8_t sum = 0;
-    out += ':';
-    for (uint8_t b : bytes) {
-      out += hexPair(b);
-      sum = static_cast<uint8_t>(sum + b);
-    }
-    out += hexPair(static_cast<uint8_t>(-sum)) + "\n";
-  };
-  for (auto it = image.begin(); it != image.end();) {
-    const uint32_t start = it->first;
-    if (start >> 16 != upper) {
-      upper = start >> 16;
-      line(0x04, 0, {static_cast<uint8_t>(upper >> 8), static_cast<uint8_t>(upper)});
-    }
-    std::vector<uint8_t> data;
-    while (it != image.end() && it->first == start + data.size() && data.size() < 16 &&
-           (it->first >> 16) == upper) {
-      data.push_back(it->second);
-      ++it;
-    }
-    line(0x00, static_cast<uint16_t>(start), data);
-  }
-  line(0x01, 0, {});
-  return out;
 }
 
 }  // namespace qdqm::sim

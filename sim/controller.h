@@ -92,7 +92,4 @@ class Controller : public Device {
   uint64_t silentUntilUs_ = 0;
 };
 
-// The programmed bytes as Intel-HEX text (16-byte data records, extended linear addresses).
-std::string toIntelHex(const std::map<uint32_t, uint8_t>& image);
-
 }  // namespace qdqm::sim

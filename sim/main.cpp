@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "sim/controller.h"
+#include "sim/intel_hex.h"
 
 namespace {
 
