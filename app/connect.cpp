@@ -13,7 +13,6 @@ namespace {
 
 constexpr uint32_t kNormalRate = 19200;
 
-const char* const kNoModuleText = "Could not connect to module !\nError Code: 20";
 const char* const kNoBaseUnitText = "Could not connect to QM65 !\nError Code: 20";
 const char* const kNoSoftwareVersionText =
     "Could not get software version of module !\nError Code: 21";
@@ -21,9 +20,6 @@ const char* const kOldBaseUnitText =
     "No QM65A connected! \nModulupdate not available \nError Code: 24";
 const char* const kNoSlotModulesText = "No QMxx-Modules in QM65A installed ! \nError Code: 25";
 const char* const kDeselectText = "Error while deselct QMxx-Modules ! \nError Code: 26";
-const char* const kHiSpeedText =
-    "Could not set baudrate of module to HiSpeed!\nError Please reconnect updateplug (reset "
-    "module), then press 'OK'!";
 
 // QD292 modules share their files' name with the QD22 and are shown as both.
 constexpr const char* kQd292Tail = "292";
@@ -85,6 +81,11 @@ void baseUnit(UpdateDialog& dlg) {
 }
 
 }  // namespace
+
+const char* const kNoModuleText = "Could not connect to module !\nError Code: 20";
+const char* const kHiSpeedText =
+    "Could not set baudrate of module to HiSpeed!\nError Please reconnect updateplug (reset "
+    "module), then press 'OK'!";
 
 std::string formatDeviceText(const std::string& type, uint8_t major, uint8_t minor) {
   char text[64];

@@ -8,6 +8,10 @@
 
 namespace qdqm {
 
+// The module no longer answers; the high-speed switch failed (shared with the update run).
+extern const char* const kNoModuleText;
+extern const char* const kHiSpeedText;
+
 // Reads type and versions and writes dlg.deviceText; 1 or 0.
 int showModuleInfo(UpdateDialog& dlg);
 // Writes dlg.deviceText for the base unit; false when the unit cannot update modules.

@@ -1,0 +1,32 @@
+// Intel-HEX record lines of a controller data file: the checks made before anything is erased,
+// and the packing the record-protocol boot loader needs, which refuses any record that crosses a
+// 64-byte block of the address space.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qdqm {
+
+constexpr size_t kFlashBlock = 64;
+
+// ":" LL AAAA TT data CC in hex digits of either case, 11 + 2 * LL characters, and a checksum that
+// makes the byte sum 0. `line` is without its line end.
+bool isWellFormedRecord(std::string_view line);
+// The end of data: the first 11 characters are ":00000001FF" in either case.
+bool isEndRecord(std::string_view line);
+// The two characters of the record type (positions 7 and 8) equal `type`, in either case.
+bool hasRecordType(std::string_view line, std::string_view type);
+
+// Value of the hex byte at line[at], line[at + 1] (digits of either case).
+uint8_t hexByteAt(std::string_view line, size_t at);
+
+// The records to send for one well-formed record line: the line itself when its data stay inside
+// one 64-byte block, otherwise one record per block it touches, each with its own checksum and
+// without line end. The first keeps the line's address and type, the others are data records at
+// the block starts. Written hex digits are upper case.
+std::vector<std::string> packIntoBlocks(std::string_view line);
+
+}  // namespace qdqm
