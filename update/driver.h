@@ -4,6 +4,7 @@
 // clean-up that leaves the line at 19200 baud without parity.
 #pragma once
 
+#include <array>
 #include <span>
 #include <string>
 #include <string_view>
@@ -13,10 +14,37 @@
 namespace qdqm {
 
 // How a stage ends: done (go on), failed (overallResult is 0, the run goes on to its next
-// decision), abort (the stage has said why; straight to the clean-up, no verdict).
-enum class Outcome { Done, Failed, Abort };
+// decision), abort (the stage has said why; straight to the clean-up, no verdict). An FPGA stage
+// that finds the module's FPGA already current ends with `current`.
+enum class Outcome { Done, Failed, Abort, Current };
 
 // The question after the verdict; "%s" is typeText. No ends the program as Exit does.
 constexpr std::string_view kUpdateAnotherText = "Do you wish to update another %s ?";
+
+// A coprocessor stage: gets its header line (the FPGA stage without the line end).
+using StageRun = Outcome (*)(UpdateDialog& dlg, const std::string& line);
+
+enum class StageLine { Fpga, Mpeg };
+// What runs before the stage: the FPGA entry (reset wait and high-speed switch), the reset wait
+// when the controller restarts, nothing (the stage waits itself), or the boot-loader entry.
+enum class StageEntry { Fpga, ResetWait, Own, BootLoader };
+
+struct StageRow {
+  std::array<std::string_view, 4> prefixes;  // of deviceText; empty entries unused
+  std::string_view excluded;                 // a prefix that keeps the row from applying
+  StageLine line;
+  StageEntry entry;
+  StageRun run;  // null while the stage is not part of the build: the row never applies
+};
+
+// The stage table of stand-alone modules, tested in order after the controller flash.
+extern const std::array<StageRow, 7> kStageTable;
+
+// The stand-alone run with a given stage table (onUpdate passes kStageTable).
+void runStandAlone(UpdateDialog& dlg, std::span<const StageRow> table);
+
+// The wait for the controller's restart; Esc offers `question` ("%s": deviceText). Abort when the
+// user answers Yes or the module does not report its version afterwards; else Done.
+Outcome waitForControllerReset(UpdateDialog& dlg, const char* question);
 
 }  // namespace qdqm

@@ -1,0 +1,403 @@
+// A whole update of a stand-alone module against the simulated controller on the virtual clock;
+// after every run the simulator's flash is compared with the image the data file encodes.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "app/catalogue.h"
+#include "app/procedures.h"
+#include "link/controller.h"
+#include "sim/controller.h"
+#include "sim/intel_hex.h"
+#include "tests/support/scripted_host.h"
+#include "tests/support/sim_line.h"
+#include "update/controller_flash.h"
+#include "update/driver.h"
+
+namespace qdqm {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+constexpr const char* kSuccess =
+    "The module was sucessfully updated.\nPlease remove the connection\nto your PC. Also "
+    "remove\nthe power supply from the module\nfor 10 seconds.";
+constexpr const char* kFailure =
+    "Could not update the module !\nCorrect function of module is no longer guaranteed !\nTry "
+    "again to update, or contact your local dealer !";
+constexpr const char* kOlder =
+    "The selected software version is older\nthan the one already programmed to the controller "
+    "flash.\n Do you whish to overwrite the newer version ?";
+constexpr const char* kSame =
+    "This software version is already\nprogrammed to the controller flash.\nDo you want to "
+    "overwrite it ?";
+
+sim::Profile profile(std::string type, sim::Protocol p = sim::Protocol::Raw) {
+  sim::Profile pr;
+  pr.type = std::move(type);
+  pr.protocol = p;
+  pr.topSpeed = '3';
+  pr.software = {0x01, 0x05};
+  pr.versionAfterReset = {0x02, 0x01};
+  return pr;
+}
+
+class UpdateFlow : public ::testing::Test {
+ public:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir = std::filesystem::temp_directory_path() /
+          ("qdqm-update-" + std::string(info->test_suite_name()) + info->name());
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+
+  void write(const std::string& name, const std::string& text) {
+    std::filesystem::create_directories((dir / name).parent_path());
+    std::ofstream(dir / name, std::ios::binary) << text;
+  }
+  // A data file for `type` holding `image`; returns the image.
+  sim::Image dataFile(const std::string& name, const std::string& type, uint32_t start,
+                      uint32_t size, const std::string& fpga = ";", const std::string& mpeg = ";",
+                      unsigned recordBytes = 16) {
+    sim::Image image = sim::syntheticImage(start, size, size + start);
+    write(name, sim::makeDataFile({type, fpga, mpeg}, image, recordBytes));
+    return image;
+  }
+
+  struct Run {
+    VirtualClock clock;
+    testing::ScriptedHost host;
+    sim::Controller device;
+    testing::SimPortOpener opener{clock};
+    UpdateDialog dlg;
+    Run(sim::Profile p, sim::Faults f, const std::filesystem::path& programDir)
+        : device(std::move(p), f), dlg(opener, clock, host) {
+      opener.attach(1, device);
+      dlg.selectPort(1);
+      dlg.programDir = programDir.string();
+    }
+    // Connect, choose `entry` in the version list, press Update.
+    void update(const std::string& entry, bool lowSpeed = false) {
+      dlg.control(ids::LowSpeed).checked = lowSpeed;
+      dlg.onConnectClicked();
+      ASSERT_TRUE(dlg.control(ids::Update).enabled)
+          << (host.boxes.empty() ? "" : host.boxes.front().text);
+      Control& list = dlg.control(ids::VersionList);
+      const auto it = std::find(list.items.begin(), list.items.end(), entry);
+      ASSERT_NE(it, list.items.end());
+      list.selection = static_cast<int>(it - list.items.begin());
+      dlg.onVersionSelected();
+      host.boxes.clear();
+      sentBefore = sent().size();
+      dlg.onUpdateClicked();
+    }
+    std::string sent() const {
+      std::string s;
+      for (const auto& w : const_cast<Run*>(this)->opener.line(1)->writes)
+        s.append(w.bytes.begin(), w.bytes.end());
+      return s;
+    }
+    // What the update sent (after Connect).
+    std::string sentByUpdate() const { return sent().substr(sentBefore); }
+    bool anyRecordSent() const { return sentByUpdate().find(":10") != std::string::npos; }
+    size_t sentBefore = 0;
+  };
+
+  std::filesystem::path dir;
+};
+
+// The window after the clean-up: idle, the line back at 19200 baud without parity.
+void expectIdle(UpdateFlow::Run& r) {
+  const LineSettings s = r.opener.line(1)->settings();
+  EXPECT_EQ(s.baud, 19200u);
+  EXPECT_EQ(s.parity, Parity::None);
+  EXPECT_TRUE(r.dlg.control(ids::VersionList).items.empty());
+  EXPECT_FALSE(r.dlg.control(ids::Update).enabled);
+  EXPECT_TRUE(r.dlg.control(ids::Connect).enabled);
+  EXPECT_TRUE(r.dlg.control(ids::Exit).enabled);
+  EXPECT_FALSE(r.dlg.control(ids::StatusLine).visible);
+  EXPECT_EQ(r.dlg.deviceText, "");
+  EXPECT_EQ(r.dlg.workingDir, r.dlg.programDir);
+}
+
+TEST_F(UpdateFlow, RawProtocolFlashesTheImage) {
+  const sim::Image image = dataFile("QD21S_1/upd2.01", "QD21S", 0, 8192);
+  dataFile("QD21S_1/upd1.05", "QD21S", 0, 100);
+  Run r(profile("QD21S"), {}, dir);
+  r.host.answers = {true};  // another module: Yes
+  r.update("upd2.01");
+  EXPECT_EQ(r.device.flash(), image);
+  EXPECT_EQ(r.device.erases(), 1u);
+  EXPECT_TRUE(r.device.programmingEnded());
+  EXPECT_THAT(r.host.texts(), ElementsAre(kSuccess, "Do you wish to update another QD21S ?"));
+  EXPECT_EQ(r.host.boxes[0].caption, "Attention");
+  EXPECT_EQ(r.host.boxes[1].caption, "Question");
+  EXPECT_EQ(r.dlg.verdict, Verdict::Success);
+  // The raw boot loader gets the end record (line end LF, never CR) and no closing commands.
+  const std::string sent = r.sentByUpdate();
+  EXPECT_THAT(sent, HasSubstr(":00000001FF\n"));
+  EXPECT_THAT(sent, Not(HasSubstr("\r")));
+  EXPECT_THAT(sent, Not(HasSubstr(":0200000280007c")));
+  EXPECT_THAT(sent, Not(HasSubstr(":00000008f8")));
+  expectIdle(r);
+  EXPECT_FALSE(r.dlg.ended());
+}
+
+TEST_F(UpdateFlow, NoToAnotherModuleEndsTheProgram) {
+  dataFile("QD21S_1/upd2.01", "QD21S", 0, 64);  // shorter than 100 bytes: no progress divisor
+  Run r(profile("QD21S"), {}, dir);
+  r.update("upd2.01");
+  EXPECT_EQ(r.host.unscriptedQuestions, 1);
+  EXPECT_TRUE(r.dlg.ended());
+  EXPECT_TRUE(r.host.closed);
+  EXPECT_FALSE(r.dlg.port.isOpen());
+  EXPECT_EQ(r.dlg.verdict, Verdict::Success);
+}
+
+TEST_F(UpdateFlow, RecordProtocolPacksAtBlockBoundaries) {
+  // From 0x38 the 16-byte records start at 56 bytes into a block: each is sent as two.
+  const sim::Image image = dataFile("QM41B_/upd2.01", "QM41B", 0x0038, 4096);
+  Run r(profile("QM41B", sim::Protocol::Record), {}, dir);
+  r.host.answers = {true};
+  r.update("upd2.01");
+  EXPECT_EQ(r.device.flash(), image);
+  EXPECT_EQ(r.dlg.verdict, Verdict::Success);
+  const std::string sent = r.sentByUpdate();
+  EXPECT_THAT(sent, HasSubstr(":08003800"));
+  EXPECT_THAT(sent, HasSubstr(":08004000"));
+  // The end record is not sent; the closing commands are.
+  EXPECT_THAT(sent, Not(HasSubstr(":00000001FF")));
+  EXPECT_THAT(sent, HasSubstr(":0200000280007c\r\n:00000008f8\r\n"));
+  expectIdle(r);
+}
+
+TEST_F(UpdateFlow, RecordProtocolAlignedRecordsAndLongLines) {
+  // Aligned 16-byte records end exactly at block boundaries and go as read, with their LF.
+  const sim::Image aligned = dataFile("QM41B_/upd2.01", "QM41B", 0x0030, 512);
+  // 200-byte lines from 0x1010 each touch four blocks.
+  const sim::Image longLines = dataFile("QM41B_/upd2.02", "QM41B", 0x1010, 2000, ";", ";", 200);
+  {
+    Run r(profile("QM41B", sim::Protocol::Record), {}, dir);
+    r.host.answers = {true};
+    r.update("upd2.01");
+    EXPECT_EQ(r.device.flash(), aligned);
+    EXPECT_THAT(r.sentByUpdate(), HasSubstr(":10003000"));
+    EXPECT_THAT(r.sentByUpdate(), Not(HasSubstr(":08")));
+  }
+  {
+    Run r(profile("QM41B", sim::Protocol::Record), {}, dir);
+    r.host.answers = {true};
+    r.update("upd2.02");
+    EXPECT_EQ(r.device.flash(), longLines);
+    EXPECT_EQ(r.dlg.verdict, Verdict::Success);
+    EXPECT_THAT(r.sentByUpdate(), HasSubstr(":30101000"));  // 48 bytes up to 0x1040
+  }
+  {
+    // The raw boot loader takes a long line as one record.
+    write("QD21S_1/upd2.02", sim::makeDataFile({"QD21S"}, longLines, 200));
+    Run r(profile("QD21S"), {}, dir);
+    r.host.answers = {true};
+    r.update("upd2.02");
+    EXPECT_EQ(r.device.flash(), longLines);
+    EXPECT_THAT(r.sentByUpdate(), HasSubstr(":C8101000"));
+  }
+}
+
+TEST_F(UpdateFlow, StartAddressRecordsSkippedEndRecordInLowerCase) {
+  write("QD21S_1/upd2.01",
+        "QD21S\r\n;\r\n;\r\n:020000040001F9\r\n:04000005000000F007\r\n"
+        ":0400100001020304E2\r\n:00000001ff\r\nrest is not read\r\n");
+  Run r(profile("QD21S"), {}, dir);
+  r.host.answers = {true};
+  r.update("upd2.01");
+  EXPECT_EQ(r.device.flash(), (sim::Image{{0x10010, 1}, {0x10011, 2}, {0x10012, 3}, {0x10013, 4}}));
+  EXPECT_THAT(r.sentByUpdate(), Not(HasSubstr(":04000005")));
+  EXPECT_THAT(r.sentByUpdate(), HasSubstr(":00000001ff\n"));
+  EXPECT_EQ(r.dlg.verdict, Verdict::Success);
+}
+
+TEST_F(UpdateFlow, VersionZeroChecksHeadersButFlashesNothing) {
+  dataFile("QD21S_1/update", "QD21S", 0, 256);
+  write("QD21S_1/other", "QD22A\r\n;\r\n;\r\n:00000001FF\r\n");
+  {
+    Run r(profile("QD21S"), {}, dir);
+    r.host.answers = {true};
+    r.update("update");
+    EXPECT_EQ(r.device.erases(), 0u);
+    EXPECT_FALSE(r.anyRecordSent());
+    EXPECT_EQ(r.dlg.verdict, Verdict::Success);
+  }
+  {
+    Run r(profile("QD21S"), {}, dir);
+    r.update("other");
+    EXPECT_THAT(r.host.texts(),
+                ElementsAre("Data file not for this module type !\nError Code: 42"));
+    EXPECT_EQ(r.dlg.verdict, Verdict::None);
+    expectIdle(r);
+  }
+}
+
+TEST_F(UpdateFlow, VersionQuestions) {
+  dataFile("QD21S_1/upd3.19", "QD21S", 0, 256);
+  sim::Profile same = profile("QD21S");
+  same.software = {0x03, 0x19};
+  {
+    Run r(same, {}, dir);
+    r.update("upd3.19");  // No to the only question
+    EXPECT_THAT(r.host.texts(), ElementsAre(kSame));
+    EXPECT_EQ(r.host.boxes[0].caption, "Version conflict");
+    EXPECT_EQ(r.host.boxes[0].icon, Icon::Exclamation);
+    EXPECT_EQ(r.device.erases(), 0u);
+    EXPECT_EQ(r.dlg.verdict, Verdict::None);
+    expectIdle(r);
+  }
+  sim::Profile newer = profile("QD21S");
+  newer.software = {0x03, 0x20};
+  {
+    Run r(newer, {}, dir);
+    r.host.answers = {false};
+    r.update("upd3.19");
+    EXPECT_THAT(r.host.texts(), ElementsAre(kOlder));
+    EXPECT_EQ(r.device.erases(), 0u);
+  }
+  {
+    Run r(newer, {}, dir);
+    r.host.answers = {true, true};
+    r.update("upd3.19");
+    EXPECT_THAT(r.host.texts(),
+                ElementsAre(kOlder, kSuccess, "Do you wish to update another QD21S ?"));
+    EXPECT_EQ(r.device.erases(), 1u);
+  }
+}
+
+TEST_F(UpdateFlow, Qd09RevisionIsCheckedBeforeErasing) {
+  dataFile("QD09T_1/upd2.01", "QD09T", 0, 256, "2");
+  Run r(profile("QD09T"), {}, dir);
+  r.update("upd2.01");
+  EXPECT_THAT(r.host.texts(),
+              ElementsAre("Data file upd2.01 is not for this hardware revision !\nError Code: 43"));
+  EXPECT_EQ(r.device.erases(), 0u);
+  EXPECT_EQ(r.dlg.verdict, Verdict::None);
+}
+
+TEST_F(UpdateFlow, DamagedFilesAreRefusedBeforeErasing) {
+  const std::string head = "QD21S\r\n;\r\n;\r\n";
+  write("QD21S_1/upd2.01", head + ":0400100001020304E2\r\n");  // no end record
+  write("QD21S_1/upd2.02", head + ":0400100001020304E2\r\n:0400140001020304E0\r\n:00000001FF\r\n");
+  write("QD21S_1/upd2.03", "QD21S\r\n;\r\n");  // no MPEG line
+  struct Case {
+    const char* entry;
+    const char* text;
+  };
+  for (const Case& c : {
+           Case{"upd2.01", "Unexpected end of data file upd2.01 !\nError Code: 41"},
+           Case{"upd2.02", "Data file upd2.02 is corrupt in line 5 !\nError Code: 44"},
+           Case{"upd2.03", "Unexpected end of data file upd2.03 !\nError Code: 41"},
+       }) {
+    Run r(profile("QD21S"), {}, dir);
+    r.update(c.entry);
+    EXPECT_THAT(r.host.texts(), ElementsAre(c.text));
+    EXPECT_EQ(r.device.erases(), 0u) << c.entry;
+    EXPECT_FALSE(r.anyRecordSent()) << c.entry;
+    EXPECT_THAT(r.sentByUpdate(), Not(HasSubstr(":04001")));
+    EXPECT_EQ(r.dlg.verdict, Verdict::None);
+    expectIdle(r);
+  }
+}
+
+TEST_F(UpdateFlow, EraseRefusals) {
+  dataFile("QD21S_1/upd2.01", "QD21S", 0, 256);
+  struct Case {
+    char code;
+    const char* text;
+  };
+  for (const Case& c : {Case{'C', "Erasing checksum error !\nError Code: 101"},
+                        Case{'P', "Could not erase block in flash !\n Error Code: 102"},
+                        Case{'A', "Erasing address error !\nError Code: 103"},
+                        Case{'X', "Unknown return code !\nError Code: 104"}}) {
+    sim::Faults f;
+    f.eraseCode = c.code;
+    Run r(profile("QD21S"), f, dir);
+    r.update("upd2.01");
+    EXPECT_THAT(r.host.texts(), ElementsAre(c.text, "Could not erase flash !\nError Code: 50"));
+    EXPECT_FALSE(r.anyRecordSent());
+    EXPECT_EQ(r.dlg.verdict, Verdict::None);
+    expectIdle(r);
+  }
+}
+
+TEST_F(UpdateFlow, EraseCommandFollowsTheModuleType) {
+  // A QD09 boot loader only knows its own erase frame; a QM4x erases in the record protocol.
+  const sim::Image qd09 = dataFile("QD09A_1/upd2.01", "QD09A", 0, 512, "1");
+  const sim::Image qm4x = dataFile("QM41B_/upd2.01", "QM41B", 0, 512);
+  {
+    Run r(profile("QD09A"), {}, dir);
+    r.host.answers = {true};
+    r.update("upd2.01");
+    EXPECT_EQ(r.device.flash(), qd09);
+    EXPECT_THAT(r.sentByUpdate(), HasSubstr(":0204000301f8fe"));
+  }
+  {
+    Run r(profile("QM41B", sim::Protocol::Record), {}, dir);
+    r.host.answers = {true};
+    r.update("upd2.01");
+    EXPECT_EQ(r.device.flash(), qm4x);
+    EXPECT_THAT(r.sentByUpdate(), HasSubstr(":0300000480000079\r\n"));
+  }
+}
+
+TEST_F(UpdateFlow, RecordRefusalsAndTimeOut) {
+  dataFile("QD21S_1/upd2.01", "QD21S", 0, 1024);
+  struct Case {
+    sim::Faults faults;
+    const char* text;
+  };
+  auto refuse = [](char code) {
+    sim::Faults f;
+    f.refuseRecord = 3;
+    f.refuseCode = code;
+    return f;
+  };
+  sim::Faults vanish;
+  vanish.vanishAfterRecords = 5;
+  for (const Case& c :
+       {Case{refuse('C'), "Programming checksum error !\nError Code: 201"},
+        Case{refuse('P'), "Could not programm byte to flash !\nError Code: 202"},
+        Case{refuse('A'), "Programming address error !\n Error Code: 203"},
+        Case{refuse('?'), "Unknown return code !\n Error Code: 204"},
+        Case{vanish, "Time out while controller flash programming !\nError Code: 61"}}) {
+    Run r(profile("QD21S"), c.faults, dir);
+    r.host.answers = {true};
+    r.update("upd2.01");
+    EXPECT_THAT(r.host.texts(),
+                ElementsAre(c.text, kFailure, "Do you wish to update another QD21S ?"));
+    EXPECT_EQ(r.host.boxes[1].caption, "Error message");
+    EXPECT_EQ(r.dlg.verdict, Verdict::Failure);
+    EXPECT_FALSE(r.device.programmingEnded());
+    expectIdle(r);
+  }
+}
+
+TEST_F(UpdateFlow, EscDuringProgrammingIsATimeOut) {
+  dataFile("QM41B_/upd2.01", "QM41B", 0, 4096);
+  Run r(profile("QM41B", sim::Protocol::Record), {}, dir);
+  r.dlg.control(ids::LowSpeed).checked = true;
+  r.dlg.onConnectClicked();
+  r.host.escAtQuery = r.host.escQueries + 200;
+  r.host.answers = {true};
+  r.dlg.onUpdateClicked();
+  EXPECT_THAT(r.host.texts(),
+              ElementsAre("Time out while controller flash programming !\nError Code: 61", kFailure,
+                          "Do you wish to update another QM41B ?"));
+  EXPECT_GT(r.device.recordsTaken(), 0u);
+}
+
+}  // namespace
+}  // namespace qdqm

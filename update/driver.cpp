@@ -1,0 +1,293 @@
+#include "update/driver.h"
+
+#include <cstdio>
+
+#include "app/catalogue.h"
+#include "app/connect.h"
+#include "app/procedures.h"
+#include "link/controller.h"
+#include "update/controller_flash.h"
+#include "update/helpers.h"
+
+namespace qdqm {
+namespace {
+
+constexpr const char* kQuestionCaption = "Question";
+constexpr const char* kAttentionCaption = "Attention";
+constexpr const char* kFpgaAnywayQuestion =
+    "The Flash-Update of %s is failed! \n Do you want to start FPGA-Update nevertheless?";
+constexpr const char* kMpegAnywayQuestion =
+    "The Flash-Update of %s is failed! \n Do you want to start MPEG-Update nevertheless?";
+constexpr const char* kFpgaAbortQuestion = "Do you wish to abbort the %s FPGA-Update ?";
+constexpr const char* kMpegAbortQuestion = "Do you wish to abbort the %s MPEG-Update ?";
+constexpr const char* kNoVersionText = "Cannot get software version of module !\nError Code: 21";
+constexpr const char* kRemoveCaText = "Remove CA module if present !";
+constexpr const char* kSuccessText =
+    "The module was sucessfully updated.\nPlease remove the connection\nto your PC. Also "
+    "remove\nthe power supply from the module\nfor 10 seconds.";
+constexpr const char* kFailureText =
+    "Could not update the module !\nCorrect function of module is no longer guaranteed !\nTry "
+    "again to update, or contact your local dealer !";
+constexpr const char* kBaseUnitFailureText =
+    "Could not update all the modules !\nCorrect function of modules, where the backcolor \nof "
+    "the updatestate is red, is no longer guaranteed !\nTry again to update, or contact your "
+    "local dealer !";
+
+constexpr const char* kResetStatus = "waiting for controller reset...";
+constexpr const char* kHiSpeedStatus = "set baudrate to HISpeed...";
+constexpr const char* kCompareFpgaStatus = "compare FPGA version...";
+
+constexpr uint32_t kNormalRate = 19200;
+constexpr unsigned kParityNone = 0;
+// A header line of 3 characters or fewer, its line end included, names no file.
+constexpr size_t kNoFileLength = 3;
+constexpr uint32_t kResetStepMs = 50;
+constexpr uint32_t kLoaderResetStepMs = 35;
+constexpr uint32_t kCaRemovalStepMs = 20;
+constexpr unsigned kBeepHz = 1000, kBeepMs = 1000;
+// A plain QD09 with controller software from 3.22 on and up to 3.29 needs no boot-loader update.
+constexpr unsigned kLoaderCurrentBefore = 22, kLoaderCurrentAfter = 29;
+
+std::string withDevice(const char* fmt, const std::string& deviceText) {
+  char text[512];
+  std::snprintf(text, sizeof text, fmt, deviceText.c_str());
+  return text;
+}
+
+void setProgress(UpdateDialog& dlg, int position) {
+  dlg.control(ids::Progress).position = position;
+  dlg.host.controlsChanged();
+}
+
+void showStatus(UpdateDialog& dlg, const char* text) {
+  dlg.statusText = text;
+  dlg.updateData();
+}
+
+// One step of a wait: Esc offers the abort question; then the step's sleep. The event pump keeps
+// the window painted and lets the Esc key be seen.
+bool abortRequested(UpdateDialog& dlg, const char* question) {
+  pumpMessages(dlg.port, kPumpIntervalMs);
+  return dlg.host.escapePressed() &&
+         dlg.host.askYesNo(kQuestionCaption, withDevice(question, dlg.deviceText), Icon::Question);
+}
+
+bool applies(const StageRow& row, const std::string& deviceText, const std::string& line) {
+  if (row.run == nullptr || line.empty() || line[0] == ';') return false;
+  if (!row.excluded.empty() && deviceText.starts_with(row.excluded)) return false;
+  for (std::string_view p : row.prefixes)
+    if (!p.empty() && deviceText.starts_with(p)) return true;
+  return false;
+}
+
+// The last two characters of a version text as a decimal number ("QD09 V3.22" -> 22).
+unsigned minorOf(const std::string& text) {
+  return text.size() < 2 ? 0 : versionNumber("0." + text.substr(text.size() - 2));
+}
+
+enum class Next { OtherRows, Verdict, CleanUp };
+
+Next afterStage(UpdateDialog& dlg, Outcome outcome, Next onSuccess) {
+  if (outcome == Outcome::Abort) return Next::CleanUp;
+  if (outcome == Outcome::Failed) dlg.overallResult = 0;
+  return onSuccess;
+}
+
+Next fpgaEntry(UpdateDialog& dlg, const StageRow& row, const std::string& line,
+               unsigned installed) {
+  if (dlg.resetPending == 0) {
+    dlg.resetPending = installed != 0 ? installed : 1;
+  } else {
+    if (waitForControllerReset(dlg, kFpgaAbortQuestion) == Outcome::Abort) return Next::CleanUp;
+    if (!dlg.control(ids::LowSpeed).checked) {
+      showStatus(dlg, kHiSpeedStatus);
+      uint8_t type[kModuleTypeBuffer]{};
+      identifyModule(dlg.port, type);
+      if (!switchToHighSpeed(dlg.port, type)) {
+        setBaudRate(dlg.port, kNormalRate);
+        discardInput(dlg.port);
+        dlg.showError(kHiSpeedText);
+        if (!identifyModule(dlg.port, type)) {
+          dlg.showError(kNoModuleText);
+          return Next::CleanUp;
+        }
+      }
+    }
+  }
+  showStatus(dlg, kCompareFpgaStatus);
+  const Outcome outcome = row.run(dlg, line.substr(0, line.size() - 1));
+  if (outcome == Outcome::Current) {
+    dlg.overallResult = 1;
+    dlg.resetPending = 0;
+    return Next::OtherRows;
+  }
+  return afterStage(dlg, outcome, Next::OtherRows);
+}
+
+Next bootLoaderEntry(UpdateDialog& dlg, const StageRow& row, const std::string& line) {
+  const bool plainQd09 =
+      !dlg.deviceText.starts_with("QD29") && !dlg.deviceText.starts_with("QD09T");
+  if (plainQd09 && isUFileName(line) == 0) {
+    const unsigned before = minorOf(dlg.deviceText);
+    showModuleInfo(dlg);
+    const unsigned after = minorOf(dlg.deviceText);
+    if (before >= kLoaderCurrentBefore && after <= kLoaderCurrentAfter) {
+      dlg.overallResult = 1;
+      return Next::Verdict;
+    }
+  } else if (dlg.resetPending != 0) {
+    showStatus(dlg, kResetStatus);
+    setBaudRate(dlg.port, kNormalRate);
+    discardInput(dlg.port);
+    dlg.host.repaint();
+    for (int k = 0; k < 100; ++k) {
+      if (abortRequested(dlg, kMpegAbortQuestion)) return Next::CleanUp;
+      dlg.clock.sleepMs(kLoaderResetStepMs);
+      setProgress(dlg, k + 1);
+    }
+    if (!showModuleInfo(dlg)) {
+      dlg.showError(kNoVersionText);
+      return Next::CleanUp;
+    }
+  }
+  dlg.host.beep(kBeepHz, kBeepMs);
+  dlg.host.messageBox(kAttentionCaption, kRemoveCaText, Icon::Information);
+  showStatus(dlg, kResetStatus);
+  dlg.host.repaint();
+  for (int k = 0; k < 100; ++k) {
+    dlg.clock.sleepMs(kCaRemovalStepMs);
+    setProgress(dlg, k + 1);
+  }
+  if (line.size() <= kNoFileLength) return Next::Verdict;
+  return afterStage(dlg, row.run(dlg, line), Next::Verdict);
+}
+
+// One row that applies: the "nevertheless" question, the test for a named file, the entry and the
+// stage.
+Next runRow(UpdateDialog& dlg, const StageRow& row, const std::string& line, unsigned installed) {
+  const bool fpga = row.entry == StageEntry::Fpga;
+  if (dlg.overallResult == 0 &&
+      !dlg.host.askYesNo(
+          kQuestionCaption,
+          withDevice(fpga ? kFpgaAnywayQuestion : kMpegAnywayQuestion, dlg.deviceText),
+          Icon::Question))
+    return Next::Verdict;
+  if (row.entry != StageEntry::BootLoader && line.size() <= kNoFileLength)
+    return fpga ? Next::OtherRows : Next::Verdict;
+  switch (row.entry) {
+    case StageEntry::Fpga:
+      return fpgaEntry(dlg, row, line, installed);
+    case StageEntry::ResetWait:
+      if (dlg.resetPending != 0 &&
+          waitForControllerReset(dlg, kMpegAbortQuestion) == Outcome::Abort)
+        return Next::CleanUp;
+      return afterStage(dlg, row.run(dlg, line), Next::Verdict);
+    case StageEntry::Own:
+      return afterStage(dlg, row.run(dlg, line), Next::Verdict);
+    case StageEntry::BootLoader:
+      return bootLoaderEntry(dlg, row, line);
+  }
+  return Next::Verdict;
+}
+
+void cleanUp(UpdateDialog& dlg) {
+  dlg.setWaitCursor(false);
+  setBaudRate(dlg.port, kNormalRate);
+  setParity(dlg.port, kParityNone);
+  discardInput(dlg.port);
+  resetVersionList(dlg);
+  for (int id : {ids::Exit, ids::Connect, ids::BaseUnit}) dlg.control(id).enabled = true;
+  dlg.control(ids::StatusLine).visible = false;
+  dlg.updateData();
+}
+
+void verdict(UpdateDialog& dlg, bool baseUnit) {
+  dlg.setWaitCursor(false);
+  if (dlg.overallResult == 1) {
+    dlg.verdict = Verdict::Success;
+    dlg.host.messageBox(kAttentionCaption, kSuccessText, Icon::Information);
+  } else {
+    dlg.verdict = Verdict::Failure;
+    dlg.showError(baseUnit ? kBaseUnitFailureText : kFailureText);
+  }
+  setProgress(dlg, 0);
+  if (dlg.typeText.starts_with("QD292")) dlg.typeText = "QD29/22";
+  if (baseUnit) dlg.typeText = "QMxx ...";
+  const std::string question(kUpdateAnotherText);
+  const bool another = dlg.host.askYesNo(
+      kQuestionCaption, withDevice(question.c_str(), dlg.typeText), Icon::Question);
+  cleanUp(dlg);
+  // No: the program ends as by the Exit button, after the clean-up.
+  if (!another) dlg.onExitClicked();
+}
+
+}  // namespace
+
+// The rows' stages come with the coprocessor updates; until then no row applies.
+const std::array<StageRow, 7> kStageTable{{
+    {{"QD29E", "QD2xA", "QD20A", "QD74"}, {}, StageLine::Fpga, StageEntry::Fpga, nullptr},
+    {{"QD29E", "QD2xA", "QD20A"}, {}, StageLine::Mpeg, StageEntry::ResetWait, nullptr},
+    {{"QD22", "QD24", "QD29/", "QD20"}, {}, StageLine::Mpeg, StageEntry::ResetWait, nullptr},
+    {{"QM29", "QM22", "QM20"}, {}, StageLine::Mpeg, StageEntry::Own, nullptr},
+    {{"QM23"}, {}, StageLine::Mpeg, StageEntry::Own, nullptr},
+    {{"QM492", "QM40"}, {}, StageLine::Mpeg, StageEntry::Own, nullptr},
+    {{"QD09", "QD29"}, "QD29/", StageLine::Mpeg, StageEntry::BootLoader, nullptr},
+}};
+
+Outcome waitForControllerReset(UpdateDialog& dlg, const char* question) {
+  showStatus(dlg, kResetStatus);
+  dlg.host.repaint();
+  for (int k = 0; k < 50; ++k) {
+    if (abortRequested(dlg, question)) return Outcome::Abort;
+    dlg.clock.sleepMs(kResetStepMs);
+    setProgress(dlg, k + 1);
+  }
+  setBaudRate(dlg.port, kNormalRate);
+  discardInput(dlg.port);
+  dlg.host.repaint();
+  for (int k = 51; k < 100; ++k) {
+    if (abortRequested(dlg, question)) return Outcome::Abort;
+    dlg.clock.sleepMs(kResetStepMs);
+    setProgress(dlg, k + 1);
+  }
+  if (!showModuleInfo(dlg)) {
+    dlg.showError(kNoVersionText);
+    return Outcome::Abort;
+  }
+  return Outcome::Done;
+}
+
+void runStandAlone(UpdateDialog& dlg, std::span<const StageRow> table) {
+  dlg.overallResult = 1;
+  dlg.verdict = Verdict::None;
+  dlg.setWaitCursor(true);
+  Control& progress = dlg.control(ids::Progress);
+  progress.rangeLow = 0;
+  progress.rangeHigh = 100;
+  setProgress(dlg, 0);
+  const unsigned installed = versionNumber(dlg.deviceText);
+
+  const ControllerStageResult flash = programControllerStage(dlg);
+  if (flash.outcome == Outcome::Abort) return cleanUp(dlg);
+  if (flash.outcome == Outcome::Failed) dlg.overallResult = 0;
+  dlg.resetPending = flash.selected;
+
+  // The FPGA row may go on to the others; of the others the first that applies runs.
+  for (const StageRow& row : table) {
+    const std::string& line = row.line == StageLine::Fpga ? flash.fpgaLine : flash.mpegLine;
+    if (!applies(row, dlg.deviceText, line)) continue;
+    const Next next = runRow(dlg, row, line, installed);
+    if (next == Next::CleanUp) return cleanUp(dlg);
+    if (next == Next::Verdict || row.entry != StageEntry::Fpga) break;
+  }
+  verdict(dlg, false);
+}
+
+void onUpdate(UpdateDialog& dlg) {
+  // The base unit's run updates the modules in its slots; it is not part of this build, and
+  // Connect never enables Update for a base unit.
+  if (dlg.control(ids::BaseUnit).checked) return;
+  runStandAlone(dlg, kStageTable);
+}
+
+}  // namespace qdqm
