@@ -2,10 +2,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -45,7 +47,8 @@ void usage(FILE* to) {
                "  --hw R              hardware revision byte (1, 26, 0x1a)\n"
                "  --top-speed D       0 none, 1 38400, 2 57600, 3 115200\n"
                "  --wake-up           listens at 2400 baud until woken\n"
-               "  --wire-timing       pace replies at the line's rate\n"
+               "  --wire-timing       pace both directions at the line's rate\n"
+               "  --report-flash      print a line when programming starts and one when it ends\n"
                "  --flash-out FILE    write the programmed flash as Intel-HEX on exit\n"
                "  --fault FAULT       add a fault (may repeat):\n%.*s",
                static_cast<int>(qdqm::sim::faultHelp().size()), qdqm::sim::faultHelp().data());
@@ -79,6 +82,81 @@ uint64_t nowUs() {
   return uint64_t(ts.tv_sec) * 1'000'000 + uint64_t(ts.tv_nsec) / 1000;
 }
 
+// The programming as seen on the wire, from the first record after an erase to the last record
+// and its reply: how long it took and how long its bytes need at the line's rate (10 bits each).
+class FlashReport {
+ public:
+  explicit FlashReport(FILE* to) : to_(to) {}
+
+  // A byte from the tool whose last bit arrived at atUs.
+  void byteIn(uint8_t byte, uint32_t baud, uint64_t atUs) {
+    if (byte == ':') {
+      lineStartUs_ = atUs - wireNs(baud) / 1000;
+      atLineStart_ = now_;
+    }
+    ++now_.bytesIn;
+    now_.wireNs += wireNs(baud);
+  }
+  // After the device took a byte: its new reply bytes and what the byte did to the programming.
+  void afterReceive(Controller& device, size_t firstNew, uint32_t baud, uint64_t atUs) {
+    const auto& out = device.output();
+    uint64_t endUs = atUs;
+    for (size_t i = firstNew; i < out.size(); ++i) {
+      ++now_.bytesOut;
+      now_.wireNs += wireNs(out[i].line.baud);
+      endUs = std::max(endUs, out[i].doneUs);
+    }
+    if (device.erases() != erases_) {
+      erases_ = device.erases();
+      open_ = ended_ = false;
+    }
+    if (device.recordsTaken() != records_) {
+      records_ = device.recordsTaken();
+      if (erases_ > 0 && !open_ && !ended_ && records_ > 0) {
+        open_ = true;
+        startUs_ = lineStartUs_;
+        start_ = atLineStart_;
+        std::fprintf(to_, "flash start %llu\n", static_cast<unsigned long long>(startUs_));
+        std::fflush(to_);
+      }
+      if (open_) {
+        end_ = now_;
+        endUs_ = endUs;
+        baud_ = baud;
+        count_ = records_;
+      }
+    }
+    if (open_ && device.programmingEnded()) {
+      open_ = false;
+      ended_ = true;
+      std::fprintf(to_,
+                   "flash end %llu records %u baud %u bytes-in %llu bytes-out %llu wire-us %.0f "
+                   "wall-us %llu\n",
+                   static_cast<unsigned long long>(endUs_), count_, baud_,
+                   static_cast<unsigned long long>(end_.bytesIn - start_.bytesIn),
+                   static_cast<unsigned long long>(end_.bytesOut - start_.bytesOut),
+                   (end_.wireNs - start_.wireNs) / 1000.0,
+                   static_cast<unsigned long long>(endUs_ - startUs_));
+      std::fflush(to_);
+    }
+  }
+
+ private:
+  struct Counts {
+    uint64_t bytesIn = 0;
+    uint64_t bytesOut = 0;
+    double wireNs = 0;
+  };
+  static double wireNs(uint32_t baud) { return baud ? 10.0 * 1e9 / baud : 0; }
+
+  FILE* to_;
+  Counts now_, atLineStart_, start_, end_;
+  uint64_t lineStartUs_ = 0, startUs_ = 0, endUs_ = 0;
+  unsigned erases_ = 0, records_ = 0, count_ = 0;
+  uint32_t baud_ = 0;
+  bool open_ = false, ended_ = false;
+};
+
 uint32_t baudOf(speed_t s) {
   switch (s) {
     case B2400:
@@ -107,6 +185,7 @@ int main(int argc, char** argv) {
   Faults faults;
   unsigned com = 0;
   bool wireTiming = false;
+  bool reportFlash = false;
   std::string flashOut;
   for (int i = 1; i < argc; ++i) {
     const std::string_view a = argv[i];
@@ -147,6 +226,8 @@ int main(int argc, char** argv) {
       profile.needsWakeUp = true;
     } else if (a == "--wire-timing") {
       wireTiming = true;
+    } else if (a == "--report-flash") {
+      reportFlash = true;
     } else if (a == "--flash-out") {
       flashOut = value();
       ok = !flashOut.empty();
@@ -202,9 +283,15 @@ int main(int argc, char** argv) {
 
   Controller device(profile, faults);
   device.setWireTiming(wireTiming);
+  // Byte times are tens of microseconds; the default timer slack of 50 us would stretch them.
+  if (wireTiming) prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   std::printf("COM%u %s\n", com, slavePath.c_str());
   std::fflush(stdout);
 
+  FlashReport report(stdout);
+  // With wire timing the bytes the tool writes reach the module one after another at the line's
+  // rate, as they leave a real UART; a pty hands them over at once.
+  double inboundDoneNs = 0;
   while (!stopRequested) {
     // Deliver the reply bytes that are due, then sleep until the next one or new input.
     const uint64_t now = nowUs();
@@ -215,10 +302,16 @@ int main(int argc, char** argv) {
       out.pop_front();
     }
     if (!due.empty() && write(master, due.data(), due.size()) < 0 && errno != EAGAIN) break;
-    int timeoutMs = -1;
-    if (!out.empty()) timeoutMs = static_cast<int>((out.front().doneUs - now + 999) / 1000);
+    // Microsecond waits: at 115200 baud a byte takes 87 us, a millisecond poll would dominate.
+    timespec wait{};
+    const bool pending = !out.empty();
+    if (pending) {
+      const uint64_t us = out.front().doneUs - now;
+      wait.tv_sec = static_cast<time_t>(us / 1'000'000);
+      wait.tv_nsec = static_cast<long>(us % 1'000'000) * 1000;
+    }
     pollfd p{master, POLLIN, 0};
-    const int r = poll(&p, 1, timeoutMs);
+    const int r = ppoll(&p, 1, pending ? &wait : nullptr, nullptr);
     if (r < 0 && errno != EINTR) break;
     if (r <= 0 || !(p.revents & POLLIN)) continue;
     uint8_t buffer[256];
@@ -230,8 +323,19 @@ int main(int argc, char** argv) {
     // Parity is not visible on a pty: compare the rate only.
     qdqm::sim::Line heard = sent;
     heard.parity = device.listening().parity;
-    const uint64_t at = nowUs();
-    for (long i = 0; i < n; ++i) device.receive(buffer[i], heard, at);
+    const double atNs = static_cast<double>(nowUs()) * 1000;
+    const double stepNs = wireTiming && sent.baud ? 10.0 * 1e9 / sent.baud : 0;
+    inboundDoneNs = std::max(inboundDoneNs, atNs);
+    for (long i = 0; i < n; ++i) {
+      inboundDoneNs += stepNs;
+      const uint64_t at = static_cast<uint64_t>(inboundDoneNs / 1000);
+      const size_t before = out.size();
+      device.receive(buffer[i], heard, at);
+      if (reportFlash) {
+        report.byteIn(buffer[i], sent.baud, at);
+        report.afterReceive(device, before, sent.baud, at);
+      }
+    }
   }
 
   std::filesystem::remove(link, ec);
