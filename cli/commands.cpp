@@ -10,6 +10,8 @@ constexpr Command kCommands[] = {
     {"ports", cmdPorts, "ports                 probe COM1-COM32; one line per port that opens"},
     {"connect", cmdConnect,
      "connect --port N [--low-speed] [--base-unit]  identify the module, list its versions"},
+    {"update", cmdUpdate,
+     "update --port N [--low-speed] [--version FILE] [--yes|--no]  connect, then update"},
 };
 
 }  // namespace

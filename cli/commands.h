@@ -7,6 +7,11 @@
 #include <string_view>
 #include <vector>
 
+namespace qdqm {
+class Clock;
+class PortOpener;
+}  // namespace qdqm
+
 namespace qdqm::cli {
 
 struct Args {
@@ -29,5 +34,10 @@ void printUsage(std::ostream& os);
 
 int cmdPorts(const Args& args);
 int cmdConnect(const Args& args);
+int cmdUpdate(const Args& args);
+
+// `update` with the given port opener and clock (cmdUpdate passes the POSIX ports and the steady
+// clock; the benchmark passes its own opener).
+int runUpdateCommand(const Args& args, PortOpener& opener, Clock& clock);
 
 }  // namespace qdqm::cli

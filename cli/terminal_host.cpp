@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "app/update_dialog.h"
+#include "update/driver.h"
 
 namespace qdqm::cli {
 
@@ -13,6 +14,11 @@ namespace {
 
 constexpr int kBarWidth = 40;
 constexpr int kPlainStep = 10;  // plain lines: one per 10 % of progress
+
+// "Do you wish to update another %s ?" is answered No on the terminal, whatever --yes says: the
+// text before "%s" recognises it.
+constexpr std::string_view kAnotherPrefix =
+    kUpdateAnotherText.substr(0, kUpdateAnotherText.find("%s"));
 
 }  // namespace
 
@@ -39,6 +45,10 @@ void TerminalHost::messageBox(const std::string& caption, const std::string& tex
 bool TerminalHost::askYesNo(const std::string& caption, const std::string& text, Icon) {
   endBarLine();
   err_ << caption << ": " << text;
+  if (std::string_view(text).starts_with(kAnotherPrefix)) {
+    err_ << " No" << std::endl;
+    return false;
+  }
   if (options_.answer) {
     err_ << (*options_.answer ? " Yes" : " No") << std::endl;
     return *options_.answer;
@@ -60,6 +70,12 @@ void TerminalHost::controlsChanged() {
   const int position = dialog_->control(ids::Progress).position;
   if (options_.progressBar) {
     if (!status.visible && !barShown_) return;
+    // After a box, the bar going back to 0 with the same text is no news (the verdict does that
+    // before its question): no new bar line for it.
+    if (!barShown_ && text == lastStatus_ && position == 0) {
+      lastPosition_ = position;
+      return;
+    }
     if (text == lastStatus_ && position == lastPosition_) return;
     const int filled = std::clamp(position, 0, 100) * kBarWidth / 100;
     err_ << "\r[" << std::string(filled, '#') << std::string(kBarWidth - filled, ' ') << "] "

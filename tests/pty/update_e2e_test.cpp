@@ -1,0 +1,98 @@
+// `qdqm-update update` against `qdqm-sim --flash-out` on a pseudo-terminal, in real time: the
+// simulator's flash must equal the image of the data file that qdqm-datafile wrote.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "tests/support/program_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using qdqm::testing::readFile;
+
+class UpdateE2E : public qdqm::testing::ProgramDirTest {
+ protected:
+  // A data file in the type directory; its image as qdqm-sim writes a flash goes to images/.
+  void dataFile(const std::string& type, const std::string& typeDir, const std::string& file,
+                unsigned size, unsigned seed, unsigned recordBytes = 16) {
+    fs::create_directories(dir / typeDir);
+    fs::create_directories(dir / "images");
+    const std::string cmd = (fs::path(QDQM_BINARY_DIR) / "qdqm-datafile").string() + " --module " +
+                            type + " --out " + (dir / typeDir / file).string() + " --size " +
+                            std::to_string(size) + " --seed " + std::to_string(seed) +
+                            " --record-bytes " + std::to_string(recordBytes) + " --image-out " +
+                            image(file).string();
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  }
+  fs::path image(const std::string& file) const { return dir / "images" / (file + ".hex"); }
+  fs::path flash() const { return dir / "flash.hex"; }
+  int update(const std::string& options, std::string& out) {
+    return runTool("update --port 7 " + options, out);
+  }
+};
+
+TEST_F(UpdateE2E, RawModuleGetsTheHighestVersion) {
+  dataFile("QD21S", "QD21S_1", "upd1.05", 1024, 5);
+  dataFile("QD21S", "QD21S_1", "upd2.01", 2048, 7);
+  startSim({"--module", "QD21S", "--version", "1.05", "--hw", "1", "--top-speed", "3",
+            "--flash-out", flash().string()});
+  std::string out;
+  EXPECT_EQ(update("--yes", out), 0) << errText();
+  stopSim();
+  EXPECT_EQ(out, "Connected Device: QD21S V1.05\nUpdate version: upd2.01\n");
+  const std::string err = errText();
+  EXPECT_NE(err.find("Attention: The module was sucessfully updated."), std::string::npos) << err;
+  // Answered No whatever --yes says: the program ends after the run.
+  EXPECT_NE(err.find("Question: Do you wish to update another QD21S ? No\n"), std::string::npos)
+      << err;
+  EXPECT_EQ(readFile(flash()), readFile(image("upd2.01")));
+}
+
+// 24-byte records cross 64-byte boundaries: the record protocol sends them packed in two.
+TEST_F(UpdateE2E, RecordModuleGetsTheChosenVersion) {
+  dataFile("QM41B", "QM41B_", "upd1.10", 1536, 11, 24);
+  dataFile("QM41B", "QM41B_", "upd2.01", 1024, 21);
+  startSim({"--module", "QM41B", "--protocol", "record", "--version", "1.05", "--top-speed", "2",
+            "--flash-out", flash().string()});
+  std::string out;
+  EXPECT_EQ(update("--version UPD1.10 --yes", out), 0) << errText();
+  stopSim();
+  EXPECT_EQ(out, "Connected Device: QM41B V1.05\nUpdate version: upd1.10\n");
+  EXPECT_EQ(readFile(flash()), readFile(image("upd1.10")));
+}
+
+TEST_F(UpdateE2E, RefusedRecordGivesTheFailureVerdict) {
+  dataFile("QD21S", "QD21S_1", "upd2.01", 1024, 7);
+  startSim({"--module", "QD21S", "--version", "1.05", "--hw", "1", "--fault", "refuse=3:P"});
+  std::string out;
+  EXPECT_EQ(update("--low-speed --yes", out), 1);
+  const std::string err = errText();
+  EXPECT_NE(err.find("Error message: Could not programm byte to flash !\nError Code: 202"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("Error message: Could not update the module !"), std::string::npos) << err;
+}
+
+TEST_F(UpdateE2E, VersionNotInTheListEndsWithoutVerdict) {
+  dataFile("QD21S", "QD21S_1", "upd1.05", 256, 5);
+  dataFile("QD21S", "QD21S_1", "upd2.01", 256, 7);
+  startSim(
+      {"--module", "QD21S", "--version", "1.05", "--hw", "1", "--flash-out", flash().string()});
+  std::string out;
+  EXPECT_EQ(update("--low-speed --version upd9.99", out), 2);
+  stopSim();
+  EXPECT_NE(errText().find("upd9.99 is not in the version list; available: upd2.01 upd1.05"),
+            std::string::npos)
+      << errText();
+  EXPECT_EQ(readFile(flash()), ":00000001FF\n");  // nothing was programmed
+}
+
+TEST_F(UpdateE2E, BaseUnitIsAUsageError) {
+  std::string out;
+  EXPECT_EQ(update("--base-unit", out), 64);
+  EXPECT_NE(errText().find("--base-unit is not available yet"), std::string::npos) << errText();
+}
+
+}  // namespace

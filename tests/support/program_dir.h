@@ -1,0 +1,38 @@
+// End-to-end fixture: a program directory of its own with a copy of qdqm-update (the tool finds
+// its type directories beside its executable), a port directory, qdqm-sim on COM7 and the tool
+// run as a process with its stderr kept in a file.
+#pragma once
+
+#include <sys/types.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace qdqm::testing {
+
+class ProgramDirTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Starts qdqm-sim --com 7 with these options and waits for its port link.
+  void startSim(std::vector<std::string> args);
+  // SIGTERM and wait: the simulator writes its --flash-out file on the way out.
+  void stopSim();
+  // Runs `qdqm-update <arguments>` (stdin from /dev/null); its exit status (-1 when it did not
+  // exit) and standard output.
+  int runTool(const std::string& arguments, std::string& out);
+  // What the last runTool wrote on stderr.
+  std::string errText() const;
+
+  std::filesystem::path dir;
+  pid_t sim = -1;
+};
+
+// A file's whole content.
+std::string readFile(const std::filesystem::path& path);
+
+}  // namespace qdqm::testing
