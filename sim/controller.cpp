@@ -243,6 +243,8 @@ void Controller::record(uint64_t atUs) {
 }
 
 void Controller::restart(uint64_t atUs) {
+  // The new program starts with the line at its power-on settings.
+  listen_ = Line{};
   loader_ = false;
   base_ = 0;
   profile_.software = profile_.versionAfterReset;
