@@ -399,5 +399,176 @@ TEST_F(UpdateFlow, EscDuringProgrammingIsATimeOut) {
   EXPECT_GT(r.device.recordsTaken(), 0u);
 }
 
+// The driver's entries into the coprocessor stages, with stages that record how they were called.
+struct StageCall {
+  std::string line, status;
+  unsigned resetPending = 0;
+};
+struct StageLog {
+  std::vector<StageCall> fpga, mpeg;
+  Outcome fpgaOutcome = Outcome::Done;
+};
+StageLog* stageLog = nullptr;  // the test's log; set by DriverFlow for the duration of one test
+
+Outcome recordFpga(UpdateDialog& dlg, const std::string& line) {
+  stageLog->fpga.push_back({line, dlg.statusText, dlg.resetPending});
+  return stageLog->fpgaOutcome;
+}
+Outcome recordMpeg(UpdateDialog& dlg, const std::string& line) {
+  stageLog->mpeg.push_back({line, dlg.statusText, dlg.resetPending});
+  return Outcome::Done;
+}
+
+class DriverFlow : public UpdateFlow {
+ protected:
+  void SetUp() override {
+    UpdateFlow::SetUp();
+    stageLog = &log;
+    table.assign(kStageTable.begin(), kStageTable.end());
+    for (StageRow& row : table) row.run = row.entry == StageEntry::Fpga ? recordFpga : recordMpeg;
+  }
+  void TearDown() override {
+    stageLog = nullptr;
+    UpdateFlow::TearDown();
+  }
+  // Connect, then the stand-alone run with the recording stages.
+  void update(Run& r, const std::string& entry, bool lowSpeed = false) {
+    r.dlg.control(ids::LowSpeed).checked = lowSpeed;
+    r.dlg.onConnectClicked();
+    Control& list = r.dlg.control(ids::VersionList);
+    const auto it = std::find(list.items.begin(), list.items.end(), entry);
+    ASSERT_NE(it, list.items.end());
+    list.selection = static_cast<int>(it - list.items.begin());
+    r.dlg.onVersionSelected();
+    r.host.boxes.clear();
+    r.sentBefore = r.sent().size();
+    ASSERT_TRUE(r.dlg.runGuarded([&] { runStandAlone(r.dlg, table); }));
+  }
+  StageLog log;
+  std::vector<StageRow> table;
+};
+
+constexpr const char* kResetStatus = "waiting for controller reset...";
+
+TEST_F(DriverFlow, VersionZeroGoesStraightToTheFpgaAndTheMpegStageWaits) {
+  dataFile("QD29E_/update", "QD29E", 0, 256, "FPGA$0102.bin", "MPG$0101.bin");
+  Run r(profile("QD29E"), {}, dir);
+  r.host.answers = {true};
+  update(r, "update", true);
+  ASSERT_EQ(log.fpga.size(), 1u);
+  EXPECT_EQ(log.fpga[0].line, "FPGA$0102.bin");
+  EXPECT_EQ(log.fpga[0].status, "compare FPGA version...");
+  // Not flashed: the FPGA entry takes the installed version as pending reset, so the MPEG
+  // stage behind it waits for the controller.
+  EXPECT_EQ(log.fpga[0].resetPending, 105u);
+  ASSERT_EQ(log.mpeg.size(), 1u);
+  EXPECT_EQ(log.mpeg[0].line, "MPG$0101.bin\n");
+  EXPECT_EQ(log.mpeg[0].status, kResetStatus);
+  EXPECT_EQ(r.device.erases(), 0u);
+  EXPECT_EQ(r.dlg.verdict, Verdict::Success);
+}
+
+TEST_F(DriverFlow, FpgaEntryAfterFlashWaitsAndSwitchesSpeedUnlessLowSpeed) {
+  dataFile("QD29E_/upd2.01", "QD29E", 0, 512, "FPGA$0102.bin");
+  {
+    Run r(profile("QD29E"), {}, dir);
+    r.host.answers = {true};
+    update(r, "upd2.01");
+    ASSERT_EQ(log.fpga.size(), 1u);
+    EXPECT_EQ(log.fpga[0].resetPending, 201u);
+    // After the restart the module is found again at 19200 and moved up to its top speed.
+    const std::string sent = r.sentByUpdate();
+    EXPECT_THAT(sent.substr(sent.find(":00000001FF")), HasSubstr(":020000030403f4"));
+    EXPECT_THAT(r.host.texts(), ElementsAre(kSuccess, "Do you wish to update another QD29E ?"));
+    EXPECT_TRUE(log.mpeg.empty());  // MPEG line ";"
+  }
+  log = {};
+  {
+    Run r(profile("QD29E"), {}, dir);
+    r.host.answers = {true};
+    update(r, "upd2.01", true);
+    ASSERT_EQ(log.fpga.size(), 1u);
+    EXPECT_THAT(r.sentByUpdate(), Not(HasSubstr(":0100000508f2")));
+    EXPECT_EQ(r.opener.line(1)->settings().baud, 19200u);
+  }
+}
+
+TEST_F(DriverFlow, FailedFlashAsksBeforeTheFpgaAndCurrentFpgaMeansSuccess) {
+  dataFile("QD29E_/upd2.01", "QD29E", 0, 512, "FPGA$0102.bin");
+  sim::Faults f;
+  f.refuseRecord = 2;
+  f.refuseCode = 'P';
+  const char* question =
+      "The Flash-Update of QD29E V1.05 is failed! \n Do you want to start FPGA-Update "
+      "nevertheless?";
+  {
+    // At 19200: a controller left in its boot loader does not come back to the normal rate.
+    Run r(profile("QD29E"), f, dir);
+    log.fpgaOutcome = Outcome::Current;
+    r.host.answers = {true, true};
+    update(r, "upd2.01", true);
+    EXPECT_THAT(r.host.texts(),
+                ElementsAre("Could not programm byte to flash !\nError Code: 202", question,
+                            kSuccess, "Do you wish to update another QD29E ?"));
+    EXPECT_EQ(log.fpga.size(), 1u);
+    EXPECT_EQ(r.dlg.verdict, Verdict::Success);
+  }
+  log = {};
+  {
+    Run r(profile("QD29E"), f, dir);
+    r.host.answers = {false, true};
+    update(r, "upd2.01");
+    EXPECT_TRUE(log.fpga.empty());
+    EXPECT_EQ(r.dlg.verdict, Verdict::Failure);
+  }
+}
+
+TEST_F(DriverFlow, EscDuringTheResetWaitOffersToAbort) {
+  dataFile("QD29E_/upd2.01", "QD29E", 0, 512, "FPGA$0102.bin");
+  Run r(profile("QD29E"), {}, dir);
+  r.host.onPump = [&] {
+    if (r.dlg.statusText == kResetStatus && r.host.escAtQuery == 0)
+      r.host.escAtQuery = r.host.escQueries + 1;
+  };
+  r.host.answers = {false, true};  // the first offer declined, the second taken
+  update(r, "upd2.01");
+  EXPECT_THAT(r.host.texts(), ElementsAre("Do you wish to abbort the QD29E V1.05 FPGA-Update ?",
+                                          "Do you wish to abbort the QD29E V1.05 FPGA-Update ?"));
+  EXPECT_TRUE(log.fpga.empty());
+  EXPECT_EQ(r.dlg.verdict, Verdict::None);
+  EXPECT_EQ(r.device.flash().size(), 512u);
+  expectIdle(r);
+}
+
+TEST_F(DriverFlow, PlainQd09BootLoaderEntry) {
+  sim::Profile p = profile("QD09A");
+  p.software = {0x03, 0x22};
+  p.versionAfterReset = {0x03, 0x25};
+  p.resetSilenceMs = 0;
+  dataFile("QD09A_1/upd3.25", "QD09A", 0, 256, "1", "MPG09$0105.bin");
+  dataFile("QD09A_1/upd3.26", "QD09A", 0, 256, "1", ".\\U09$0105.bin");
+  {
+    // Controller software from 3.22 to 3.25: the decoder's boot loader is current.
+    Run r(p, {}, dir);
+    r.host.answers = {true};
+    update(r, "upd3.25");
+    EXPECT_TRUE(log.mpeg.empty());
+    EXPECT_THAT(r.host.texts(), ElementsAre(kSuccess, "Do you wish to update another QD09A ?"));
+  }
+  {
+    // An update file whose name starts with U is never current: after the restart wait the user
+    // is told to remove the CA module, then the boot-loader stage runs.
+    Run r(p, {}, dir);
+    r.host.answers = {true};
+    update(r, "upd3.26");
+    ASSERT_EQ(log.mpeg.size(), 1u);
+    EXPECT_EQ(log.mpeg[0].line, ".\\U09$0105.bin\n");
+    EXPECT_THAT(r.host.texts(), ElementsAre("Remove CA module if present !", kSuccess,
+                                            "Do you wish to update another QD09A ?"));
+    EXPECT_THAT(r.host.beeps, ElementsAre(std::pair<unsigned, unsigned>{1000, 1000}));
+    EXPECT_EQ(r.dlg.deviceText, "");  // cleared by the clean-up
+  }
+}
+
 }  // namespace
 }  // namespace qdqm
