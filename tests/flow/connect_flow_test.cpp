@@ -14,6 +14,7 @@
 #include "sim/controller.h"
 #include "tests/support/scripted_host.h"
 #include "tests/support/sim_line.h"
+#include "tests/support/sim_window.h"
 
 namespace qdqm {
 namespace {
@@ -239,24 +240,7 @@ class ConnectFlow : public ::testing::Test {
     std::filesystem::create_directories((dir / name).parent_path());
     std::ofstream(dir / name) << "x\n";
   }
-  struct Run {
-    VirtualClock clock;
-    testing::ScriptedHost host;
-    sim::Controller device;
-    testing::SimPortOpener opener{clock};
-    UpdateDialog dlg;
-    Run(sim::Profile p, sim::Faults f, const std::filesystem::path& programDir)
-        : device(std::move(p), f), dlg(opener, clock, host) {
-      opener.attach(1, device);
-      dlg.selectPort(1);
-      dlg.programDir = programDir.string();
-    }
-    std::string sent() {
-      std::string s;
-      for (const auto& w : opener.line(1)->writes) s.append(w.bytes.begin(), w.bytes.end());
-      return s;
-    }
-  };
+  using Run = testing::SimWindow;
   std::filesystem::path dir;
 };
 

@@ -14,6 +14,7 @@
 #include "sim/intel_hex.h"
 #include "tests/support/scripted_host.h"
 #include "tests/support/sim_line.h"
+#include "tests/support/sim_window.h"
 #include "update/controller_flash.h"
 #include "update/driver.h"
 
@@ -71,20 +72,10 @@ class UpdateFlow : public ::testing::Test {
     return image;
   }
 
-  struct Run {
-    VirtualClock clock;
-    testing::ScriptedHost host;
-    sim::Controller device;
-    testing::SimPortOpener opener{clock};
-    UpdateDialog dlg;
-    Run(sim::Profile p, sim::Faults f, const std::filesystem::path& programDir)
-        : device(std::move(p), f), dlg(opener, clock, host) {
-      opener.attach(1, device);
-      dlg.selectPort(1);
-      dlg.programDir = programDir.string();
-    }
-    // Connect, choose `entry` in the version list, press Update.
-    void update(const std::string& entry, bool lowSpeed = false) {
+  struct Run : testing::SimWindow {
+    using SimWindow::SimWindow;
+    // Connect and choose `entry` in the version list.
+    void choose(const std::string& entry, bool lowSpeed) {
       dlg.control(ids::LowSpeed).checked = lowSpeed;
       dlg.onConnectClicked();
       ASSERT_TRUE(dlg.control(ids::Update).enabled)
@@ -96,17 +87,15 @@ class UpdateFlow : public ::testing::Test {
       dlg.onVersionSelected();
       host.boxes.clear();
       sentBefore = sent().size();
-      dlg.onUpdateClicked();
     }
-    std::string sent() const {
-      std::string s;
-      for (const auto& w : const_cast<Run*>(this)->opener.line(1)->writes)
-        s.append(w.bytes.begin(), w.bytes.end());
-      return s;
+    // Connect, choose `entry`, press Update.
+    void update(const std::string& entry, bool lowSpeed = false) {
+      choose(entry, lowSpeed);
+      if (!::testing::Test::HasFatalFailure()) dlg.onUpdateClicked();
     }
     // What the update sent (after Connect).
-    std::string sentByUpdate() const { return sent().substr(sentBefore); }
-    bool anyRecordSent() const { return sentByUpdate().find(":10") != std::string::npos; }
+    std::string sentByUpdate() { return sent().substr(sentBefore); }
+    bool anyRecordSent() { return sentByUpdate().find(":10") != std::string::npos; }
     size_t sentBefore = 0;
   };
 
@@ -433,15 +422,8 @@ class DriverFlow : public UpdateFlow {
   }
   // Connect, then the stand-alone run with the recording stages.
   void update(Run& r, const std::string& entry, bool lowSpeed = false) {
-    r.dlg.control(ids::LowSpeed).checked = lowSpeed;
-    r.dlg.onConnectClicked();
-    Control& list = r.dlg.control(ids::VersionList);
-    const auto it = std::find(list.items.begin(), list.items.end(), entry);
-    ASSERT_NE(it, list.items.end());
-    list.selection = static_cast<int>(it - list.items.begin());
-    r.dlg.onVersionSelected();
-    r.host.boxes.clear();
-    r.sentBefore = r.sent().size();
+    r.choose(entry, lowSpeed);
+    if (HasFatalFailure()) return;
     ASSERT_TRUE(r.dlg.runGuarded([&] { runStandAlone(r.dlg, table); }));
   }
   StageLog log;
