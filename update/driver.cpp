@@ -72,6 +72,17 @@ bool abortRequested(UpdateDialog& dlg, const char* question) {
          dlg.host.askYesNo(kQuestionCaption, withDevice(question, dlg.deviceText), Icon::Question);
 }
 
+// Steps `from` to `to` - 1 of a wait, each a sleep followed by the progress at step + 1. With a
+// question, Esc before each step offers to abort; true when the user took the offer.
+bool waitSteps(UpdateDialog& dlg, int from, int to, uint32_t stepMs, const char* question) {
+  for (int k = from; k < to; ++k) {
+    if (question != nullptr && abortRequested(dlg, question)) return true;
+    dlg.clock.sleepMs(stepMs);
+    setProgress(dlg, k + 1);
+  }
+  return false;
+}
+
 bool applies(const StageRow& row, const std::string& deviceText, const std::string& line) {
   if (row.run == nullptr || line.empty() || line[0] == ';') return false;
   if (!row.excluded.empty() && deviceText.starts_with(row.excluded)) return false;
@@ -140,11 +151,7 @@ Next bootLoaderEntry(UpdateDialog& dlg, const StageRow& row, const std::string& 
     setBaudRate(dlg.port, kNormalRate);
     discardInput(dlg.port);
     dlg.host.repaint();
-    for (int k = 0; k < 100; ++k) {
-      if (abortRequested(dlg, kMpegAbortQuestion)) return Next::CleanUp;
-      dlg.clock.sleepMs(kLoaderResetStepMs);
-      setProgress(dlg, k + 1);
-    }
+    if (waitSteps(dlg, 0, 100, kLoaderResetStepMs, kMpegAbortQuestion)) return Next::CleanUp;
     if (!showModuleInfo(dlg)) {
       dlg.showError(kNoVersionText);
       return Next::CleanUp;
@@ -154,10 +161,7 @@ Next bootLoaderEntry(UpdateDialog& dlg, const StageRow& row, const std::string& 
   dlg.host.messageBox(kAttentionCaption, kRemoveCaText, Icon::Information);
   showStatus(dlg, kResetStatus);
   dlg.host.repaint();
-  for (int k = 0; k < 100; ++k) {
-    dlg.clock.sleepMs(kCaRemovalStepMs);
-    setProgress(dlg, k + 1);
-  }
+  waitSteps(dlg, 0, 100, kCaRemovalStepMs, nullptr);
   if (line.size() <= kNoFileLength) return Next::Verdict;
   return afterStage(dlg, row.run(dlg, line), Next::Verdict);
 }
@@ -237,19 +241,12 @@ const std::array<StageRow, 7> kStageTable{{
 Outcome waitForControllerReset(UpdateDialog& dlg, const char* question) {
   showStatus(dlg, kResetStatus);
   dlg.host.repaint();
-  for (int k = 0; k < 50; ++k) {
-    if (abortRequested(dlg, question)) return Outcome::Abort;
-    dlg.clock.sleepMs(kResetStepMs);
-    setProgress(dlg, k + 1);
-  }
+  if (waitSteps(dlg, 0, 50, kResetStepMs, question)) return Outcome::Abort;
+  // The restarted controller listens at 19200 again.
   setBaudRate(dlg.port, kNormalRate);
   discardInput(dlg.port);
   dlg.host.repaint();
-  for (int k = 51; k < 100; ++k) {
-    if (abortRequested(dlg, question)) return Outcome::Abort;
-    dlg.clock.sleepMs(kResetStepMs);
-    setProgress(dlg, k + 1);
-  }
+  if (waitSteps(dlg, 51, 100, kResetStepMs, question)) return Outcome::Abort;
   if (!showModuleInfo(dlg)) {
     dlg.showError(kNoVersionText);
     return Outcome::Abort;
