@@ -1,6 +1,5 @@
 // `connect`: the Connect button in the terminal. Prints what the dialog's device field and version
 // list would show; error boxes go to stderr through the terminal host.
-#include <charconv>
 #include <ostream>
 #include <string>
 
@@ -43,10 +42,7 @@ bool parse(const Args& args, ConnectOptions& o) {
     } else if (w == "--base-unit") {
       o.baseUnit = true;
     } else if (w == "--port" && i + 1 < args.words.size()) {
-      const std::string_view n = args.words[++i];
-      const auto [end, ec] = std::from_chars(n.data(), n.data() + n.size(), o.port);
-      if (ec != std::errc() || end != n.data() + n.size() || o.port < 1 || o.port > 99)
-        return false;
+      if (!parsePortNumber(args.words[++i], o.port)) return false;
     } else {
       return false;
     }

@@ -2,7 +2,6 @@
 // through the terminal host (stderr); the exit status is the run's verdict.
 #include <strings.h>
 
-#include <charconv>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -63,9 +62,7 @@ int parse(const Args& args, UpdateOptions& o) {
       o.version = args.words[++i];
       if (o.version.empty()) return 0;
     } else if (w == "--port" && i + 1 < args.words.size()) {
-      const std::string_view n = args.words[++i];
-      const auto [end, ec] = std::from_chars(n.data(), n.data() + n.size(), o.port);
-      if (ec != std::errc() || end != n.data() + n.size() || o.port < 1 || o.port > 99) return 0;
+      if (!parsePortNumber(args.words[++i], o.port)) return 0;
     } else {
       return 0;
     }

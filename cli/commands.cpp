@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include <charconv>
 #include <ostream>
 
 namespace qdqm::cli {
@@ -18,6 +19,11 @@ constexpr Command kCommands[] = {
 
 std::span<const Command> commands() {
   return kCommands;
+}
+
+bool parsePortNumber(std::string_view text, unsigned& port) {
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), port);
+  return ec == std::errc() && end == text.data() + text.size() && port >= 1 && port <= 99;
 }
 
 void printUsage(std::ostream& os) {

@@ -30,6 +30,8 @@ struct Command {
 constexpr int kUsageError = 64;
 
 std::span<const Command> commands();
+// A port number as the dialog offers them: "COM" 1 to 99.
+bool parsePortNumber(std::string_view text, unsigned& port);
 void printUsage(std::ostream& os);
 
 int cmdPorts(const Args& args);
