@@ -191,8 +191,12 @@ Outcome transferRecords(UpdateDialog& dlg, DataFile& file) {
       dlg.showError(format(kUnexpectedEndText, dlg.selectedFile.c_str()));
       return Outcome::Failed;
     }
-    dlg.control(ids::Progress).position = progressOf(file, divisor);
-    dlg.updateData();
+    // The bar moves a step every hundredth of the file: write the controls only then.
+    Control& progress = dlg.control(ids::Progress);
+    if (const int position = progressOf(file, divisor); position != progress.position) {
+      progress.position = position;
+      dlg.updateData();
+    }
     const std::string text = withoutLineEnd(line);
     if (hasRecordType(text, "05")) continue;
     if (isEndRecord(text)) break;
