@@ -114,8 +114,8 @@ std::string resolveInWorkingDir(const UpdateDialog& dlg, std::string_view name) 
   return resolvePath(dlg.workingDir, name);
 }
 
-int listDirectory(UpdateDialog& dlg, std::string_view spec, int listId, unsigned filter) {
-  const std::string dir = resolvePath(dlg.workingDir, spec);
+int listDirectory(UpdateDialog& dlg, std::string_view dirSpec, int listId, unsigned filter) {
+  const std::string dir = resolvePath(dlg.workingDir, dirSpec);
   std::error_code ec;
   if (dir.empty() || !fs::is_directory(dir, ec)) return 0;
   dlg.workingDir = dir;

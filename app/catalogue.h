@@ -26,10 +26,10 @@ std::string resolvePath(const std::string& base, std::string_view name);
 // Opens relative names against the working directory.
 std::string resolveInWorkingDir(const UpdateDialog& dlg, std::string_view name);
 
-// Lists the directory named by spec into the drop-down: 1 when it exists (it then becomes the
+// Lists the directory named by dirSpec into the drop-down: 1 when it exists (it then becomes the
 // working directory), 0 otherwise. Files carry no DOS attributes here, so the exclusive filter
 // without attributes lists nothing.
-int listDirectory(UpdateDialog& dlg, std::string_view spec, int listId, unsigned filter);
+int listDirectory(UpdateDialog& dlg, std::string_view dirSpec, int listId, unsigned filter);
 // Copies the selected entry (at most 260 characters); 0 when nothing is selected.
 int readListSelection(const Control& list, std::string& out);
 

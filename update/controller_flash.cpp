@@ -170,18 +170,19 @@ Outcome checkRecords(UpdateDialog& dlg, DataFile& file) {
       break;
     }
     const std::string record = withoutLineEnd(line);
+    // The end line counts by its first 11 characters; nothing behind it is read.
+    if (isEndRecord(record)) break;
     if (!isWellFormedRecord(record)) {
       dlg.showError(format(kCorruptText, dlg.selectedFile.c_str(), number));
       outcome = Outcome::Abort;
       break;
     }
-    if (isEndRecord(record)) break;
   }
   file.seek(start);
   return outcome;
 }
 
-// Steps 12 and 13: the records up to the end record, then the closing commands.
+// The records up to the end record, then the closing commands.
 Outcome transferRecords(UpdateDialog& dlg, DataFile& file) {
   const long divisor = file.length() / 100;
   const bool record = isRecordProtocol(dlg.port);
