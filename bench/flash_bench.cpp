@@ -220,23 +220,27 @@ class LineReader {
   std::string pending_;
 };
 
-// "flash end T records N baud B bytes-in I bytes-out O wire-us W wall-us D"
+// "flash end T records N baud B bytes-in I bytes-out O wire-us W wall-us D ended E"
 struct FlashWindow {
   unsigned records = 0;
   unsigned baud = 0;
   unsigned long long bytesIn = 0, bytesOut = 0;
   double wireS = 0, wallS = 0;
+  bool endRecognised = false;  // the module saw the end of programming (E = 1)
 };
 
 bool parseEnd(const std::string& line, FlashWindow& w) {
   unsigned long long end = 0, wireUs = 0, wallUs = 0;
-  const int n = std::sscanf(line.c_str(),
-                            "flash end %llu records %u baud %u bytes-in %llu bytes-out %llu "
-                            "wire-us %llu wall-us %llu",
-                            &end, &w.records, &w.baud, &w.bytesIn, &w.bytesOut, &wireUs, &wallUs);
+  int ended = 0;
+  const int n =
+      std::sscanf(line.c_str(),
+                  "flash end %llu records %u baud %u bytes-in %llu bytes-out %llu "
+                  "wire-us %llu wall-us %llu ended %d",
+                  &end, &w.records, &w.baud, &w.bytesIn, &w.bytesOut, &wireUs, &wallUs, &ended);
   w.wireS = static_cast<double>(wireUs) / 1e6;
   w.wallS = static_cast<double>(wallUs) / 1e6;
-  return n == 7;
+  w.endRecognised = ended == 1;
+  return n == 8;
 }
 
 struct Result {
@@ -291,7 +295,7 @@ Result runOne(const Setup& s, const std::string& rate, const std::string& protoc
   }
 
   bool started = false, ended = false;
-  std::optional<double> cpuAtStart, cpuAtEnd;
+  std::optional<double> cpuAtStart, cpuAtEnd, exitCpuS;
   pid_t tool = -1;
   if (!ready) {
     r.problem = "qdqm-sim did not come up";
@@ -328,6 +332,7 @@ Result runOne(const Setup& s, const std::string& rate, const std::string& protoc
       }
     }
     if (tool > 0) {
+      exitCpuS = cpuSeconds(tool);
       int status = 0;
       rusage ru{};
       wait4(tool, &status, 0, &ru);
@@ -338,9 +343,17 @@ Result runOne(const Setup& s, const std::string& rate, const std::string& protoc
     }
   }
 
+  // A window the module never saw end is reported when the simulator stops; the tool's CPU
+  // time then runs to its exit.
   kill(sim, SIGTERM);
   while (simLines.fill(1000)) {
-    while (auto line = simLines.next()) simLog << *line << "\n";
+    while (auto line = simLines.next()) {
+      simLog << *line << "\n";
+      if (line->starts_with("flash end") && started && !ended && parseEnd(*line, r.window)) {
+        ended = true;
+        cpuAtEnd = exitCpuS;
+      }
+    }
   }
   waitpid(sim, nullptr, 0);
 
@@ -385,13 +398,17 @@ void printResult(const Result& r) {
   }
   std::printf("%8.2f %6.2f%%", r.runWallS, r.runWallS > 0 ? 100.0 * r.runCpuS / r.runWallS : 0.0);
   if (!r.problem.empty()) {
-    std::printf("  INVALID: %s", r.problem.c_str());
-  } else if (r.exchange == "tool") {
+    std::printf("  INVALID: %s\n", r.problem.c_str());
+    std::fflush(stdout);
+    return;
+  }
+  if (r.exchange == "tool") {
     const bool ratioMet = w.wallS <= ratioTarget(w.baud) * w.wireS;
     const bool cpuMet = r.windowCpuS && *r.windowCpuS <= kCpuTarget * w.wallS;
     std::printf("  ratio <= %.2f %s, cpu < 5%% %s", ratioTarget(w.baud),
                 ratioMet ? "met" : "MISSED", cpuMet ? "met" : "MISSED");
   }
+  if (!w.endRecognised) std::printf("  (module did not recognise the end of programming)");
   std::printf("\n");
   std::fflush(stdout);
 }

@@ -126,19 +126,12 @@ class FlashReport {
         count_ = records_;
       }
     }
-    if (open_ && device.programmingEnded()) {
-      open_ = false;
-      ended_ = true;
-      std::fprintf(to_,
-                   "flash end %llu records %u baud %u bytes-in %llu bytes-out %llu wire-us %.0f "
-                   "wall-us %llu\n",
-                   static_cast<unsigned long long>(endUs_), count_, baud_,
-                   static_cast<unsigned long long>(end_.bytesIn - start_.bytesIn),
-                   static_cast<unsigned long long>(end_.bytesOut - start_.bytesOut),
-                   (end_.wireNs - start_.wireNs) / 1000.0,
-                   static_cast<unsigned long long>(endUs_ - startUs_));
-      std::fflush(to_);
-    }
+    if (open_ && device.programmingEnded()) print(true);
+  }
+  // At exit: a programming whose end the module never recognised (its end record arrived
+  // garbled, or the tool stopped) is reported up to its last record.
+  void finish() {
+    if (open_) print(false);
   }
 
  private:
@@ -148,6 +141,19 @@ class FlashReport {
     double wireNs = 0;
   };
   static double wireNs(uint32_t baud) { return baud ? 10.0 * 1e9 / baud : 0; }
+  void print(bool ended) {
+    open_ = false;
+    ended_ = true;
+    std::fprintf(to_,
+                 "flash end %llu records %u baud %u bytes-in %llu bytes-out %llu wire-us %.0f "
+                 "wall-us %llu ended %d\n",
+                 static_cast<unsigned long long>(endUs_), count_, baud_,
+                 static_cast<unsigned long long>(end_.bytesIn - start_.bytesIn),
+                 static_cast<unsigned long long>(end_.bytesOut - start_.bytesOut),
+                 (end_.wireNs - start_.wireNs) / 1000.0,
+                 static_cast<unsigned long long>(endUs_ - startUs_), ended ? 1 : 0);
+    std::fflush(to_);
+  }
 
   FILE* to_;
   Counts now_, atLineStart_, start_, end_;
@@ -338,6 +344,7 @@ int main(int argc, char** argv) {
     }
   }
 
+  if (reportFlash) report.finish();
   std::filesystem::remove(link, ec);
   close(slave);
   close(master);
