@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -34,12 +35,23 @@ uint64_t monotonicUs() {
   return uint64_t(ts.tv_sec) * 1'000'000 + uint64_t(ts.tv_nsec) / 1000;
 }
 
+// Wire time of one byte: start bit, 8 data bits, the parity bit when there is one, stop bit.
+uint64_t byteTimeUs(const LineSettings& s) {
+  const uint64_t bits = s.parity == Parity::None ? 10 : 11;
+  const uint64_t baud = s.baud ? s.baud : 19200;
+  return bits * 1'000'000 / baud;
+}
+
 // The quiet time that ends a read once bytes have come: about three characters at the line's
 // rate, between 0.2 ms and 1 ms.
 uint64_t interByteUs(const LineSettings& s) {
-  const uint64_t bits = s.parity == Parity::None ? 10 : 11;
-  const uint64_t baud = s.baud ? s.baud : 19200;
-  return std::clamp<uint64_t>(3 * bits * 1'000'000 / baud, 200, 1000);
+  return std::clamp<uint64_t>(3 * byteTimeUs(s), 200, 1000);
+}
+
+void sleepUntilUs(uint64_t us) {
+  const timespec ts{static_cast<time_t>(us / 1'000'000), static_cast<long>(us % 1'000'000) * 1000};
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+  }
 }
 
 bool isLineGone(int err) {
@@ -92,6 +104,9 @@ std::unique_ptr<PosixSerialDevice> PosixSerialDevice::open(const std::string& pa
     ss.flags |= ASYNC_LOW_LATENCY;
     ioctl(fd, TIOCSSERIAL, &ss);
   }
+  // The read time-outs are fractions of a millisecond; the kernel's default timer slack (50 us)
+  // would stretch each of them, once per record.
+  prctl(PR_SET_TIMERSLACK, 1UL);
   return std::unique_ptr<PosixSerialDevice>(
       new PosixSerialDevice(fd, shortDeviceName(path), modemLines));
 }
@@ -138,7 +153,11 @@ bool PosixSerialDevice::writeSettings(const LineSettings& settings) {
   tio.c_cc[VTIME] = 0;
   cfsetispeed(&tio, rate->code);
   cfsetospeed(&tio, rate->code);
-  if (tcsetattr(fd_, TCSANOW, &tio) != 0 && !parityDroppedByPty(tio)) return false;
+  // A new rate or parity must not cut the bytes still leaving (a raw end record is followed by
+  // no reply): drain the output, and since adapters and ptys report it drained before the last
+  // byte is on the wire, also wait for the wire time of what was written.
+  if (settings != written_) sleepUntilUs(outputDoneUs_);
+  if (tcsetattr(fd_, TCSADRAIN, &tio) != 0 && !parityDroppedByPty(tio)) return false;
   written_ = settings;
   if (modemLines_) {
     int lines = TIOCM_DTR | TIOCM_RTS;
@@ -167,7 +186,11 @@ long PosixSerialDevice::write(const uint8_t* data, size_t n) {
   if (lost_) return -EIO;
   for (int attempt = 0;; ++attempt) {
     const ssize_t w = ::write(fd_, data, n);
-    if (w >= 0) return static_cast<long>(w);
+    if (w >= 0) {
+      outputDoneUs_ =
+          std::max(outputDoneUs_, monotonicUs()) + static_cast<uint64_t>(w) * byteTimeUs(written_);
+      return static_cast<long>(w);
+    }
     const int err = errno;
     if (err == EINTR) continue;
     if ((err == EAGAIN || err == EWOULDBLOCK) && attempt < 2) {

@@ -43,7 +43,8 @@ class PosixSerialDevice final : public SerialDevice {
   std::string name_;
   bool modemLines_;
   bool lost_ = false;
-  LineSettings written_;  // what the last writeSettings asked for (ptys do not keep parity)
+  LineSettings written_;       // what the last writeSettings asked for (ptys do not keep parity)
+  uint64_t outputDoneUs_ = 0;  // when the last byte written has left, on the monotonic clock
 };
 
 // Opens "COM" n as the device the port map gives for n.

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -202,6 +203,19 @@ TEST_F(PtyTest, RateAndParity) {
   ASSERT_TRUE(port.device->readSettings(s));
   EXPECT_EQ(s.parity, held);
   EXPECT_EQ(s.baud, 115200u);
+}
+
+// Bytes written just before a rate change (the raw end record) leave at the old rate: the change
+// waits for their wire time, which a pty does not report.
+TEST_F(PtyTest, RateChangeWaitsForTheBytesStillLeaving) {
+  ASSERT_EQ(setBaudRate(port, 9600), 1);
+  const std::string record(96, 'x');  // 96 bytes at 9600 baud: 100 ms on the wire
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(writeBytes(port, reinterpret_cast<const uint8_t*>(record.data()), record.size()), 1);
+  ASSERT_EQ(setBaudRate(port, 19200), 1);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(95));
+  expectedOut = record.size();
+  EXPECT_EQ(receive(), record);
 }
 
 TEST_F(PtyTest, LengthPrefixedText) {
