@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdarg>
 #include <span>
 #include <vector>
 
@@ -102,27 +101,8 @@ const CodeText* findCode(int code) {
   return it == kResultCodes.end() ? nullptr : &*it;
 }
 
-__attribute__((format(printf, 1, 2))) std::string format(const char* fmt, ...) {
-  va_list args;
-  va_start(args, fmt);
-  va_list again;
-  va_copy(again, args);
-  const int n = std::vsnprintf(nullptr, 0, fmt, args);
-  va_end(args);
-  std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-  if (n > 0) std::vsnprintf(out.data(), out.size() + 1, fmt, again);
-  va_end(again);
-  return out;
-}
-
 std::span<const uint8_t> bytesOf(std::string_view s) {
   return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
-}
-
-void showStatus(UpdateDialog& dlg, const char* text) {
-  dlg.statusText = text;
-  dlg.control(ids::StatusLine).visible = true;
-  dlg.updateData();
 }
 
 // Progress from the file position; files shorter than 100 bytes have no whole bytes per percent,
@@ -165,7 +145,7 @@ Outcome checkRecords(UpdateDialog& dlg, DataFile& file) {
   for (;;) {
     const unsigned number = file.lineNumber();
     if (!file.readLine(line)) {
-      dlg.showError(format(kUnexpectedEndText, dlg.selectedFile.c_str()));
+      dlg.showError(formatMessage(kUnexpectedEndText, dlg.selectedFile.c_str()));
       outcome = Outcome::Abort;
       break;
     }
@@ -173,7 +153,7 @@ Outcome checkRecords(UpdateDialog& dlg, DataFile& file) {
     // The end line counts by its first 11 characters; nothing behind it is read.
     if (isEndRecord(record)) break;
     if (!isWellFormedRecord(record)) {
-      dlg.showError(format(kCorruptText, dlg.selectedFile.c_str(), number));
+      dlg.showError(formatMessage(kCorruptText, dlg.selectedFile.c_str(), number));
       outcome = Outcome::Abort;
       break;
     }
@@ -189,7 +169,7 @@ Outcome transferRecords(UpdateDialog& dlg, DataFile& file) {
   std::string line;
   for (;;) {
     if (!file.readLine(line)) {
-      dlg.showError(format(kUnexpectedEndText, dlg.selectedFile.c_str()));
+      dlg.showError(formatMessage(kUnexpectedEndText, dlg.selectedFile.c_str()));
       return Outcome::Failed;
     }
     // The bar moves a step every hundredth of the file: write the controls only then.
@@ -238,6 +218,12 @@ std::string currentEntry(const UpdateDialog& dlg) {
 
 }  // namespace
 
+void showStatus(UpdateDialog& dlg, const char* text) {
+  dlg.statusText = text;
+  dlg.control(ids::StatusLine).visible = true;
+  dlg.updateData();
+}
+
 ControllerStageResult programControllerStage(UpdateDialog& dlg) {
   ControllerStageResult result;
   dlg.control(ids::Progress).position = 0;
@@ -259,13 +245,13 @@ ControllerStageResult programControllerStage(UpdateDialog& dlg) {
 
   DataFile file;
   if (!file.open(resolveInWorkingDir(dlg, dlg.selectedFile))) {
-    dlg.showError(format(kCannotOpenText, dlg.selectedFile.c_str()));
+    dlg.showError(formatMessage(kCannotOpenText, dlg.selectedFile.c_str()));
     return result;
   }
   const char* name = dlg.selectedFile.c_str();
   std::string typeLine;
   if (!file.readPiece(typeLine, kTypeLineRoom)) {
-    dlg.showError(format(kUnexpectedEndText, name));
+    dlg.showError(formatMessage(kUnexpectedEndText, name));
     return result;
   }
   if (typeLine.size() < kTypeLength || dlg.typeText.size() < kTypeLength ||
@@ -274,16 +260,16 @@ ControllerStageResult programControllerStage(UpdateDialog& dlg) {
     return result;
   }
   if (!file.readPiece(result.fpgaLine, kPathLineRoom)) {
-    dlg.showError(format(kUnexpectedEndText, name));
+    dlg.showError(formatMessage(kUnexpectedEndText, name));
     return result;
   }
   if (dlg.deviceText.starts_with("QD09") &&
       (dlg.hwRevisionText.empty() || result.fpgaLine[0] != dlg.hwRevisionText[0])) {
-    dlg.showError(format(kWrongRevisionText, name));
+    dlg.showError(formatMessage(kWrongRevisionText, name));
     return result;
   }
   if (!file.readPiece(result.mpegLine, kPathLineRoom)) {
-    dlg.showError(format(kUnexpectedEndText, name));
+    dlg.showError(formatMessage(kUnexpectedEndText, name));
     return result;
   }
   result.selected = selected;

@@ -24,6 +24,9 @@ ControllerStageResult programControllerStage(UpdateDialog& dlg);
 // after the boot loader's result-code message.
 int eraseController(UpdateDialog& dlg, int slotIndex);
 
+// Shows `text` in the status line and writes the controls.
+void showStatus(UpdateDialog& dlg, const char* text);
+
 // The messages for the boot loader's result codes after a record and after an erase.
 void showProgrammingError(UpdateDialog& dlg, int code);
 void showEraseError(UpdateDialog& dlg, int code);

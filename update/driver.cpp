@@ -1,7 +1,5 @@
 #include "update/driver.h"
 
-#include <cstdio>
-
 #include "app/catalogue.h"
 #include "app/connect.h"
 #include "app/procedures.h"
@@ -48,20 +46,9 @@ constexpr unsigned kBeepHz = 1000, kBeepMs = 1000;
 // A plain QD09 with controller software from 3.22 on and up to 3.29 needs no boot-loader update.
 constexpr unsigned kLoaderCurrentBefore = 22, kLoaderCurrentAfter = 29;
 
-std::string withDevice(const char* fmt, const std::string& deviceText) {
-  char text[512];
-  std::snprintf(text, sizeof text, fmt, deviceText.c_str());
-  return text;
-}
-
 void setProgress(UpdateDialog& dlg, int position) {
   dlg.control(ids::Progress).position = position;
   dlg.host.controlsChanged();
-}
-
-void showStatus(UpdateDialog& dlg, const char* text) {
-  dlg.statusText = text;
-  dlg.updateData();
 }
 
 // One step of a wait: Esc offers the abort question; then the step's sleep. The event pump keeps
@@ -69,7 +56,8 @@ void showStatus(UpdateDialog& dlg, const char* text) {
 bool abortRequested(UpdateDialog& dlg, const char* question) {
   pumpMessages(dlg.port, kPumpIntervalMs);
   return dlg.host.escapePressed() &&
-         dlg.host.askYesNo(kQuestionCaption, withDevice(question, dlg.deviceText), Icon::Question);
+         dlg.host.askYesNo(kQuestionCaption, formatMessage(question, dlg.deviceText.c_str()),
+                           Icon::Question);
 }
 
 // Steps `from` to `to` - 1 of a wait, each a sleep followed by the progress at step + 1. With a
@@ -173,7 +161,7 @@ Next runRow(UpdateDialog& dlg, const StageRow& row, const std::string& line, uns
   if (dlg.overallResult == 0 &&
       !dlg.host.askYesNo(
           kQuestionCaption,
-          withDevice(fpga ? kFpgaAnywayQuestion : kMpegAnywayQuestion, dlg.deviceText),
+          formatMessage(fpga ? kFpgaAnywayQuestion : kMpegAnywayQuestion, dlg.deviceText.c_str()),
           Icon::Question))
     return Next::Verdict;
   if (row.entry != StageEntry::BootLoader && line.size() <= kNoFileLength)
@@ -219,7 +207,7 @@ void verdict(UpdateDialog& dlg, bool baseUnit) {
   if (baseUnit) dlg.typeText = "QMxx ...";
   const std::string question(kUpdateAnotherText);
   const bool another = dlg.host.askYesNo(
-      kQuestionCaption, withDevice(question.c_str(), dlg.typeText), Icon::Question);
+      kQuestionCaption, formatMessage(question.c_str(), dlg.typeText.c_str()), Icon::Question);
   cleanUp(dlg);
   // No: the program ends as by the Exit button, after the clean-up.
   if (!another) dlg.onExitClicked();

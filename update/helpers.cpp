@@ -1,6 +1,8 @@
 #include "update/helpers.h"
 
 #include <array>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -70,6 +72,19 @@ constexpr std::array<uint32_t, 256> makeCrc32Table() {
 constexpr std::array<uint32_t, 256> kCrc32Table = makeCrc32Table();
 
 }  // namespace
+
+std::string formatMessage(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, fmt, args);
+  va_end(args);
+  std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+  if (n > 0) std::vsnprintf(out.data(), out.size() + 1, fmt, again);
+  va_end(again);
+  return out;
+}
 
 unsigned versionNumber(std::string_view text) {
   const size_t dot = text.rfind('.');

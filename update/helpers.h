@@ -4,11 +4,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "link/serial_port.h"
 
 namespace qdqm {
+
+// A message with its fields filled in, printf style.
+__attribute__((format(printf, 1, 2))) std::string formatMessage(const char* fmt, ...);
 
 // major * 100 + minor of a version text or file name ("QD09T V3.19" -> 319).
 unsigned versionNumber(std::string_view text);
