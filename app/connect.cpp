@@ -11,8 +11,6 @@
 namespace qdqm {
 namespace {
 
-constexpr uint32_t kNormalRate = 19200;
-
 const char* const kNoBaseUnitText = "Could not connect to QM65 !\nError Code: 20";
 const char* const kNoSoftwareVersionText =
     "Could not get software version of module !\nError Code: 21";

@@ -44,7 +44,6 @@ constexpr std::array<uint8_t, 3> kWakeSecond{0x15, 0xEF, 0x00};
 constexpr uint32_t kWakeFirstT = 100;
 constexpr uint32_t kWakeSecondT = 4000;
 constexpr uint32_t kWakeRate = 2400;
-constexpr uint32_t kNormalRate = 19200;
 
 constexpr uint32_t kRawSpeedSleepMs = 250;
 constexpr uint32_t kRecordSpeedSleepMs = 450;

@@ -12,6 +12,8 @@
 namespace qdqm {
 
 constexpr uint8_t kAckChar = '.';
+// The rate every controller listens at after power-on, a reset or a failed speed switch.
+constexpr uint32_t kNormalRate = 19200;
 
 // Room identifyModule needs in the caller's type buffer: 5 type characters plus 4 surplus bytes.
 constexpr size_t kModuleTypeBuffer = 9;

@@ -35,7 +35,6 @@ constexpr const char* kResetStatus = "waiting for controller reset...";
 constexpr const char* kHiSpeedStatus = "set baudrate to HISpeed...";
 constexpr const char* kCompareFpgaStatus = "compare FPGA version...";
 
-constexpr uint32_t kNormalRate = 19200;
 constexpr unsigned kParityNone = 0;
 // A header line of 3 characters or fewer, its line end included, names no file.
 constexpr size_t kNoFileLength = 3;
