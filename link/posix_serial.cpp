@@ -216,9 +216,12 @@ bool PosixSerialDevice::pollInput(uint64_t us) {
     r = ::ppoll(&p, 1, &ts, nullptr);
   } while (r < 0 && errno == EINTR);
   if (r <= 0) return false;
-  if (p.revents & POLLIN) return true;
-  if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) lost_ = true;
-  return false;
+  // A hang-up comes with POLLIN set (the read then gives 0 or EIO): the line is gone, not readable.
+  if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+    lost_ = true;
+    return false;
+  }
+  return (p.revents & POLLIN) != 0;
 }
 
 void PosixSerialDevice::waitForInput(uint32_t us) {

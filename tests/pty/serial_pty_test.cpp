@@ -240,6 +240,24 @@ TEST_F(PtyTest, ClosedMasterFailsTheExchangeAtOnce) {
   EXPECT_EQ(discardInput(port), 0);
 }
 
+// The adapter unplugged while a reply is awaited: the hang-up comes with POLLIN and reads give 0
+// or EIO. The exchange ends at once instead of spinning through its remaining cycles.
+TEST_F(PtyTest, LineGoneDuringAWaitEndsTheExchangeAtOnce) {
+  host.onPump = [&] {
+    if (master >= 0) close(master);
+    master = -1;
+  };
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(exchange(port, "q", reply, 5, 1000, &got), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+  EXPECT_EQ(host.pumps, 1);
+  EXPECT_LE(dev->reads, 1);
+  EXPECT_TRUE(port.device->lost());
+  // Every later call fails at once as well.
+  EXPECT_EQ(exchange(port, "q", reply, 1, 1000, &got), 0);
+  EXPECT_EQ(setBaudRate(port, 19200), 0);
+}
+
 TEST(PortMap, DirectoryAndFallbackDevices) {
   char tmpl[] = "/tmp/qdqm-map-test-XXXXXX";
   ASSERT_NE(mkdtemp(tmpl), nullptr);
