@@ -28,19 +28,16 @@ bool sameText(std::string_view a, std::string_view b) {
          });
 }
 
-// One record: count, 16-bit address, type and data, with the two's complement checksum.
-std::string makeRecord(uint16_t address, uint8_t type, std::string_view dataDigits) {
+// One record: the count, then the address and type characters and the data characters as given,
+// then the two's complement checksum over every byte.
+std::string makeRecord(std::string_view addressAndType, std::string_view dataDigits) {
   const size_t count = dataDigits.size() / 2;
   std::string out = ":";
   appendHex(out, static_cast<uint32_t>(count), 2);
-  appendHex(out, address, 4);
-  appendHex(out, type, 2);
-  uint32_t sum = static_cast<uint32_t>(count) + (address >> 8) + (address & 0xFF) + type;
-  for (size_t i = 0; i < count; ++i) {
-    const uint8_t b = hexByteAt(dataDigits, 2 * i);
-    sum += b;
-    appendHex(out, b, 2);
-  }
+  out += addressAndType;
+  out += dataDigits;
+  uint32_t sum = 0;
+  for (size_t at = 1; at < out.size(); at += 2) sum += hexByteAt(out, at);
   appendHex(out, static_cast<uint8_t>(-sum), 2);
   return out;
 }
@@ -83,10 +80,16 @@ std::vector<std::string> packIntoBlocks(std::string_view line) {
   while (taken < count) {
     const size_t room = taken == 0 ? kFlashBlock - off : kFlashBlock;
     const size_t n = std::min(room, count - taken);
-    // The first piece keeps the line's type; the rest are plain data at the next block starts.
-    const uint8_t type = taken == 0 ? hexByteAt(line, 7) : 0x00;
-    records.push_back(
-        makeRecord(static_cast<uint16_t>(address + taken), type, data.substr(2 * taken, 2 * n)));
+    // The first piece keeps the line's address and type characters; the rest are data records
+    // at the next block starts. Data characters are copied as read, in their case.
+    std::string addressAndType;
+    if (taken == 0) {
+      addressAndType = line.substr(3, 6);
+    } else {
+      appendHex(addressAndType, static_cast<uint16_t>(address + taken), 4);
+      addressAndType += "00";
+    }
+    records.push_back(makeRecord(addressAndType, data.substr(2 * taken, 2 * n)));
     taken += n;
   }
   return records;

@@ -26,7 +26,8 @@ uint8_t hexByteAt(std::string_view line, size_t at);
 // The records to send for one well-formed record line: the line itself when its data stay inside
 // one 64-byte block, otherwise one record per block it touches, each with its own checksum and
 // without line end. The first keeps the line's address and type, the others are data records at
-// the block starts. Written hex digits are upper case.
+// the block starts. Characters taken from the line keep their case; the counts, the later
+// addresses and the checksums are written in upper-case hex.
 std::vector<std::string> packIntoBlocks(std::string_view line);
 
 }  // namespace qdqm

@@ -33,8 +33,12 @@ TEST(HexRecord, WellFormedAndEndRecords) {
 
 TEST(HexRecord, PackingAtBlockBoundaries) {
   // 16 bytes from 0x38 cross 0x40: 8 bytes each side, the second a data record at 0x40.
+  // Characters taken from the line keep their case; count, second address and checksums are
+  // written in upper case.
   EXPECT_THAT(packIntoBlocks(":10003800000102030405060708090a0b0c0d0e0f40"),
-              ElementsAre(":080038000001020304050607A4", ":0800400008090A0B0C0D0E0F5C"));
+              ElementsAre(":080038000001020304050607A4", ":0800400008090a0b0c0d0e0f5C"));
+  EXPECT_THAT(packIntoBlocks(":04003e00aabbccddb0"),
+              ElementsAre(":02003e00aabb5B", ":02004000ccdd15"));
   // Ending exactly at the boundary: sent as read, lower case kept.
   EXPECT_THAT(packIntoBlocks(":10003000000102030405060708090a0b0c0d0e0f48"),
               ElementsAre(":10003000000102030405060708090a0b0c0d0e0f48"));
