@@ -168,12 +168,12 @@ SuffixOutcome revisionSuffix(SerialPort& port, std::string_view type, std::strin
       return SuffixOutcome::Ok;
     case SuffixRule::BootLoader2:
       if (!readBootLoaderVersion(port, boot)) return SuffixOutcome::NoBootLoaderVersion;
-      if (boot[0] == 2) suffix = "2";
+      if (boot[0] == 2) suffix.assign(1, '2');
       return SuffixOutcome::Ok;
     case SuffixRule::BootLoaderThenHw:
       if (!readBootLoaderVersion(port, boot)) return SuffixOutcome::NoBootLoaderVersion;
       if (boot[0] < 3) {
-        suffix = "1";
+        suffix.assign(1, '1');
         return SuffixOutcome::Ok;
       }
       if (!readHardwareInfo(port, &hw)) return SuffixOutcome::NoHardwareInfo;

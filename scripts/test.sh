@@ -2,9 +2,10 @@
 # Builds and runs every test, then builds and runs the non-GUI tests again under ASan + UBSan.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-"$here/scripts/build.sh" "$here/build"
+# Warnings are errors here and in CI.
+"$here/scripts/build.sh" "$here/build" -DQDQM_WERROR=ON
 export QT_QPA_PLATFORM=offscreen
 (cd "$here/build" && ctest --output-on-failure -j "$(nproc)")
-"$here/scripts/build.sh" "$here/build-asan" -DQDQM_SANITIZE=ON -DQDQM_GUI=OFF
+"$here/scripts/build.sh" "$here/build-asan" -DQDQM_WERROR=ON -DQDQM_SANITIZE=ON -DQDQM_GUI=OFF
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd "$here/build-asan" && ctest --output-on-failure -j "$(nproc)")
