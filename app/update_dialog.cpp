@@ -49,8 +49,7 @@ void UpdateDialog::updateData() {
 }
 
 void UpdateDialog::showError(const std::string& text) {
-  host.setWaitCursor(false);
-  host.messageBox(kErrorCaption, text, Icon::Stop);
+  host.message(kErrorCaption, text, Icon::Stop);
 }
 
 bool UpdateDialog::initWindow() {
@@ -150,12 +149,20 @@ void UpdateDialog::onPortListSelected() {
   if (!runGuarded([&] { selectPort(n); })) host.controlsChanged();
 }
 
+// Only an Esc pressed while the procedure runs may abort it: a press left over from idle time would
+// otherwise stop the first exchange, possibly right after an erase.
 void UpdateDialog::onConnectClicked() {
-  runGuarded([&] { onConnect(*this); });
+  runGuarded([&] {
+    host.forgetEscape();
+    onConnect(*this);
+  });
 }
 
 void UpdateDialog::onUpdateClicked() {
-  runGuarded([&] { onUpdate(*this); });
+  runGuarded([&] {
+    host.forgetEscape();
+    onUpdate(*this);
+  });
 }
 
 // Selections only record the chosen file; they never drive the port, so they need no guard.

@@ -38,11 +38,13 @@ void TerminalHost::endBarLine() {
 }
 
 void TerminalHost::messageBox(const std::string& caption, const std::string& text, Icon) {
+  shown.push_back({caption, text});
   endBarLine();
   err_ << caption << ": " << text << std::endl;
 }
 
 bool TerminalHost::askYesNo(const std::string& caption, const std::string& text, Icon) {
+  shown.push_back({caption, text});
   endBarLine();
   err_ << caption << ": " << text;
   if (std::string_view(text).starts_with(kAnotherPrefix)) {

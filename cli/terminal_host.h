@@ -6,7 +6,9 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "cli/json_report.h"
 #include "link/host.h"
 
 namespace qdqm {
@@ -35,14 +37,19 @@ class TerminalHost final : public Host {
   void messageBox(const std::string& caption, const std::string& text, Icon icon) override;
   bool askYesNo(const std::string& caption, const std::string& text, Icon icon) override;
   void controlsChanged() override;
-  void setWaitCursor(bool) override {}
   void pumpEvents() override {}
   bool escapePressed() override { return false; }  // no key state on a terminal
+  void forgetEscape() override {}
   void beep(unsigned hz, unsigned ms) override;
   void repaint() override {}
   void closeWindow() override { closed = true; }
 
   bool closed = false;
+  // Every box and question shown, in order.
+  std::vector<JsonMessage> shown;
+
+ protected:
+  void showWaitCursor(bool) override {}
 
  private:
   void endBarLine();

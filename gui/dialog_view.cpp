@@ -235,7 +235,10 @@ void DialogView::closeFromModel() {
   QTimer::singleShot(0, this, &QWidget::close);
 }
 
+// The box's own event loop would hold a running transfer for as long as it stays open: not
+// offered while a procedure runs.
 void DialogView::showAbout() {
+  if (model_.busy()) return;
   AboutBox box;
   box.exec();
 }
@@ -249,6 +252,7 @@ void DialogView::closeEvent(QCloseEvent* event) {
 }
 
 void DialogView::contextMenuEvent(QContextMenuEvent* event) {
+  if (model_.busy()) return;
   QMenu menu(this);
   menu.addAction(qs(about::kMenuText), this, &DialogView::showAbout);
   menu.exec(event->globalPos());

@@ -51,7 +51,7 @@ QtHost::QtHost() {
 QtHost::~QtHost() {
   if (!qApp) return;
   qApp->removeEventFilter(&esc_);
-  setWaitCursor(false);
+  showWaitCursor(false);
 }
 
 void QtHost::attach(DialogView* view) {
@@ -75,9 +75,9 @@ void QtHost::controlsChanged() {
   if (view_) view_->sync();
 }
 
-void QtHost::setWaitCursor(bool wait) {
-  if (wait == waitCursor_) return;
-  waitCursor_ = wait;
+void QtHost::showWaitCursor(bool wait) {
+  if (wait == overrideShown_) return;
+  overrideShown_ = wait;
   if (wait)
     QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
   else

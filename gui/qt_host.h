@@ -38,17 +38,20 @@ class QtHost final : public Host {
   void messageBox(const std::string& caption, const std::string& text, Icon icon) override;
   bool askYesNo(const std::string& caption, const std::string& text, Icon icon) override;
   void controlsChanged() override;
-  void setWaitCursor(bool wait) override;
   void pumpEvents() override;
   bool escapePressed() override { return esc_.take(); }
+  void forgetEscape() override { esc_.take(); }
   void beep(unsigned hz, unsigned ms) override;
   void repaint() override;
   void closeWindow() override;
 
+ protected:
+  void showWaitCursor(bool wait) override;
+
  private:
   DialogView* view_ = nullptr;
   EscLatch esc_;
-  bool waitCursor_ = false;
+  bool overrideShown_ = false;
 };
 
 }  // namespace qdqm::gui

@@ -277,7 +277,7 @@ int switchToHighSpeed(SerialPort& port, const uint8_t* expectedType) {
       const uint8_t acknowledge = ack[record ? kRecordSpeedAck : 0];
       port.clock.sleepMs(record ? kRecordSpeedSleepMs : kRawSpeedSleepMs);
       if (!setBaudRate(port, s.rate)) {
-        port.host.messageBox("Error message", std::string(s.failText), Icon::Stop);
+        port.host.message("Error message", std::string(s.failText), Icon::Stop);
         verify = false;
       } else {
         discardInput(port);

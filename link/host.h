@@ -13,17 +13,28 @@ class Host {
  public:
   virtual ~Host() = default;
 
-  // A modal box with an OK button.
+  // What procedures call: a box always appears under the arrow cursor, and a procedure that was
+  // showing the wait cursor gets it back when the box is closed.
+  void message(const std::string& caption, const std::string& text, Icon icon);
+  bool ask(const std::string& caption, const std::string& text, Icon icon);
+  void setWaitCursor(bool wait) {
+    waitCursor_ = wait;
+    showWaitCursor(wait);
+  }
+  bool waitCursorShown() const { return waitCursor_; }
+
+  // The backend's boxes. A modal box with an OK button.
   virtual void messageBox(const std::string& caption, const std::string& text, Icon icon) = 0;
   // A modal box with Yes and No buttons; true for Yes.
   virtual bool askYesNo(const std::string& caption, const std::string& text, Icon icon) = 0;
   // "Write the members to the controls": the window model changed, show it.
   virtual void controlsChanged() = 0;
-  virtual void setWaitCursor(bool wait) = 0;
   // Dispatches every pending window event (clicks, painting).
   virtual void pumpEvents() = 0;
   // Esc is down, or was pressed since the last query.
   virtual bool escapePressed() = 0;
+  // Forgets Esc presses made so far: only a press while a procedure runs may abort it.
+  virtual void forgetEscape() = 0;
   virtual void beep(unsigned hz, unsigned ms) = 0;
   // Repaint the whole window.
   virtual void repaint() = 0;
@@ -31,6 +42,12 @@ class Host {
   virtual void closeWindow() = 0;
   // Caption of the boxes titled with the program's name.
   std::string programName = "qdqm-update";
+
+ protected:
+  virtual void showWaitCursor(bool wait) = 0;
+
+ private:
+  bool waitCursor_ = false;
 };
 
 }  // namespace qdqm

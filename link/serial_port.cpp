@@ -21,7 +21,7 @@ constexpr const char* kGetMaskMessage = "Could not get communication mask !!!";
 constexpr const char* kSetMaskMessage = "Could not set communication mask !!!";
 
 int openFailure(SerialPort& port, const char* text) {
-  port.host.messageBox(port.host.programName, text, Icon::None);
+  port.host.message(port.host.programName, text, Icon::None);
   return 0;
 }
 

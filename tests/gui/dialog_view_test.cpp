@@ -5,12 +5,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QFocusEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 #include <cerrno>
 #include <cstdlib>
 #include <set>
@@ -144,6 +146,45 @@ TEST(DialogView, EscIsLatchedOnceAndCloseWaitsForTheProcedure) {
   EXPECT_TRUE(s.dialog.ended());
   QCoreApplication::processEvents();
   EXPECT_FALSE(s.view.isVisible());
+}
+
+// A press made while nothing runs is forgotten when a procedure starts.
+TEST(DialogView, EscPressedWhileIdleIsForgotten) {
+  Screen s({1});
+  QTest::keyClick(s.view.widget(ids::Exit), Qt::Key_Escape);
+  s.host.forgetEscape();
+  EXPECT_FALSE(s.host.escapePressed());
+}
+
+// The About box (F1, context menu) runs its own event loop, which would hold a transfer for as
+// long as it stays open: while a procedure runs it is not offered.
+TEST(DialogView, NoAboutBoxOrContextMenuDuringAProcedure) {
+  Screen s({1});
+  bool modalShown = false;
+  // Should a box open, close it again so that the test fails instead of hanging.
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (QWidget* w = QApplication::activeModalWidget()) {
+      modalShown = true;
+      w->close();
+    }
+    if (QWidget* popup = QApplication::activePopupWidget()) {
+      modalShown = true;
+      popup->close();
+    }
+  });
+  closer.start(50);
+  s.dialog.runGuarded([&] {
+    QTest::keyClick(&s.view, Qt::Key_F1);
+    QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(5, 5),
+                           s.view.mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(&s.view, &menu);
+    s.host.pumpEvents();
+  });
+  EXPECT_FALSE(modalShown);
+  // Idle, F1 opens it.
+  QTest::keyClick(&s.view, Qt::Key_F1);
+  EXPECT_TRUE(modalShown);
 }
 
 TEST(AboutBox, ShowsTitleAndVersionLine) {

@@ -2,6 +2,8 @@
 // Esc or click into the window from inside the event pump.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <deque>
 #include <functional>
 #include <string>
@@ -19,12 +21,16 @@ struct Box {
   bool answer = false;  // what the script answered (questions only)
 };
 
+// Every box must appear under the arrow cursor; a box under the wait cursor fails the test.
+
 class ScriptedHost final : public Host {
  public:
   void messageBox(const std::string& caption, const std::string& text, Icon icon) override {
+    checkArrow(text);
     boxes.push_back({caption, text, icon, false, false});
   }
   bool askYesNo(const std::string& caption, const std::string& text, Icon icon) override {
+    checkArrow(text);
     bool answer = false;
     if (answers.empty()) {
       ++unscriptedQuestions;  // answered No; a test that did not expect it can check this count
@@ -35,16 +41,25 @@ class ScriptedHost final : public Host {
     boxes.push_back({caption, text, icon, true, answer});
     return answer;
   }
-  void controlsChanged() override { ++controlsWrites; }
-  void setWaitCursor(bool wait) override { waitCursor = wait; }
+  void controlsChanged() override {
+    ++controlsWrites;
+    if (onControlsChanged) onControlsChanged();
+  }
   void pumpEvents() override {
     ++pumps;
     if (onPump) onPump();
   }
   bool escapePressed() override {
     ++escQueries;
-    if (escAtQuery > 0 && escQueries >= escAtQuery) return true;
-    return false;
+    if (escLatched) {
+      escLatched = false;
+      return true;
+    }
+    return escAtQuery > 0 && escQueries >= escAtQuery;
+  }
+  void forgetEscape() override {
+    ++escForgets;
+    escLatched = false;
   }
   void beep(unsigned hz, unsigned ms) override { beeps.push_back({hz, ms}); }
   void repaint() override { ++repaints; }
@@ -57,18 +72,29 @@ class ScriptedHost final : public Host {
     return t;
   }
 
-  std::deque<bool> answers;       // Yes = true, in the order the questions come
+  std::deque<bool> answers;  // Yes = true, in the order the questions come
   std::vector<Box> boxes;
   int unscriptedQuestions = 0;
-  int escAtQuery = 0;             // Esc reads as pressed from this query on (0: never)
+  int escAtQuery = 0;  // Esc reads as pressed from this query on (0: never)
   int escQueries = 0;
+  bool escLatched = false;  // a press not yet queried (or forgotten)
+  int escForgets = 0;
   int pumps = 0;
   int controlsWrites = 0;
   int repaints = 0;
   bool waitCursor = false;
   bool closed = false;
   std::vector<std::pair<unsigned, unsigned>> beeps;
-  std::function<void()> onPump;   // runs inside pumpEvents, e.g. to click a button mid-procedure
+  std::function<void()> onPump;  // runs inside pumpEvents, e.g. to click a button mid-procedure
+  std::function<void()> onControlsChanged;  // e.g. to record the status line as it changes
+
+ protected:
+  void showWaitCursor(bool wait) override { waitCursor = wait; }
+
+ private:
+  void checkArrow(const std::string& text) const {
+    if (waitCursor) ADD_FAILURE() << "box under the wait cursor: " << text;
+  }
 };
 
 }  // namespace qdqm::testing

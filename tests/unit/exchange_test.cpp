@@ -94,7 +94,7 @@ TEST_F(ExchangeTest, EscEndsALongWaitWithinOneCycle) {
 }
 
 TEST_F(ExchangeTest, MessagesArePumpedAtMostEvery100ms) {
-  host.waitCursor = false;
+  host.setWaitCursor(false);
   const uint64_t start = clock.nowUs();
   EXPECT_EQ(exchange(port, "q", reply, 5, 100, &got), 0);
   const uint64_t elapsedMs = (clock.nowUs() - start) / 1000;

@@ -1,0 +1,22 @@
+#include "cli/json_report.h"
+
+#include <nlohmann/json.hpp>
+#include <ostream>
+
+namespace qdqm::cli {
+
+void writeJsonReport(std::ostream& out, const JsonReport& report) {
+  nlohmann::ordered_json j;
+  j["device"] = report.device;
+  j["versions"] = report.versions;
+  j["selected"] = report.selected ? nlohmann::ordered_json(*report.selected) : nullptr;
+  if (report.verdict) j["verdict"] = *report.verdict;
+  j["messages"] = nlohmann::ordered_json::array();
+  for (const JsonMessage& m : report.messages)
+    j["messages"].push_back({{"caption", m.caption}, {"text", m.text}});
+  j["exit"] = report.exit;
+  // Texts from the module or from file names need not be valid UTF-8: replace, never throw.
+  out << j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
+}
+
+}  // namespace qdqm::cli
