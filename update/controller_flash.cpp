@@ -224,7 +224,11 @@ void showStatus(UpdateDialog& dlg, const char* text) {
   dlg.updateData();
 }
 
-ControllerStageResult programControllerStage(UpdateDialog& dlg) {
+int sendResetCommand(UpdateDialog& dlg) {
+  return sendClosingCommand(dlg, kReset);
+}
+
+ControllerStageResult programControllerStage(UpdateDialog& dlg, const CoprocessorFileCheck& check) {
   ControllerStageResult result;
   dlg.control(ids::Progress).position = 0;
   dlg.statusText = kProgrammingStatus;
@@ -235,11 +239,9 @@ ControllerStageResult programControllerStage(UpdateDialog& dlg) {
   const unsigned installed = versionNumber(dlg.deviceText);
   const unsigned selected = versionNumber(currentEntry(dlg));
   if (selected != 0) {
-    if (installed > selected &&
-        !dlg.host.askYesNo(kVersionCaption, kOlderQuestion, Icon::Exclamation))
+    if (installed > selected && !dlg.host.ask(kVersionCaption, kOlderQuestion, Icon::Exclamation))
       return result;
-    if (installed == selected &&
-        !dlg.host.askYesNo(kVersionCaption, kSameQuestion, Icon::Exclamation))
+    if (installed == selected && !dlg.host.ask(kVersionCaption, kSameQuestion, Icon::Exclamation))
       return result;
   }
 
@@ -271,6 +273,12 @@ ControllerStageResult programControllerStage(UpdateDialog& dlg) {
   if (!file.readPiece(result.mpegLine, kPathLineRoom)) {
     dlg.showError(formatMessage(kUnexpectedEndText, name));
     return result;
+  }
+  if (check) {
+    if (const std::string missing = check(result.fpgaLine, result.mpegLine); !missing.empty()) {
+      dlg.showError(formatMessage(kCannotOpenText, missing.c_str()));
+      return result;
+    }
   }
   result.selected = selected;
   if (selected == 0) {

@@ -3,6 +3,7 @@
 // boot loader (one record per exchange, acknowledged by "."), and the closing commands.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "app/update_dialog.h"
@@ -18,7 +19,18 @@ struct ControllerStageResult {
   std::string fpgaLine, mpegLine;  // header lines 2 and 3, line end included
 };
 
-ControllerStageResult programControllerStage(UpdateDialog& dlg);
+// Given the header's FPGA and MPEG lines, names a coprocessor file the run will need that cannot be
+// read; empty when all can.
+using CoprocessorFileCheck =
+    std::function<std::string(const std::string& fpgaLine, const std::string& mpegLine)>;
+
+// The check runs once the header is read, before anything is erased: a run that could not finish
+// its coprocessors never starts on the controller.
+ControllerStageResult programControllerStage(UpdateDialog& dlg,
+                                             const CoprocessorFileCheck& check = {});
+
+// The record protocol's `Reset`; 1 when the controller echoed it, else 0 after its message.
+int sendResetCommand(UpdateDialog& dlg);
 
 // 1 when the flash of the controller (slot index 0: the stand-alone module) is erased, else 0
 // after the boot loader's result-code message.

@@ -3,11 +3,19 @@
 #include "app/catalogue.h"
 #include "app/connect.h"
 #include "app/procedures.h"
+#include "coproc/fpga_stages.h"
+#include "coproc/frame_stages.h"
+#include "coproc/image_file.h"
+#include "coproc/stage_common.h"
 #include "link/controller.h"
 #include "update/controller_flash.h"
 #include "update/helpers.h"
 
 namespace qdqm {
+
+const char* const kFpgaAbortQuestion = "Do you wish to abbort the %s FPGA-Update ?";
+const char* const kMpegAbortQuestion = "Do you wish to abbort the %s MPEG-Update ?";
+
 namespace {
 
 constexpr const char* kQuestionCaption = "Question";
@@ -16,8 +24,6 @@ constexpr const char* kFpgaAnywayQuestion =
     "The Flash-Update of %s is failed! \n Do you want to start FPGA-Update nevertheless?";
 constexpr const char* kMpegAnywayQuestion =
     "The Flash-Update of %s is failed! \n Do you want to start MPEG-Update nevertheless?";
-constexpr const char* kFpgaAbortQuestion = "Do you wish to abbort the %s FPGA-Update ?";
-constexpr const char* kMpegAbortQuestion = "Do you wish to abbort the %s MPEG-Update ?";
 constexpr const char* kNoVersionText = "Cannot get software version of module !\nError Code: 21";
 constexpr const char* kRemoveCaText = "Remove CA module if present !";
 constexpr const char* kSuccessText =
@@ -31,9 +37,7 @@ constexpr const char* kBaseUnitFailureText =
     "the updatestate is red, is no longer guaranteed !\nTry again to update, or contact your "
     "local dealer !";
 
-constexpr const char* kResetStatus = "waiting for controller reset...";
 constexpr const char* kHiSpeedStatus = "set baudrate to HISpeed...";
-constexpr const char* kCompareFpgaStatus = "compare FPGA version...";
 
 constexpr unsigned kParityNone = 0;
 // A header line of 3 characters or fewer, its line end included, names no file.
@@ -44,31 +48,6 @@ constexpr uint32_t kCaRemovalStepMs = 20;
 constexpr unsigned kBeepHz = 1000, kBeepMs = 1000;
 // A plain QD09 with controller software from 3.22 on and up to 3.29 needs no boot-loader update.
 constexpr unsigned kLoaderCurrentBefore = 22, kLoaderCurrentAfter = 29;
-
-void setProgress(UpdateDialog& dlg, int position) {
-  dlg.control(ids::Progress).position = position;
-  dlg.host.controlsChanged();
-}
-
-// One step of a wait: Esc offers the abort question; then the step's sleep. The event pump keeps
-// the window painted and lets the Esc key be seen.
-bool abortRequested(UpdateDialog& dlg, const char* question) {
-  pumpMessages(dlg.port, kPumpIntervalMs);
-  return dlg.host.escapePressed() &&
-         dlg.host.askYesNo(kQuestionCaption, formatMessage(question, dlg.deviceText.c_str()),
-                           Icon::Question);
-}
-
-// Steps `from` to `to` - 1 of a wait, each a sleep followed by the progress at step + 1. With a
-// question, Esc before each step offers to abort; true when the user took the offer.
-bool waitSteps(UpdateDialog& dlg, int from, int to, uint32_t stepMs, const char* question) {
-  for (int k = from; k < to; ++k) {
-    if (question != nullptr && abortRequested(dlg, question)) return true;
-    dlg.clock.sleepMs(stepMs);
-    setProgress(dlg, k + 1);
-  }
-  return false;
-}
 
 bool applies(const StageRow& row, const std::string& deviceText, const std::string& line) {
   if (row.run == nullptr || line.empty() || line[0] == ';') return false;
@@ -85,6 +64,8 @@ unsigned minorOf(const std::string& text) {
 
 enum class Next { OtherRows, Verdict, CleanUp };
 
+// A coprocessor found up to date leaves overallResult as it is: it never turns a failed controller
+// flash into a success.
 Next afterStage(UpdateDialog& dlg, Outcome outcome, Next onSuccess) {
   if (outcome == Outcome::Abort) return Next::CleanUp;
   if (outcome == Outcome::Failed) dlg.overallResult = 0;
@@ -113,12 +94,9 @@ Next fpgaEntry(UpdateDialog& dlg, const StageRow& row, const std::string& line,
     }
   }
   showStatus(dlg, kCompareFpgaStatus);
-  const Outcome outcome = row.run(dlg, line.substr(0, line.size() - 1));
-  if (outcome == Outcome::Current) {
-    dlg.overallResult = 1;
-    dlg.resetPending = 0;
-    return Next::OtherRows;
-  }
+  const Outcome outcome = row.run(dlg, line);
+  // The FPGA was not touched, so nothing restarts behind it.
+  if (outcome == Outcome::UpToDate) dlg.resetPending = 0;
   return afterStage(dlg, outcome, Next::OtherRows);
 }
 
@@ -129,10 +107,8 @@ Next bootLoaderEntry(UpdateDialog& dlg, const StageRow& row, const std::string& 
     const unsigned before = minorOf(dlg.deviceText);
     showModuleInfo(dlg);
     const unsigned after = minorOf(dlg.deviceText);
-    if (before >= kLoaderCurrentBefore && after <= kLoaderCurrentAfter) {
-      dlg.overallResult = 1;
-      return Next::Verdict;
-    }
+    // Nothing to do for the decoder; the verdict is the controller flash's.
+    if (before >= kLoaderCurrentBefore && after <= kLoaderCurrentAfter) return Next::Verdict;
   } else if (dlg.resetPending != 0) {
     showStatus(dlg, kResetStatus);
     setBaudRate(dlg.port, kNormalRate);
@@ -145,7 +121,7 @@ Next bootLoaderEntry(UpdateDialog& dlg, const StageRow& row, const std::string& 
     }
   }
   dlg.host.beep(kBeepHz, kBeepMs);
-  dlg.host.messageBox(kAttentionCaption, kRemoveCaText, Icon::Information);
+  dlg.host.message(kAttentionCaption, kRemoveCaText, Icon::Information);
   showStatus(dlg, kResetStatus);
   dlg.host.repaint();
   waitSteps(dlg, 0, 100, kCaRemovalStepMs, nullptr);
@@ -158,7 +134,7 @@ Next bootLoaderEntry(UpdateDialog& dlg, const StageRow& row, const std::string& 
 Next runRow(UpdateDialog& dlg, const StageRow& row, const std::string& line, unsigned installed) {
   const bool fpga = row.entry == StageEntry::Fpga;
   if (dlg.overallResult == 0 &&
-      !dlg.host.askYesNo(
+      !dlg.host.ask(
           kQuestionCaption,
           formatMessage(fpga ? kFpgaAnywayQuestion : kMpegAnywayQuestion, dlg.deviceText.c_str()),
           Icon::Question))
@@ -196,7 +172,7 @@ void verdict(UpdateDialog& dlg, bool baseUnit) {
   dlg.setWaitCursor(false);
   if (dlg.overallResult == 1) {
     dlg.verdict = Verdict::Success;
-    dlg.host.messageBox(kAttentionCaption, kSuccessText, Icon::Information);
+    dlg.host.message(kAttentionCaption, kSuccessText, Icon::Information);
   } else {
     dlg.verdict = Verdict::Failure;
     dlg.showError(baseUnit ? kBaseUnitFailureText : kFailureText);
@@ -205,7 +181,7 @@ void verdict(UpdateDialog& dlg, bool baseUnit) {
   if (dlg.typeText.starts_with("QD292")) dlg.typeText = "QD29/22";
   if (baseUnit) dlg.typeText = "QMxx ...";
   const std::string question(kUpdateAnotherText);
-  const bool another = dlg.host.askYesNo(
+  const bool another = dlg.host.ask(
       kQuestionCaption, formatMessage(question.c_str(), dlg.typeText.c_str()), Icon::Question);
   cleanUp(dlg);
   // No: the program ends as by the Exit button, after the clean-up.
@@ -214,16 +190,61 @@ void verdict(UpdateDialog& dlg, bool baseUnit) {
 
 }  // namespace
 
-// The rows' stages come with the coprocessor updates; until then no row applies.
+// Rows 2, 3 and 7 (the decoders spoken to directly) have no stage in this build and never apply.
 const std::array<StageRow, 7> kStageTable{{
-    {{"QD29E", "QD2xA", "QD20A", "QD74"}, {}, StageLine::Fpga, StageEntry::Fpga, nullptr},
+    {{"QD29E", "QD2xA", "QD20A", "QD74"}, {}, StageLine::Fpga, StageEntry::Fpga, qdFpgaStage},
     {{"QD29E", "QD2xA", "QD20A"}, {}, StageLine::Mpeg, StageEntry::ResetWait, nullptr},
     {{"QD22", "QD24", "QD29/", "QD20"}, {}, StageLine::Mpeg, StageEntry::ResetWait, nullptr},
-    {{"QM29", "QM22", "QM20"}, {}, StageLine::Mpeg, StageEntry::Own, nullptr},
-    {{"QM23"}, {}, StageLine::Mpeg, StageEntry::Own, nullptr},
-    {{"QM492", "QM40"}, {}, StageLine::Mpeg, StageEntry::Own, nullptr},
+    {{"QM29", "QM22", "QM20"},
+     {},
+     StageLine::Mpeg,
+     StageEntry::Own,
+     crc32FrameStage,
+     kImageHeaderBytes},
+    {{"QM23"}, {}, StageLine::Mpeg, StageEntry::Own, qm23FpgaStage},
+    {{"QM492", "QM40"}, {}, StageLine::Mpeg, StageEntry::Own, crc16FrameStage},
     {{"QD09", "QD29"}, "QD29/", StageLine::Mpeg, StageEntry::BootLoader, nullptr},
 }};
+
+void setProgress(UpdateDialog& dlg, int position) {
+  dlg.control(ids::Progress).position = position;
+  dlg.host.controlsChanged();
+}
+
+// The event pump keeps the window painted and lets the Esc key be seen.
+bool abortCheck(UpdateDialog& dlg, const char* question) {
+  pumpMessages(dlg.port, kPumpIntervalMs);
+  return dlg.host.escapePressed() &&
+         dlg.host.ask(kQuestionCaption, formatMessage(question, dlg.deviceText.c_str()),
+                      Icon::Question);
+}
+
+bool waitSteps(UpdateDialog& dlg, int from, int to, uint32_t stepMs, const char* question) {
+  for (int k = from; k < to; ++k) {
+    if (question != nullptr && abortCheck(dlg, question)) return true;
+    dlg.clock.sleepMs(stepMs);
+    setProgress(dlg, k + 1);
+  }
+  return false;
+}
+
+std::string unreadableCoprocessorFile(const UpdateDialog& dlg, std::span<const StageRow> table,
+                                      const std::string& fpgaLine, const std::string& mpegLine) {
+  for (const StageRow& row : table) {
+    const std::string& line = row.line == StageLine::Fpga ? fpgaLine : mpegLine;
+    if (!applies(row, dlg.deviceText, line)) continue;
+    if (line.size() > kNoFileLength) {
+      const std::string name = fileNameOf(line);
+      ImageFile file;
+      if (!file.open(resolveInWorkingDir(dlg, name)) ||
+          file.length() < static_cast<long>(row.headerBytes))
+        return name;
+    }
+    // The FPGA row goes on to the others; of the others only the first that applies runs.
+    if (row.entry != StageEntry::Fpga) break;
+  }
+  return {};
+}
 
 Outcome waitForControllerReset(UpdateDialog& dlg, const char* question) {
   showStatus(dlg, kResetStatus);
@@ -251,7 +272,10 @@ void runStandAlone(UpdateDialog& dlg, std::span<const StageRow> table) {
   setProgress(dlg, 0);
   const unsigned installed = versionNumber(dlg.deviceText);
 
-  const ControllerStageResult flash = programControllerStage(dlg);
+  const ControllerStageResult flash =
+      programControllerStage(dlg, [&](const std::string& fpgaLine, const std::string& mpegLine) {
+        return unreadableCoprocessorFile(dlg, table, fpgaLine, mpegLine);
+      });
   if (flash.outcome == Outcome::Abort) return cleanUp(dlg);
   if (flash.outcome == Outcome::Failed) dlg.overallResult = 0;
   dlg.resetPending = flash.selected;

@@ -14,14 +14,17 @@
 namespace qdqm {
 
 // How a stage ends: done (go on), failed (overallResult is 0, the run goes on to its next
-// decision), abort (the stage has said why; straight to the clean-up, no verdict). An FPGA stage
-// that finds the module's FPGA already current ends with `current`.
-enum class Outcome { Done, Failed, Abort, Current };
+// decision), abort (the stage has said why; straight to the clean-up, no verdict), up to date
+// (the coprocessor already runs the file's version; nothing was sent to it).
+enum class Outcome { Done, Failed, Abort, UpToDate };
 
 // The question after the verdict; "%s" is typeText. No ends the program as Exit does.
 constexpr std::string_view kUpdateAnotherText = "Do you wish to update another %s ?";
+// Offered when Esc is pressed during a wait; "%s" is deviceText.
+extern const char* const kFpgaAbortQuestion;
+extern const char* const kMpegAbortQuestion;
 
-// A coprocessor stage: gets its header line (the FPGA stage without the line end).
+// A coprocessor stage: gets its header line of the controller data file, line end included.
 using StageRun = Outcome (*)(UpdateDialog& dlg, const std::string& line);
 
 enum class StageLine { Fpga, Mpeg };
@@ -34,7 +37,8 @@ struct StageRow {
   std::string_view excluded;                 // a prefix that keeps the row from applying
   StageLine line;
   StageEntry entry;
-  StageRun run;  // null while the stage is not part of the build: the row never applies
+  StageRun run;            // null while the stage is not part of the build: the row never applies
+  size_t headerBytes = 0;  // the stage's file must hold at least these bytes (its image header)
 };
 
 // The stage table of stand-alone modules, tested in order after the controller flash.
@@ -43,8 +47,21 @@ extern const std::array<StageRow, 7> kStageTable;
 // The stand-alone run with a given stage table (onUpdate passes kStageTable).
 void runStandAlone(UpdateDialog& dlg, std::span<const StageRow> table);
 
+// The name of a coprocessor file that the rows applying to this module would open and that cannot
+// be read (or is shorter than its image header); empty when every such file is there.
+std::string unreadableCoprocessorFile(const UpdateDialog& dlg, std::span<const StageRow> table,
+                                      const std::string& fpgaLine, const std::string& mpegLine);
+
 // The wait for the controller's restart; Esc offers `question` ("%s": deviceText). Abort when the
 // user answers Yes or the module does not report its version afterwards; else Done.
 Outcome waitForControllerReset(UpdateDialog& dlg, const char* question);
+
+// Esc down or pressed since the last query: asks `question`; true when the user wants to abort.
+bool abortCheck(UpdateDialog& dlg, const char* question);
+// Steps `from` to `to` - 1 of a wait: the abort check (with a question), a sleep of `stepMs`, the
+// progress at step + 1. True when the user took the offer to abort.
+bool waitSteps(UpdateDialog& dlg, int from, int to, uint32_t stepMs, const char* question);
+// Sets the progress bar and writes the controls.
+void setProgress(UpdateDialog& dlg, int position);
 
 }  // namespace qdqm

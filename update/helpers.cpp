@@ -176,4 +176,60 @@ int fpgaVersionTest(SerialPort& port, std::string_view fileName, bool uFlag) {
   return sameChars(digits, 0, std::string_view(module, sizeof module), 0, digits.size()) ? 1 : 0;
 }
 
+int notOlderVersionTest(std::string_view versionBlock, std::string_view fileName) {
+  if (isUFileName(fileName)) return 0;
+  const std::string file = fileDigits(fileName, false);
+  if (file.empty()) return 0;
+  const std::string_view t = versionBlock;
+  const size_t dot = t.rfind('.');
+  if (dot == std::string_view::npos || dot == 0 || t[dot - 1] == '?') return 0;
+  const size_t blank = t.rfind(' ', dot);
+  std::string module;
+  for (size_t i = blank == std::string_view::npos ? 1 : blank + 1;
+       i < t.size() && t[i] != ' ' && module.size() < kMaxCopy; ++i)
+    module += t[i] == '.' ? '0' : t[i];
+  // Past its end the file version reads as a character above every other: a longer module version
+  // counts as older.
+  for (size_t i = 0; i < module.size(); ++i) {
+    if (i >= file.size()) return 0;
+    const auto f = static_cast<unsigned char>(file[i]);
+    const auto m = static_cast<unsigned char>(module[i]);
+    if (f != m) return f > m ? 0 : 1;
+  }
+  return 1;
+}
+
+namespace {
+
+// One half of a two-part version block: the version after "v" in front of the last "." found in
+// [from, to), up to `last` or the first blank, "." read as "0". Empty when the "." is missing, is
+// preceded by "?" or has no "v" two characters before it.
+std::string twinHalf(std::string_view t, size_t from, size_t to, size_t last) {
+  size_t dot = std::string_view::npos;
+  for (size_t i = from; i < to && i < t.size(); ++i)
+    if (t[i] == '.') dot = i;
+  if (dot == std::string_view::npos || dot < 2 || t[dot - 1] == '?' || t[dot - 2] != 'v') return {};
+  std::string version;
+  for (size_t i = dot - 1; i <= last && i < t.size() && t[i] != ' '; ++i)
+    version += t[i] == '.' ? '0' : t[i];
+  return version;
+}
+
+}  // namespace
+
+int twinVersionTest(std::string_view versionBlock, std::string_view fileName) {
+  constexpr size_t kHalf = 16;
+  constexpr size_t kShortestBlock = 30;
+  if (isUFileName(fileName)) return 0;
+  const std::string file = fileDigits(fileName, false);
+  if (file.empty() || versionBlock.size() < kShortestBlock) return 0;
+  const std::string first = twinHalf(versionBlock, 1, kHalf, kHalf - 1);
+  const std::string second =
+      twinHalf(versionBlock, kHalf + 1, versionBlock.size(), versionBlock.size() - 1);
+  if (first.empty() || second.empty()) return 0;
+  for (size_t i = 0; i < second.size(); ++i)
+    if (at(file, i) != second[i] || at(first, i) != second[i]) return 0;
+  return 1;
+}
+
 }  // namespace qdqm

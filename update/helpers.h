@@ -37,5 +37,11 @@ int blockVersionTest(std::string_view versionBlock, std::string_view fileName);
 int textVersionTest(std::string_view moduleText, std::string_view fileName, bool uFlag);
 // The module's FPGA version against the digits after "$"; 1 also when it reports none (00 00).
 int fpgaVersionTest(SerialPort& port, std::string_view fileName, bool uFlag);
+// 1 when the version in a coprocessor version block (the text after the last blank before its
+// last ".") is the same as or newer than the digits after "$" in the file name.
+int notOlderVersionTest(std::string_view versionBlock, std::string_view fileName);
+// 1 when both versions of a two-part version block ("v" + version in each 16-character half)
+// equal the digits after "$" in the file name.
+int twinVersionTest(std::string_view versionBlock, std::string_view fileName);
 
 }  // namespace qdqm

@@ -15,6 +15,7 @@
 #include "tests/support/scripted_host.h"
 #include "tests/support/sim_line.h"
 #include "tests/support/sim_window.h"
+#include "tests/support/update_fixture.h"
 #include "update/controller_flash.h"
 #include "update/driver.h"
 
@@ -38,83 +39,9 @@ constexpr const char* kSame =
     "This software version is already\nprogrammed to the controller flash.\nDo you want to "
     "overwrite it ?";
 
-sim::Profile profile(std::string type, sim::Protocol p = sim::Protocol::Raw) {
-  sim::Profile pr;
-  pr.type = std::move(type);
-  pr.protocol = p;
-  pr.topSpeed = '3';
-  pr.software = {0x01, 0x05};
-  pr.versionAfterReset = {0x02, 0x01};
-  return pr;
-}
-
-class UpdateFlow : public ::testing::Test {
- public:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir = std::filesystem::temp_directory_path() /
-          ("qdqm-update-" + std::string(info->test_suite_name()) + info->name());
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir); }
-
-  void write(const std::string& name, const std::string& text) {
-    std::filesystem::create_directories((dir / name).parent_path());
-    std::ofstream(dir / name, std::ios::binary) << text;
-  }
-  // A data file for `type` holding `image`; returns the image.
-  sim::Image dataFile(const std::string& name, const std::string& type, uint32_t start,
-                      uint32_t size, const std::string& fpga = ";", const std::string& mpeg = ";",
-                      unsigned recordBytes = 16) {
-    sim::Image image = sim::syntheticImage(start, size, size + start);
-    write(name, sim::makeDataFile({type, fpga, mpeg}, image, recordBytes));
-    return image;
-  }
-
-  struct Run : testing::SimWindow {
-    using SimWindow::SimWindow;
-    // Connect and choose `entry` in the version list.
-    void choose(const std::string& entry, bool lowSpeed) {
-      dlg.control(ids::LowSpeed).checked = lowSpeed;
-      dlg.onConnectClicked();
-      ASSERT_TRUE(dlg.control(ids::Update).enabled)
-          << (host.boxes.empty() ? "" : host.boxes.front().text);
-      Control& list = dlg.control(ids::VersionList);
-      const auto it = std::find(list.items.begin(), list.items.end(), entry);
-      ASSERT_NE(it, list.items.end());
-      list.selection = static_cast<int>(it - list.items.begin());
-      dlg.onVersionSelected();
-      host.boxes.clear();
-      sentBefore = sent().size();
-    }
-    // Connect, choose `entry`, press Update.
-    void update(const std::string& entry, bool lowSpeed = false) {
-      choose(entry, lowSpeed);
-      if (!::testing::Test::HasFatalFailure()) dlg.onUpdateClicked();
-    }
-    // What the update sent (after Connect).
-    std::string sentByUpdate() { return sent().substr(sentBefore); }
-    bool anyRecordSent() { return sentByUpdate().find(":10") != std::string::npos; }
-    size_t sentBefore = 0;
-  };
-
-  std::filesystem::path dir;
-};
-
-// The window after the clean-up: idle, the line back at 19200 baud without parity.
-void expectIdle(UpdateFlow::Run& r) {
-  const LineSettings s = r.opener.line(1)->settings();
-  EXPECT_EQ(s.baud, 19200u);
-  EXPECT_EQ(s.parity, Parity::None);
-  EXPECT_TRUE(r.dlg.control(ids::VersionList).items.empty());
-  EXPECT_FALSE(r.dlg.control(ids::Update).enabled);
-  EXPECT_TRUE(r.dlg.control(ids::Connect).enabled);
-  EXPECT_TRUE(r.dlg.control(ids::Exit).enabled);
-  EXPECT_FALSE(r.dlg.control(ids::StatusLine).visible);
-  EXPECT_EQ(r.dlg.deviceText, "");
-  EXPECT_EQ(r.dlg.workingDir, r.dlg.programDir);
-}
+using testing::expectIdle;
+using testing::profile;
+using testing::UpdateFlow;
 
 TEST_F(UpdateFlow, RawProtocolFlashesTheImage) {
   const sim::Image image = dataFile("QD21S_1/upd2.01", "QD21S", 0, 8192);
@@ -388,6 +315,20 @@ TEST_F(UpdateFlow, EscDuringProgrammingIsATimeOut) {
   EXPECT_GT(r.device.recordsTaken(), 0u);
 }
 
+// Esc pressed while nothing ran (after Connect) must not abort the next Update's first exchange,
+// which would leave the module erased.
+TEST_F(UpdateFlow, EscPressedWhileIdleIsForgottenWhenUpdateStarts) {
+  const sim::Image image = dataFile("QD21S_1/upd2.01", "QD21S", 0, 1024);
+  Run r(profile("QD21S"), {}, dir);
+  r.choose("upd2.01", false);
+  r.host.escLatched = true;
+  r.host.answers = {true};
+  r.dlg.onUpdateClicked();
+  EXPECT_EQ(r.device.flash(), image);
+  EXPECT_EQ(r.dlg.verdict, Verdict::Success);
+  EXPECT_THAT(r.host.texts(), ElementsAre(kSuccess, "Do you wish to update another QD21S ?"));
+}
+
 // The driver's entries into the coprocessor stages, with stages that record how they were called.
 struct StageCall {
   std::string line, status;
@@ -426,6 +367,10 @@ class DriverFlow : public UpdateFlow {
     if (HasFatalFailure()) return;
     ASSERT_TRUE(r.dlg.runGuarded([&] { runStandAlone(r.dlg, table); }));
   }
+  // The coprocessor files the rows would open must be there before the controller is erased.
+  void coprocessorFiles(const std::string& typeDir, std::initializer_list<const char*> names) {
+    for (const char* name : names) write(typeDir + "/" + name, std::string(64, '\x5a'));
+  }
   StageLog log;
   std::vector<StageRow> table;
 };
@@ -434,11 +379,12 @@ constexpr const char* kResetStatus = "waiting for controller reset...";
 
 TEST_F(DriverFlow, VersionZeroGoesStraightToTheFpgaAndTheMpegStageWaits) {
   dataFile("QD29E_/update", "QD29E", 0, 256, "FPGA$0102.bin", "MPG$0101.bin");
+  coprocessorFiles("QD29E_", {"FPGA$0102.bin", "MPG$0101.bin"});
   Run r(profile("QD29E"), {}, dir);
   r.host.answers = {true};
   update(r, "update", true);
   ASSERT_EQ(log.fpga.size(), 1u);
-  EXPECT_EQ(log.fpga[0].line, "FPGA$0102.bin");
+  EXPECT_EQ(log.fpga[0].line, "FPGA$0102.bin\n");
   EXPECT_EQ(log.fpga[0].status, "compare FPGA version...");
   // Not flashed: the FPGA entry takes the installed version as pending reset, so the MPEG
   // stage behind it waits for the controller.
@@ -452,6 +398,7 @@ TEST_F(DriverFlow, VersionZeroGoesStraightToTheFpgaAndTheMpegStageWaits) {
 
 TEST_F(DriverFlow, FpgaEntryAfterFlashWaitsAndSwitchesSpeedUnlessLowSpeed) {
   dataFile("QD29E_/upd2.01", "QD29E", 0, 512, "FPGA$0102.bin");
+  coprocessorFiles("QD29E_", {"FPGA$0102.bin"});
   {
     Run r(profile("QD29E"), {}, dir);
     r.host.answers = {true};
@@ -475,8 +422,10 @@ TEST_F(DriverFlow, FpgaEntryAfterFlashWaitsAndSwitchesSpeedUnlessLowSpeed) {
   }
 }
 
-TEST_F(DriverFlow, FailedFlashAsksBeforeTheFpgaAndCurrentFpgaMeansSuccess) {
+// An FPGA found up to date does not turn the failed controller flash into a success.
+TEST_F(DriverFlow, FailedFlashAsksBeforeTheFpgaAndAnUpToDateFpgaKeepsTheFailure) {
   dataFile("QD29E_/upd2.01", "QD29E", 0, 512, "FPGA$0102.bin");
+  coprocessorFiles("QD29E_", {"FPGA$0102.bin"});
   sim::Faults f;
   f.refuseRecord = 2;
   f.refuseCode = 'P';
@@ -486,14 +435,14 @@ TEST_F(DriverFlow, FailedFlashAsksBeforeTheFpgaAndCurrentFpgaMeansSuccess) {
   {
     // At 19200: a controller left in its boot loader does not come back to the normal rate.
     Run r(profile("QD29E"), f, dir);
-    log.fpgaOutcome = Outcome::Current;
+    log.fpgaOutcome = Outcome::UpToDate;
     r.host.answers = {true, true};
     update(r, "upd2.01", true);
     EXPECT_THAT(r.host.texts(),
                 ElementsAre("Could not programm byte to flash !\nError Code: 202", question,
-                            kSuccess, "Do you wish to update another QD29E ?"));
+                            kFailure, "Do you wish to update another QD29E ?"));
     EXPECT_EQ(log.fpga.size(), 1u);
-    EXPECT_EQ(r.dlg.verdict, Verdict::Success);
+    EXPECT_EQ(r.dlg.verdict, Verdict::Failure);
   }
   log = {};
   {
@@ -507,6 +456,7 @@ TEST_F(DriverFlow, FailedFlashAsksBeforeTheFpgaAndCurrentFpgaMeansSuccess) {
 
 TEST_F(DriverFlow, EscDuringTheResetWaitOffersToAbort) {
   dataFile("QD29E_/upd2.01", "QD29E", 0, 512, "FPGA$0102.bin");
+  coprocessorFiles("QD29E_", {"FPGA$0102.bin"});
   Run r(profile("QD29E"), {}, dir);
   r.host.onPump = [&] {
     if (r.dlg.statusText == kResetStatus && r.host.escAtQuery == 0)
@@ -529,6 +479,7 @@ TEST_F(DriverFlow, PlainQd09BootLoaderEntry) {
   p.resetSilenceMs = 0;
   dataFile("QD09A_1/upd3.25", "QD09A", 0, 256, "1", "MPG09$0105.bin");
   dataFile("QD09A_1/upd3.26", "QD09A", 0, 256, "1", ".\\U09$0105.bin");
+  coprocessorFiles("QD09A_1", {"MPG09$0105.bin", "U09$0105.bin"});
   {
     // Controller software from 3.22 to 3.25: the decoder's boot loader is current.
     Run r(p, {}, dir);

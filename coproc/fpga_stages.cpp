@@ -1,0 +1,89 @@
+#include "coproc/fpga_stages.h"
+
+#include "app/catalogue.h"
+#include "coproc/image_file.h"
+#include "coproc/stage_common.h"
+#include "coproc/update_mode.h"
+#include "link/controller.h"
+#include "slots/type_codes.h"
+#include "update/controller_flash.h"
+#include "update/helpers.h"
+
+namespace qdqm {
+namespace {
+
+constexpr uint16_t kCrcStart = 0xFFFF;
+constexpr uint32_t kEraseSettleMs = 50;
+constexpr uint32_t kSuccessPauseMs = 500;
+constexpr uint32_t kBlockPauseMs = 50;
+constexpr uint32_t kCrcTimeout = 40000;
+constexpr uint32_t kTransferRate = 19200;
+constexpr int kModeAttempts = 3;
+
+}  // namespace
+
+Outcome qdFpgaStage(UpdateDialog& dlg, const std::string& fpgaLine) {
+  const std::string name = fileNameOf(fpgaLine);
+  if (fpgaVersionTest(dlg.port, name, true)) return Outcome::UpToDate;
+  ImageFile file;
+  if (!file.open(resolveInWorkingDir(dlg, name)))
+    return stageAbort(dlg, "Could not open FPGA-update-file !!!");
+  showStatus(dlg, kFpgaModeStatus);
+  if (!enterFpgaUpdateMode(dlg.port))
+    return stageAbort(dlg, "could not set FPGA to update mode  !!!");
+  showStatus(dlg, "erase FPGA ...");
+  dlg.clock.sleepMs(kEraseSettleMs);
+  discardInput(dlg.port);
+  if (!eraseFpga(dlg.port, kQM23Code)) return stageAbort(dlg, kFpgaEraseText);
+
+  setProgress(dlg, 0);
+  showStatus(dlg, kFpgaProgramStatus);
+  uint32_t crc = kCrcStart;
+  dlg.setWaitCursor(true);
+  if (!sendFileBlocks(dlg, file, ImageCrc::Crc16, crc, kBlockPauseMs, kFpgaBlockText))
+    return Outcome::Abort;
+  file.close();
+  showStatus(dlg, "waiting for 'FPGA Data Okay' ...");
+  if (!checkCrc(dlg.port, crc, kCrcTimeout)) return stageAbort(dlg, kFpgaChecksumText);
+
+  dlg.control(ids::Progress).position = 0;
+  showStatus(dlg, "FPGA Update was successfull ...");
+  dlg.clock.sleepMs(kSuccessPauseMs);
+  discardInput(dlg.port);
+  return Outcome::Done;
+}
+
+Outcome qm23FpgaStage(UpdateDialog& dlg, const std::string& mpegLine) {
+  const std::string name = fileNameOf(mpegLine);
+  if (longResetWait(dlg) == Outcome::Abort) return Outcome::Abort;
+  VersionBlock block;
+  if (moduleAlivePoll(dlg, kQM23Code, block) == Outcome::Abort) return Outcome::Abort;
+  showStatus(dlg, kCompareFpgaStatus);
+  if (notOlderVersionTest(block.text(), name)) return Outcome::UpToDate;
+
+  showStatus(dlg, kOpenFileStatus);
+  ImageFile file;
+  if (!file.open(resolveInWorkingDir(dlg, name)))
+    return stageAbort(dlg, "Could not open data file (FPGA) !!!");
+  showStatus(dlg, kFpgaModeStatus);
+  int attempt = 1;
+  while (!enterCoprocessorUpdateMode(dlg.port, kQM23Code))
+    if (++attempt > kModeAttempts) return stageAbort(dlg, kStartcodeText);
+  showStatus(dlg, "erase FPGA flash...");
+  if (!setBaudRate(dlg.port, kTransferRate)) return stageAbort(dlg, kBaud19200Text);
+  discardInput(dlg.port);
+  if (!eraseFpga(dlg.port, kQM23Code)) return stageAbort(dlg, kFpgaEraseText);
+
+  setProgress(dlg, 0);
+  showStatus(dlg, kFpgaProgramStatus);
+  uint32_t crc = kCrcStart;
+  dlg.setWaitCursor(true);
+  if (!sendFileBlocks(dlg, file, ImageCrc::Crc16, crc, kBlockPauseMs, kFpgaBlockText))
+    return Outcome::Abort;
+  file.close();
+  showStatus(dlg, kDataOkayStatus);
+  if (!checkCrc(dlg.port, crc, kCrcTimeout)) return stageAbort(dlg, kFpgaChecksumText);
+  return transferDone(dlg);
+}
+
+}  // namespace qdqm

@@ -1,0 +1,133 @@
+#include "coproc/stage_common.h"
+
+#include <algorithm>
+#include <array>
+
+#include "coproc/update_mode.h"
+#include "link/controller.h"
+#include "update/controller_flash.h"
+#include "update/helpers.h"
+
+namespace qdqm {
+
+const char* const kResetStatus = "waiting for controller reset...";
+const char* const kCompareFpgaStatus = "compare FPGA version...";
+const char* const kOpenFileStatus = "open update file...";
+const char* const kFpgaModeStatus = "set FPGA to update mode...";
+const char* const kFpgaProgramStatus = "programming FPGA flash...";
+const char* const kDataOkayStatus = "waiting for 'Data Okay' ...";
+const char* const kStartcodeText = "Could not send Startcode for Update !!!";
+const char* const kBaud19200Text = "Could not set baud rate to 19200 !!!";
+const char* const kFpgaEraseText = "FPGA returned error during flash-erase  !!!";
+const char* const kFpgaBlockText = "FPGA returned error during updateprocess  !!!";
+const char* const kFpgaChecksumText = "FPGA returned Checksumerror  !!!";
+
+namespace {
+
+constexpr const char* kBaud2400Text = "Could not set baud rate to 2400 !!!";
+constexpr const char* kNotRunningText = "QM-Module is not running after Update !!!";
+constexpr const char* kDoneStatus = "update was successfull ...";
+
+// Version queries and the update-mode request go at the rate every controller keeps listening
+// at for them; the transfer runs at the normal rate.
+constexpr uint32_t kServiceRate = 2400;
+constexpr uint32_t kLongStepMs = 220;
+constexpr uint32_t kAlwaysStepMs = 120;
+constexpr uint32_t kPollStepMs = 200;
+constexpr uint32_t kPollSettleMs = 100;
+constexpr int kPollAttempts = 3;
+constexpr int kSteps = 100;
+constexpr uint32_t kDoneMs = 500;
+constexpr size_t kBlock = 64;
+constexpr uint32_t kBlockTimeout = 2000;
+
+void startResetWait(UpdateDialog& dlg) {
+  showStatus(dlg, kResetStatus);
+  setProgress(dlg, 0);
+  dlg.host.repaint();
+}
+
+}  // namespace
+
+std::string fileNameOf(const std::string& line) {
+  return line.empty() ? line : line.substr(0, line.size() - 1);
+}
+
+Outcome stageAbort(UpdateDialog& dlg, const char* text) {
+  dlg.showError(text);
+  return Outcome::Abort;
+}
+
+Outcome longResetWait(UpdateDialog& dlg) {
+  if (dlg.resetPending == 0) return Outcome::Done;
+  startResetWait(dlg);
+  return waitSteps(dlg, 0, kSteps, kLongStepMs, kMpegAbortQuestion) ? Outcome::Abort
+                                                                    : Outcome::Done;
+}
+
+Outcome alwaysResetWait(UpdateDialog& dlg) {
+  // Nothing restarted the controller in this run: a record-protocol controller is restarted here
+  // so that it comes up ready for its coprocessor.
+  if (dlg.resetPending == 0 && isRecordProtocol(dlg.port) && !sendResetCommand(dlg))
+    return Outcome::Abort;
+  startResetWait(dlg);
+  return waitSteps(dlg, 0, kSteps, kAlwaysStepMs, kMpegAbortQuestion) ? Outcome::Abort
+                                                                      : Outcome::Done;
+}
+
+Outcome moduleAlivePoll(UpdateDialog& dlg, uint8_t typeCode, VersionBlock& block) {
+  if (!setBaudRate(dlg.port, kServiceRate)) return stageAbort(dlg, kBaud2400Text);
+  dlg.clock.sleepMs(kPollSettleMs);
+  discardInput(dlg.port);
+  for (int attempt = 1; attempt <= kPollAttempts; ++attempt) {
+    startResetWait(dlg);
+    if (!isNoVersion(readCoprocessorVersion(dlg.port, typeCode, &block))) {
+      setProgress(dlg, 0);
+      return Outcome::Done;
+    }
+    // The controller may still be starting: wait before asking again (not after the last try).
+    if (attempt < kPollAttempts && waitSteps(dlg, 0, kSteps, kPollStepMs, kMpegAbortQuestion))
+      return Outcome::Abort;
+  }
+  return stageAbort(dlg, kNotRunningText);
+}
+
+int progressOf(unsigned k, unsigned B) {
+  if (B == 0) return k == 0 ? 0 : 100;
+  return static_cast<int>(std::min(100u, 100 * k / B));
+}
+
+bool sendFileBlocks(UpdateDialog& dlg, ImageFile& file, ImageCrc kind, uint32_t& crc,
+                    uint32_t pauseMs, const char* blockError) {
+  const unsigned B = static_cast<unsigned>(file.length() / static_cast<long>(kBlock));
+  Control& progress = dlg.control(ids::Progress);
+  std::array<uint8_t, kBlock> block{};
+  size_t n = 0;
+  unsigned k = 0;
+  do {
+    n = file.read(block.data(), block.size());
+    // The bar moves once per percent at most: write the controls only then.
+    if (const int position = progressOf(k, B); position != progress.position) {
+      progress.position = position;
+      dlg.updateData();
+    }
+    crc = kind == ImageCrc::Crc32 ? crc32(n, block.data(), crc) : crc16Ccitt(n, block.data(), crc);
+    if (!sendDataBlock(dlg.port, block.data(), n, kBlockTimeout)) {
+      dlg.showError(blockError);
+      return false;
+    }
+    ++k;
+    if (pauseMs) dlg.clock.sleepMs(pauseMs);
+  } while (n == kBlock);
+  return true;
+}
+
+Outcome transferDone(UpdateDialog& dlg) {
+  dlg.control(ids::Progress).position = 0;
+  showStatus(dlg, kDoneStatus);
+  dlg.clock.sleepMs(kDoneMs);
+  discardInput(dlg.port);
+  return Outcome::Done;
+}
+
+}  // namespace qdqm

@@ -1,0 +1,53 @@
+// What the coprocessor stages share once the update driver has chosen one: the waits for the
+// controller's restart, the module-alive poll at 2400 baud, the 64-byte block loop with its
+// progress rule, and the texts every stage shows.
+#pragma once
+
+#include <cstdint>
+
+#include "app/update_dialog.h"
+#include "coproc/image_file.h"
+#include "slots/version_query.h"
+#include "update/driver.h"
+
+namespace qdqm {
+
+extern const char* const kResetStatus;        // "waiting for controller reset..."
+extern const char* const kCompareFpgaStatus;  // "compare FPGA version..."
+extern const char* const kOpenFileStatus;     // "open update file..."
+extern const char* const kFpgaModeStatus;     // "set FPGA to update mode..."
+extern const char* const kFpgaProgramStatus;  // "programming FPGA flash..."
+extern const char* const kDataOkayStatus;     // "waiting for 'Data Okay' ..."
+extern const char* const kStartcodeText;      // "Could not send Startcode for Update !!!"
+extern const char* const kBaud19200Text;      // "Could not set baud rate to 19200 !!!"
+extern const char* const kFpgaEraseText;      // "FPGA returned error during flash-erase  !!!"
+extern const char* const kFpgaBlockText;      // "FPGA returned error during updateprocess  !!!"
+extern const char* const kFpgaChecksumText;   // "FPGA returned Checksumerror  !!!"
+
+// The stage's line of the controller data file without its last character (the line end).
+std::string fileNameOf(const std::string& line);
+
+// Shows `text` in the error box and ends the stage.
+Outcome stageAbort(UpdateDialog& dlg, const char* text);
+
+// The long wait for a restarting controller (only when resetPending): 100 steps of 220 ms.
+Outcome longResetWait(UpdateDialog& dlg);
+// The wait that always runs: `Reset` first when nothing restarted the controller in this run
+// and it speaks the record protocol, then 100 steps of 120 ms.
+Outcome alwaysResetWait(UpdateDialog& dlg);
+// At 2400 baud, up to three version queries of the coprocessor; the block of the one answered.
+Outcome moduleAlivePoll(UpdateDialog& dlg, uint8_t typeCode, VersionBlock& block);
+
+// Position before piece k of B whole pieces; never divides by zero, never passes 100.
+int progressOf(unsigned k, unsigned B);
+
+enum class ImageCrc { Crc32, Crc16 };
+// Sends the rest of the file in 64-byte blocks (a final empty read sends nothing), continuing
+// `crc` over them and pausing `pauseMs` after each; false (after `blockError`) when one is refused.
+bool sendFileBlocks(UpdateDialog& dlg, ImageFile& file, ImageCrc kind, uint32_t& crc,
+                    uint32_t pauseMs, const char* blockError);
+
+// The end of a successful transfer: "update was successfull ...", 500 ms, input discarded.
+Outcome transferDone(UpdateDialog& dlg);
+
+}  // namespace qdqm
