@@ -7,6 +7,7 @@
 #include "app/procedures.h"
 #include "app/update_dialog.h"
 #include "cli/commands.h"
+#include "cli/json_report.h"
 #include "cli/terminal_host.h"
 #include "link/clock.h"
 #include "link/posix_serial.h"
@@ -17,18 +18,21 @@ namespace {
 constexpr int kConnectFailed = 2;
 
 constexpr std::string_view kConnectHelp =
-    "usage: qdqm-update connect --port N [--low-speed] [--base-unit]\n"
+    "usage: qdqm-update connect --port N [--low-speed] [--base-unit] [--json]\n"
     "  Identifies the module on port COM N (1-99) as the Connect button does and prints the\n"
     "  \"Connected Device:\" text and the update versions found for it, the selected one marked\n"
     "  with '*'.\n"
     "  --low-speed  stay at 19200 baud (the LowSpeed check box)\n"
     "  --base-unit  connect to a base unit with slots (the \"Update QM2x/4x\" check box)\n"
+    "  --json       stdout carries only one JSON object at the end: device, versions,\n"
+    "               selected, messages (every box), exit.\n"
     "  Exit status: 0 connected, 2 Connect failed, 64 usage error.\n";
 
 struct ConnectOptions {
   unsigned port = 0;
   bool lowSpeed = false;
   bool baseUnit = false;
+  bool json = false;
   bool help = false;
 };
 
@@ -41,6 +45,8 @@ bool parse(const Args& args, ConnectOptions& o) {
       o.lowSpeed = true;
     } else if (w == "--base-unit") {
       o.baseUnit = true;
+    } else if (w == "--json") {
+      o.json = true;
     } else if (w == "--port" && i + 1 < args.words.size()) {
       if (!parsePortNumber(args.words[++i], o.port)) return false;
     } else {
@@ -50,12 +56,42 @@ bool parse(const Args& args, ConnectOptions& o) {
   return o.help || o.port != 0;
 }
 
+// Connect; fills what the JSON report shows and returns the exit status.
+int connect(const ConnectOptions& o, const Args& args, UpdateDialog& dlg, JsonReport& report) {
+  determineProgramDir(dlg);
+  if (dlg.selectPort(o.port) != 1) return kConnectFailed;
+  dlg.control(ids::LowSpeed).checked = o.lowSpeed;
+  dlg.control(ids::BaseUnit).checked = o.baseUnit;
+  onConnect(dlg);
+
+  report.device = dlg.deviceText;
+  if (!dlg.deviceText.empty() && !o.json)
+    args.out << "Connected Device: " << dlg.deviceText << "\n";
+  if (o.baseUnit)
+    return !dlg.deviceText.empty() && dlg.baseUnitVersion[0] != 1 ? 0 : kConnectFailed;
+  const Control& list = dlg.control(ids::VersionList);
+  report.versions = list.items;
+  if (list.selection >= 0 && list.selection < static_cast<int>(list.items.size()))
+    report.selected = list.items[static_cast<size_t>(list.selection)];
+  if (!o.json) {
+    for (size_t k = 0; k < list.items.size(); ++k)
+      args.out << (static_cast<int>(k) == list.selection ? "* " : "  ") << list.items[k] << "\n";
+  }
+  return dlg.control(ids::Update).enabled ? 0 : kConnectFailed;
+}
+
 }  // namespace
 
 int cmdConnect(const Args& args) {
   ConnectOptions o;
   if (!parse(args, o)) {
     args.err << kConnectHelp;
+    for (std::string_view w : args.words)
+      if (w == "--json") {
+        JsonReport report;
+        report.exit = kUsageError;
+        writeJsonReport(args.out, report);
+      }
     return kUsageError;
   }
   if (o.help) {
@@ -67,19 +103,13 @@ int cmdConnect(const Args& args) {
   TerminalHost host(args.err, TerminalHost::terminalOptions());
   UpdateDialog dlg(opener, clock, host);
   host.attach(&dlg);
-  determineProgramDir(dlg);
-  if (dlg.selectPort(o.port) != 1) return kConnectFailed;
-  dlg.control(ids::LowSpeed).checked = o.lowSpeed;
-  dlg.control(ids::BaseUnit).checked = o.baseUnit;
-  onConnect(dlg);
-
-  if (!dlg.deviceText.empty()) args.out << "Connected Device: " << dlg.deviceText << "\n";
-  if (o.baseUnit)
-    return !dlg.deviceText.empty() && dlg.baseUnitVersion[0] != 1 ? 0 : kConnectFailed;
-  const Control& list = dlg.control(ids::VersionList);
-  for (size_t k = 0; k < list.items.size(); ++k)
-    args.out << (static_cast<int>(k) == list.selection ? "* " : "  ") << list.items[k] << "\n";
-  return dlg.control(ids::Update).enabled ? 0 : kConnectFailed;
+  JsonReport report;
+  report.exit = connect(o, args, dlg, report);
+  if (o.json) {
+    report.messages = host.shown;
+    writeJsonReport(args.out, report);
+  }
+  return report.exit;
 }
 
 }  // namespace qdqm::cli

@@ -10,9 +10,11 @@ namespace {
 constexpr Command kCommands[] = {
     {"ports", cmdPorts, "ports                 probe COM1-COM32; one line per port that opens"},
     {"connect", cmdConnect,
-     "connect --port N [--low-speed] [--base-unit]  identify the module, list its versions"},
+     "connect --port N [--low-speed] [--base-unit] [--json]  identify the module, list its "
+     "versions"},
     {"update", cmdUpdate,
-     "update --port N [--low-speed] [--version FILE] [--yes|--no]  connect, then update"},
+     "update --port N [--low-speed] [--version FILE] [--yes|--no] [--json]  connect, then "
+     "update"},
 };
 
 }  // namespace
