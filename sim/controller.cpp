@@ -31,6 +31,7 @@ enum class Controller::Action : uint8_t {
   Speed115200,
   Speed19200,
   Fpga,
+  FpgaMode,
   WakeUp1,
   WakeUp2,
   WriteChecksum,
@@ -59,8 +60,8 @@ constexpr Frame kFrames[] = {
     {":0100000503f7", Action::Hardware},
     {":050000090000000012e0\r\n", Action::HardwareRecord},
     {":020000030000fb", Action::Acknowledge},  // select controller
-    {":0100000306f6", Action::Acknowledge},    // FPGA update mode
-    {":0100000302fa", Action::Acknowledge},    // MPEG decoder update mode
+    {":0100000306f6", Action::FpgaMode},
+    {":0100000302fa", Action::Acknowledge},  // MPEG decoder update mode
     {":0210000301d812", Action::EraseLow},
     {":021000030100ea", Action::EraseHigh},
     {":0300000480000079\r\n", Action::EraseQM4x},
@@ -80,6 +81,35 @@ constexpr Frame kFrames[] = {
     {":0200000280007c\r\n", Action::WriteChecksum},
     {":00000008f8\r\n", Action::Reset},
 };
+
+// The service channel: binary frames at 2400 baud, 8N1, heard whatever rate the controller
+// otherwise listens at. A frame is 15 and two bytes, or 14 and one.
+enum class Service : uint8_t { Ping, UpdateMode, Version };
+constexpr Line kServiceLine{2400, Parity::None};
+constexpr int kAnyByte = -1;
+struct ServiceFrame {
+  uint8_t lead, command;
+  int argument;  // the third byte of a 15 frame
+  Service service;
+  VersionBlock block;
+  std::string_view after;  // sent behind the block
+};
+constexpr ServiceFrame kServiceFrames[] = {
+    {0x15, 0x01, 0x01, Service::Ping, {}, {}},
+    {0x15, 0xEF, 0x00, Service::Ping, {}, {}},
+    {0x15, 0xE0, kAnyByte, Service::UpdateMode, {}, {}},
+    {0x15, 0x20, 0x00, Service::Version, VersionBlock::Decoder, {"\0", 1}},
+    {0x14, 0x04, 0, Service::Version, VersionBlock::Fpga, {}},
+    {0x14, 0x02, 0, Service::Version, VersionBlock::TwinFirst, {}},
+    {0x14, 0x03, 0, Service::Version, VersionBlock::TwinSecond, {}},
+};
+constexpr uint8_t kModeTaken = 0xE0;
+// The rate of the transfer behind the update mode.
+constexpr uint32_t kTransferBaud = 19200;
+
+size_t serviceFrameLength(uint8_t lead) {
+  return lead == 0x15 ? 3 : lead == 0x14 ? 2 : 0;
+}
 
 // Bytes the record protocol appends to every reply (never looked at by the host).
 constexpr std::string_view kTail = "\r\n>";
@@ -110,7 +140,11 @@ uint8_t oldContent(uint32_t address) {
 }  // namespace
 
 Controller::Controller(Profile profile, Faults faults)
-    : profile_(std::move(profile)), faults_(std::move(faults)) {
+    : profile_(std::move(profile)),
+      faults_(std::move(faults)),
+      coproc_(Coprocessors::Setup{profile_.coprocessor, profile_.coprocessorVersion,
+                                  profile_.coprocessorVersionAfter, profile_.fpga,
+                                  profile_.fpgaAfterUpdate}) {
   awake_ = !profile_.needsWakeUp;
   if (!awake_) listen_.baud = 2400;
 }
@@ -130,6 +164,10 @@ void Controller::reply(std::string_view echo, std::string_view data, size_t tail
   if (profile_.protocol == Protocol::Record) bytes.append(echo);
   bytes.append(data);
   if (profile_.protocol == Protocol::Record) bytes.append(kTail.substr(0, tail));
+  send(std::move(bytes), atUs, listen_);
+}
+
+void Controller::send(std::string bytes, uint64_t atUs, const Line& line) {
   bytes.append(faults_.extraBytes, '~');
   std::string sent;
   for (char c : bytes) {
@@ -139,12 +177,99 @@ void Controller::reply(std::string_view echo, std::string_view data, size_t tail
                        ? static_cast<char>(garble(static_cast<uint8_t>(c)))
                        : c);
   }
-  emit(sent, atUs + uint64_t{faults_.lateMs} * 1000, listen_);
+  emit(sent, atUs + uint64_t{faults_.lateMs} * 1000, line);
 }
 
 void Controller::receive(uint8_t byte, const Line& sent, uint64_t atUs) {
-  if (faults_.silent || vanished_ || atUs < silentUntilUs_) return;
-  const char c = static_cast<char>(sent == listen_ ? byte : garble(byte));
+  if (faults_.silent || vanished_ || dead_ || atUs < silentUntilUs_) return;
+  // The application hears the service channel at 2400 baud besides its own rate.
+  if (sent == kServiceLine && awake_ && !loader_) return service(byte, atUs);
+  const uint8_t heard = sent == listen_ ? byte : garble(byte);
+  if (frameMode_) return frameByte(heard, atUs);
+  take(static_cast<char>(heard), atUs);
+}
+
+void Controller::service(uint8_t byte, uint64_t atUs) {
+  // A tool that went back to the service channel has given up the transfer.
+  frameMode_ = false;
+  if (service_.empty() && serviceFrameLength(byte) == 0) return;
+  service_.push_back(static_cast<char>(byte));
+  if (service_.size() < serviceFrameLength(static_cast<uint8_t>(service_[0]))) return;
+  const std::string frame = std::exchange(service_, {});
+  const auto at = [&](size_t i) { return static_cast<uint8_t>(frame[i]); };
+  auto answer = [&](std::string_view bytes) { send(std::string(bytes), atUs, kServiceLine); };
+  for (const ServiceFrame& f : kServiceFrames) {
+    if (f.lead != at(0) || f.command != at(1)) continue;
+    if (frame.size() == 3 && f.argument != kAnyByte && f.argument != at(2)) continue;
+    switch (f.service) {
+      case Service::Ping:
+        return answer(std::string(1, kAck));
+      case Service::UpdateMode: {
+        const std::optional<uint8_t> mode = coproc_.modeByte();
+        if (!mode) return;
+        ++modeRequests_;
+        if (modeRequests_ <= faults_.refuseUpdateMode || at(2) != *mode) {
+          return answer(std::string(1, static_cast<char>(kRefused)));
+        }
+        // The answer leaves at 2400; the transfer follows at 19200.
+        answer(std::string(1, static_cast<char>(kModeTaken)));
+        listen_.baud = kTransferBaud;
+        history_.clear();
+        record_.clear();
+        return enterFrameMode(coproc_.kind());
+      }
+      case Service::Version: {
+        if (faults_.coprocessorSilent) return;
+        const std::string block = coproc_.versionBlock(f.block);
+        if (!block.empty()) answer(block + std::string(f.after));
+        return;
+      }
+    }
+  }
+}
+
+void Controller::enterFrameMode(CoprocessorKind target) {
+  frameMode_ = true;
+  frames_.reset();
+  coproc_.begin(target);
+  dataFrames_ = 0;
+}
+
+void Controller::frameByte(uint8_t byte, uint64_t atUs) {
+  // Frame replies are single raw bytes in either protocol.
+  auto answer = [&](uint8_t code) { send(std::string(1, static_cast<char>(code)), atUs, listen_); };
+  const bool silent = faults_.coprocessorSilent;
+  switch (frames_.take(byte)) {
+    case FrameReader::Event::None:
+      return;
+    case FrameReader::Event::NoFrame: {
+      // Not a frame: the tool talks to the controller again.
+      frameMode_ = false;
+      const std::string stray(frames_.stray());
+      for (char c : stray) take(c, atUs);
+      return;
+    }
+    case FrameReader::Event::Erase:
+      if (!silent) answer(coproc_.erase());
+      return;
+    case FrameReader::Event::Data:
+      ++dataFrames_;
+      if (!silent) answer(coproc_.data(frames_.body(), faults_.refuseBlock));
+      return;
+    case FrameReader::Event::Check: {
+      const std::span<const uint8_t> b = frames_.body();
+      const uint32_t value =
+          uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
+      frameMode_ = false;
+      ++crcChecks_;
+      lastCheckGood_ = !silent && coproc_.check(value, faults_.wrongCrc);
+      if (!silent) answer(lastCheckGood_ ? kCrcGood : kCrcBad);
+      return;
+    }
+  }
+}
+
+void Controller::take(char c, uint64_t atUs) {
   history_.push_back(c);
   if (history_.size() > kHistory) history_.erase(0, history_.size() - kHistory);
 
@@ -248,6 +373,9 @@ void Controller::restart(uint64_t atUs) {
   loader_ = false;
   base_ = 0;
   profile_.software = profile_.versionAfterReset;
+  frameMode_ = false;
+  service_.clear();
+  dead_ = faults_.deadAfterRestart;
   silentUntilUs_ = std::max(atUs, busyUntilUs()) + uint64_t{profile_.resetSilenceMs} * 1000;
 }
 
@@ -349,8 +477,15 @@ void Controller::command(Action action, std::string_view frame, uint64_t atUs) {
       return speed(115200);
     case Action::Speed19200:
       return speed(19200);
-    case Action::Fpga:
-      return reply(echo, {reinterpret_cast<const char*>(profile_.fpga.data()), 2}, 3, atUs);
+    case Action::Fpga: {
+      if (faults_.coprocessorSilent) return;
+      const std::array<uint8_t, 2> fpga = coproc_.fpgaVersion();
+      return reply(echo, {reinterpret_cast<const char*>(fpga.data()), 2}, 3, atUs);
+    }
+    case Action::FpgaMode:
+      // The FPGA is reached through frames at the rate the controller listens at.
+      ack(kAck);
+      return enterFrameMode(CoprocessorKind::Fpga);
     case Action::WakeUp1:
     case Action::WakeUp2:
       return reply({}, std::string(1, kAck), 0, atUs);

@@ -1,12 +1,16 @@
 // A module's controller: the query and mode commands, the speed switch, the boot-loader wake-up
-// and the boot loader that takes Intel-HEX records into the flash after an erase.
+// and the boot loader that takes Intel-HEX records into the flash after an erase; the service
+// channel at 2400 baud and frame mode, through which it passes images on to its coprocessors.
 #pragma once
 #include <array>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "sim/coprocessor.h"
 #include "sim/device.h"
 
 namespace qdqm::sim {
@@ -23,7 +27,11 @@ struct Profile {
   bool needsWakeUp = false;  // listens at 2400 baud until the two wake-up frames came
   std::array<uint8_t, 2> fpga{0x00, 0x00};
   std::array<uint8_t, 2> versionAfterReset{0x03, 0x20};
-  uint32_t resetSilenceMs = 1500;
+  uint32_t resetSilenceMs = 1500;                       // silence after a restart
+  CoprocessorKind coprocessor = CoprocessorKind::None;  // behind the update mode (15 E0 xx)
+  std::string coprocessorVersion = "1.00";              // 4 characters
+  std::string coprocessorVersionAfter = "2.00";         // after a good image
+  std::array<uint8_t, 2> fpgaAfterUpdate{0x01, 0x00};   // `fpga` after a good image
 };
 
 enum class SpeedFault { None, AckButStay, OtherTypeAtNewRate };
@@ -40,6 +48,12 @@ struct Faults {
   SpeedFault speed = SpeedFault::None;
   std::string otherType = "QD99A";
   unsigned vanishAfterRecords = 0;  // silent for good after that many records
+  // The coprocessor answers nothing (update mode and FPGA mode record are still acknowledged).
+  bool coprocessorSilent = false;
+  unsigned refuseBlock = 0;       // the Nth image data frame of a transfer is answered EE
+  bool wrongCrc = false;          // the CRC check always answers E
+  bool deadAfterRestart = false;  // answers nothing at all after the next restart
+  unsigned refuseUpdateMode = 0;  // the first N update-mode requests are answered EE
 };
 
 // Parses one fault as written on the command line ("late=200", "refuse=3:P", ...); 1 on success.
@@ -63,12 +77,34 @@ class Controller : public Device {
   unsigned erases() const { return erases_; }
   bool programmingEnded() const { return ended_; }
 
+  // The coprocessors: FPGA flash programmed since its last erase, decoder flash of the last good
+  // image, and the transfer of the current (or last) frame mode.
+  const std::vector<uint8_t>& fpgaImage() const { return coproc_.fpgaImage(); }
+  const std::vector<uint8_t>& decoderImage() const { return coproc_.decoderImage(); }
+  unsigned fpgaErases() const { return coproc_.fpgaErases(); }
+  unsigned dataBlocks() const { return coproc_.dataBlocks(); }
+  std::optional<uint32_t> lengthFrame() const { return coproc_.lengthFrame(); }
+  bool frameMode() const { return frameMode_; }
+  std::string coprocessorVersion() const { return coproc_.version(); }
+  std::array<uint8_t, 2> fpgaVersion() const { return coproc_.fpgaVersion(); }
+  // For the transfer report: a frame has begun but not ended; E1 frames since entering frame
+  // mode (length frame and refused ones included); CRC checks so far and whether the last was O.
+  bool frameInProgress() const { return frameMode_ && frames_.inFrame(); }
+  unsigned dataFrames() const { return dataFrames_; }
+  unsigned crcChecks() const { return crcChecks_; }
+  bool lastCheckGood() const { return lastCheckGood_; }
+
   enum class Action : uint8_t;
 
  private:
+  void take(char c, uint64_t atUs);
   void command(Action action, std::string_view frame, uint64_t atUs);
   void record(uint64_t atUs);
+  void service(uint8_t byte, uint64_t atUs);
+  void frameByte(uint8_t byte, uint64_t atUs);
+  void enterFrameMode(CoprocessorKind target);
   void reply(std::string_view echo, std::string_view data, size_t tail, uint64_t atUs);
+  void send(std::string bytes, uint64_t atUs, const Line& line);
   void restart(uint64_t atUs);
   std::string typeNow() const;
 
@@ -90,6 +126,15 @@ class Controller : public Device {
   unsigned erases_ = 0;
   unsigned replyBytes_ = 0;
   uint64_t silentUntilUs_ = 0;
+  bool dead_ = false;
+  std::string service_;  // the service frame being received at 2400 baud
+  Coprocessors coproc_;
+  FrameReader frames_;
+  bool frameMode_ = false;
+  unsigned dataFrames_ = 0;
+  unsigned modeRequests_ = 0;
+  unsigned crcChecks_ = 0;
+  bool lastCheckGood_ = false;
 };
 
 }  // namespace qdqm::sim

@@ -1,10 +1,13 @@
 // qdqm-datafile: writes a synthetic controller data file (three header lines, Intel-HEX records,
 // CR LF) for the demo, the tests and the benchmark; optionally the same image as plain Intel-HEX
-// with LF and 16-byte records, the form in which qdqm-sim --flash-out writes the flash.
+// with LF and 16-byte records, the form in which qdqm-sim --flash-out writes the flash. With
+// --image it writes a binary FPGA or decoder image instead, as qdqm-sim --fpga-out and
+// --decoder-out write the coprocessor flashes.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sim/intel_hex.h"
 
@@ -14,6 +17,7 @@ constexpr int kUsage = 64;
 
 constexpr std::string_view kHelp =
     "usage: qdqm-datafile --out FILE --module TYPE [options]\n"
+    "       qdqm-datafile --image FILE --size BYTES [--seed N]\n"
     "  --out FILE          the controller data file to write (CR LF line ends)\n"
     "  --module TYPE       header line 1: the module type (e.g. QD21S)\n"
     "  --fpga LINE         header line 2 (default \";\")\n"
@@ -23,7 +27,10 @@ constexpr std::string_view kHelp =
     "  --seed N            pseudo-random seed of the image bytes (default 1)\n"
     "  --record-bytes B    data bytes per record, 1-255 (default 16)\n"
     "  --image-out FILE    also write the image as Intel-HEX with LF and 16-byte records, as\n"
-    "                      qdqm-sim --flash-out writes the programmed flash\n";
+    "                      qdqm-sim --flash-out writes the programmed flash\n"
+    "  --image FILE        write only a binary coprocessor image of --size pseudo-random bytes\n"
+    "                      (the same for the same --seed, never all one value; a decoder\n"
+    "                      image's first 20 bytes serve as its header)\n";
 
 bool number(const char* text, uint32_t& out) {
   char* end = nullptr;
@@ -31,6 +38,17 @@ bool number(const char* text, uint32_t& out) {
   if (end == text || *end != '\0' || *text == '-' || v > 0xFFFFFFFFull) return false;
   out = static_cast<uint32_t>(v);
   return true;
+}
+
+// `size` bytes from the seed's pseudo-random sequence; never all one value, so a block that did
+// not arrive, or arrived twice, shows.
+std::string imageBytes(uint32_t size, uint32_t seed) {
+  const std::vector<uint8_t> random = qdqm::sim::syntheticBytes(size, seed);
+  std::string bytes(random.begin(), random.end());
+  if (bytes.size() > 1 && bytes.find_first_not_of(bytes[0]) == std::string::npos) {
+    bytes.back() = static_cast<char>(bytes.back() ^ 0x01);
+  }
+  return bytes;
 }
 
 bool writeFile(const std::string& path, const std::string& text) {
@@ -43,7 +61,7 @@ bool writeFile(const std::string& path, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string out, imageOut;
+  std::string out, imageOut, image;
   qdqm::sim::DataFileHeader header;
   uint32_t size = 4096, start = 0, seed = 1, recordBytes = 16;
   for (int i = 1; i < argc; ++i) {
@@ -60,6 +78,8 @@ int main(int argc, char** argv) {
         out = v;
       } else if (a == "--image-out") {
         imageOut = v;
+      } else if (a == "--image") {
+        image = v;
       } else if (a == "--module") {
         header.type = v;
       } else if (a == "--fpga") {
@@ -84,6 +104,18 @@ int main(int argc, char** argv) {
       return kUsage;
     }
   }
+  if (!image.empty()) {
+    // The binary image alone: no data file is written alongside.
+    if (!out.empty() || !imageOut.empty()) {
+      std::fwrite(kHelp.data(), 1, kHelp.size(), stderr);
+      return kUsage;
+    }
+    if (!writeFile(image, imageBytes(size, seed))) {
+      std::perror(("qdqm-datafile: " + image).c_str());
+      return 1;
+    }
+    return 0;
+  }
   if (out.empty() || header.type.empty()) {
     std::fwrite(kHelp.data(), 1, kHelp.size(), stderr);
     return kUsage;
@@ -92,12 +124,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "qdqm-datafile: the image runs past 4 GiB\n");
     return kUsage;
   }
-  const qdqm::sim::Image image = qdqm::sim::syntheticImage(start, size, seed);
-  if (!writeFile(out, qdqm::sim::makeDataFile(header, image, recordBytes))) {
+  const qdqm::sim::Image hex = qdqm::sim::syntheticImage(start, size, seed);
+  if (!writeFile(out, qdqm::sim::makeDataFile(header, hex, recordBytes))) {
     std::perror(("qdqm-datafile: " + out).c_str());
     return 1;
   }
-  if (!imageOut.empty() && !writeFile(imageOut, qdqm::sim::toIntelHex(image))) {
+  if (!imageOut.empty() && !writeFile(imageOut, qdqm::sim::toIntelHex(hex))) {
     std::perror(("qdqm-datafile: " + imageOut).c_str());
     return 1;
   }

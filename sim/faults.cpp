@@ -24,7 +24,14 @@ std::string_view faultHelp() {
          "  extra=N           N bytes follow every reply\n"
          "  speed-stay        acknowledges a speed change but keeps its rate\n"
          "  speed-type=TYPE   reports TYPE after a speed change\n"
-         "  vanish=N          falls silent after N records\n";
+         "  vanish=N          falls silent after N records\n"
+         "  coproc-silent     the coprocessor answers nothing (version blocks, FPGA version,\n"
+         "                    erase, data blocks, CRC check)\n"
+         "  block-refuse=N    the Nth image data block of a transfer is answered EE\n"
+         "  crc-wrong         the CRC check always answers E\n"
+         "  dead-after-restart\n"
+         "                    answers nothing at all after its next restart\n"
+         "  mode-refuse=N     the first N update-mode requests are answered EE\n";
 }
 
 int parseFault(std::string_view text, Faults& faults) {
@@ -34,6 +41,9 @@ int parseFault(std::string_view text, Faults& faults) {
   unsigned n = 0;
   if (key == "silent" && value.empty()) return faults.silent = true, 1;
   if (key == "speed-stay" && value.empty()) return faults.speed = SpeedFault::AckButStay, 1;
+  if (key == "coproc-silent" && value.empty()) return faults.coprocessorSilent = true, 1;
+  if (key == "crc-wrong" && value.empty()) return faults.wrongCrc = true, 1;
+  if (key == "dead-after-restart" && value.empty()) return faults.deadAfterRestart = true, 1;
   if (key == "speed-type" && !value.empty()) {
     faults.speed = SpeedFault::OtherTypeAtNewRate;
     faults.otherType = value;
@@ -54,6 +64,8 @@ int parseFault(std::string_view text, Faults& faults) {
   if (key == "garble") return faults.garbleReplyByte = n, 1;
   if (key == "extra") return faults.extraBytes = n, 1;
   if (key == "vanish") return faults.vanishAfterRecords = n, 1;
+  if (key == "block-refuse" && n > 0) return faults.refuseBlock = n, 1;
+  if (key == "mode-refuse" && n > 0) return faults.refuseUpdateMode = n, 1;
   return 0;
 }
 

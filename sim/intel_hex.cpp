@@ -47,16 +47,23 @@ std::string toIntelHex(const Image& image, unsigned recordBytes, std::string_vie
   return out;
 }
 
-Image syntheticImage(uint32_t start, uint32_t size, uint32_t seed) {
-  Image image;
+std::vector<uint8_t> syntheticBytes(uint32_t size, uint32_t seed) {
+  std::vector<uint8_t> bytes(size);
   uint32_t x = seed * 2654435761u + 1;
-  for (uint32_t i = 0; i < size; ++i) {
+  for (uint8_t& b : bytes) {
     x ^= x << 13;
     x ^= x >> 17;
     x ^= x << 5;
-    const uint8_t b = static_cast<uint8_t>(x >> 8);
-    image[start + i] = b == 0xFF ? 0x5A : b;
+    b = static_cast<uint8_t>(x >> 8);
+    if (b == 0xFF) b = 0x5A;
   }
+  return bytes;
+}
+
+Image syntheticImage(uint32_t start, uint32_t size, uint32_t seed) {
+  Image image;
+  uint32_t at = start;
+  for (uint8_t b : syntheticBytes(size, seed)) image[at++] = b;
   return image;
 }
 

@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qdqm::sim {
 
@@ -20,8 +21,10 @@ std::string hexPair(uint8_t b);
 std::string toIntelHex(const Image& image, unsigned recordBytes = 16,
                        std::string_view lineEnd = "\n");
 
-// `size` pseudo-random bytes from `start`, the same for the same seed (never all 0xFF, so a
-// missing erase or program step shows).
+// `size` pseudo-random bytes, the same for the same seed, never 0xFF (so a missing erase or
+// program step shows).
+std::vector<uint8_t> syntheticBytes(uint32_t size, uint32_t seed);
+// The same bytes from `start` on.
 Image syntheticImage(uint32_t start, uint32_t size, uint32_t seed);
 
 struct DataFileHeader {

@@ -16,8 +16,11 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "sim/controller.h"
 #include "sim/intel_hex.h"
@@ -25,6 +28,7 @@
 namespace {
 
 using qdqm::sim::Controller;
+using qdqm::sim::CoprocessorKind;
 using qdqm::sim::Faults;
 using qdqm::sim::Profile;
 
@@ -47,9 +51,22 @@ void usage(FILE* to) {
                "  --hw R              hardware revision byte (1, 26, 0x1a)\n"
                "  --top-speed D       0 none, 1 38400, 2 57600, 3 115200\n"
                "  --wake-up           listens at 2400 baud until woken\n"
+               "  --restart-ms MS     silence after a restart (default 1500)\n"
+               "  --coprocessor none|fpga|crc32|crc16\n"
+               "                      what answers the update mode (default by module type)\n"
+               "  --coproc-version D.DD\n"
+               "                      its version, 4 characters (default 1.00)\n"
+               "  --coproc-new-version D.DD\n"
+               "                      its version after a good image (default 2.00)\n"
+               "  --fpga-version HHHH the FPGA's two version bytes (default 0000)\n"
+               "  --fpga-new-version HHHH\n"
+               "                      the FPGA's version after a good image (default 0100)\n"
                "  --wire-timing       pace both directions at the line's rate\n"
-               "  --report-flash      print a line when programming starts and one when it ends\n"
+               "  --report-flash      print a line when programming starts and one when it ends,\n"
+               "                      the same for a coprocessor transfer\n"
                "  --flash-out FILE    write the programmed flash as Intel-HEX on exit\n"
+               "  --fpga-out FILE     write the FPGA flash as raw bytes on exit\n"
+               "  --decoder-out FILE  write the decoder flash as raw bytes on exit\n"
                "  --fault FAULT       add a fault (may repeat):\n%.*s",
                static_cast<int>(qdqm::sim::faultHelp().size()), qdqm::sim::faultHelp().data());
 }
@@ -68,6 +85,37 @@ bool hexVersion(std::string_view text, std::array<uint8_t, 2>& out) {
   return true;
 }
 
+bool decimal(std::string_view text, uint32_t& out) {
+  const auto r = std::from_chars(text.data(), text.data() + text.size(), out);
+  return !text.empty() && r.ec == std::errc{} && r.ptr == text.data() + text.size();
+}
+
+// Two bytes as four hex digits ("0100" = 01 00).
+bool hexBytes(std::string_view text, std::array<uint8_t, 2>& out) {
+  unsigned value = 0;
+  const auto r = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+  if (text.size() != 4 || r.ec != std::errc{} || r.ptr != text.data() + text.size()) return false;
+  out = {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+  return true;
+}
+
+// A coprocessor's version text: 4 printable characters ("1.23").
+bool versionText(std::string_view text, std::string& out) {
+  if (text.size() != 4) return false;
+  for (char c : text) {
+    if (c <= ' ' || c > '~') return false;
+  }
+  out = text;
+  return true;
+}
+
+constexpr std::pair<std::string_view, CoprocessorKind> kCoprocessors[] = {
+    {"none", CoprocessorKind::None},
+    {"fpga", CoprocessorKind::Fpga},
+    {"crc32", CoprocessorKind::Crc32Decoder},
+    {"crc16", CoprocessorKind::Crc16Decoder},
+};
+
 std::filesystem::path portDirectory() {
   if (const char* d = std::getenv("QDQM_PORT_DIR"); d && *d) return d;
   if (const char* r = std::getenv("XDG_RUNTIME_DIR"); r && *r) {
@@ -82,22 +130,89 @@ uint64_t nowUs() {
   return uint64_t(ts.tv_sec) * 1'000'000 + uint64_t(ts.tv_nsec) / 1000;
 }
 
-// The programming as seen on the wire, from the first record after an erase to the last record
-// and its reply: how long it took and how long its bytes need at the line's rate (10 bits each).
-class FlashReport {
- public:
-  explicit FlashReport(FILE* to) : to_(to) {}
+// Bytes both ways and their wire time at 10 bits a byte, counted from the start; a window's
+// figures are the difference of two counts.
+struct Counts {
+  uint64_t bytesIn = 0;
+  uint64_t bytesOut = 0;
+  double wireNs = 0;
+};
 
-  // A byte from the tool whose last bit arrived at atUs.
-  void byteIn(uint8_t byte, uint32_t baud, uint64_t atUs) {
+double wireNs(uint32_t baud) {
+  return baud ? 10.0 * 1e9 / baud : 0;
+}
+
+// One stretch of traffic, printed as "NAME start T" when it opens and "NAME end T UNIT N baud B
+// bytes-in I bytes-out O wire-us W wall-us D FLAG F" when it closes.
+class Window {
+ public:
+  Window(FILE* to, const char* name, const char* unit, const char* flag)
+      : to_(to), name_(name), unit_(unit), flag_(flag) {}
+  bool isOpen() const { return open_; }
+  void discard() { open_ = false; }
+  void open(uint64_t startUs, const Counts& start) {
+    open_ = true;
+    startUs_ = endUs_ = startUs;
+    start_ = end_ = start;
+    std::fprintf(to_, "%s start %llu\n", name_, static_cast<unsigned long long>(startUs_));
+    std::fflush(to_);
+  }
+  // The window now reaches up to endUs and the bytes counted so far.
+  void extend(uint64_t endUs, const Counts& now, uint32_t baud, unsigned count) {
+    endUs_ = endUs;
+    end_ = now;
+    baud_ = baud;
+    count_ = count;
+  }
+  void close(int flag) {
+    open_ = false;
+    std::fprintf(to_,
+                 "%s end %llu %s %u baud %u bytes-in %llu bytes-out %llu wire-us %.0f "
+                 "wall-us %llu %s %d\n",
+                 name_, static_cast<unsigned long long>(endUs_), unit_, count_, baud_,
+                 static_cast<unsigned long long>(end_.bytesIn - start_.bytesIn),
+                 static_cast<unsigned long long>(end_.bytesOut - start_.bytesOut),
+                 (end_.wireNs - start_.wireNs) / 1000.0,
+                 static_cast<unsigned long long>(endUs_ - startUs_), flag_, flag);
+    std::fflush(to_);
+  }
+
+ private:
+  FILE* to_;
+  const char* name_;
+  const char* unit_;
+  const char* flag_;
+  Counts start_, end_;
+  uint64_t startUs_ = 0, endUs_ = 0;
+  unsigned count_ = 0;
+  uint32_t baud_ = 0;
+  bool open_ = false;
+};
+
+// The programming as seen on the wire, from the first record after an erase to the last record
+// and its reply, and a coprocessor transfer from its first data frame to the CRC check's reply:
+// how long they took and how long their bytes need at the line's rate.
+class WireReport {
+ public:
+  explicit WireReport(FILE* to)
+      : flash_(to, "flash", "records", "ended"), coproc_(to, "coproc", "blocks", "ok") {}
+
+  // A byte from the tool whose last bit arrives at atUs, before the device takes it.
+  void byteIn(const Controller& device, uint8_t byte, uint32_t baud, uint64_t atUs) {
+    const auto startUs = static_cast<uint64_t>(static_cast<double>(atUs) - wireNs(baud) / 1000);
     if (byte == ':') {
-      lineStartUs_ = atUs - wireNs(baud) / 1000;
+      lineStartUs_ = startUs;
       atLineStart_ = now_;
+    }
+    if (device.frameMode() && !device.frameInProgress()) {
+      frameStartUs_ = startUs;
+      atFrameStart_ = now_;
     }
     ++now_.bytesIn;
     now_.wireNs += wireNs(baud);
   }
-  // After the device took a byte: its new reply bytes and what the byte did to the programming.
+  // After the device took a byte: its new reply bytes and what the byte did to the programming
+  // and to a coprocessor transfer.
   void afterReceive(Controller& device, size_t firstNew, uint32_t baud, uint64_t atUs) {
     const auto& out = device.output();
     uint64_t endUs = atUs;
@@ -106,61 +221,61 @@ class FlashReport {
       now_.wireNs += wireNs(out[i].line.baud);
       endUs = std::max(endUs, out[i].doneUs);
     }
-    if (device.erases() != erases_) {
-      erases_ = device.erases();
-      open_ = ended_ = false;
-    }
-    if (device.recordsTaken() != records_) {
-      records_ = device.recordsTaken();
-      if (erases_ > 0 && !open_ && !ended_ && records_ > 0) {
-        open_ = true;
-        startUs_ = lineStartUs_;
-        start_ = atLineStart_;
-        std::fprintf(to_, "flash start %llu\n", static_cast<unsigned long long>(startUs_));
-        std::fflush(to_);
-      }
-      if (open_) {
-        end_ = now_;
-        endUs_ = endUs;
-        baud_ = baud;
-        count_ = records_;
-      }
-    }
-    if (open_ && device.programmingEnded()) print(true);
+    flash(device, baud, endUs);
+    coprocessor(device, baud, endUs);
   }
   // At exit: a programming whose end the module never recognised (its end record arrived
-  // garbled, or the tool stopped) is reported up to its last record.
+  // garbled, or the tool stopped) is reported up to its last record, a transfer without CRC check
+  // up to its last data frame.
   void finish() {
-    if (open_) print(false);
+    if (flash_.isOpen()) flash_.close(0);
+    if (coproc_.isOpen()) coproc_.close(0);
   }
 
  private:
-  struct Counts {
-    uint64_t bytesIn = 0;
-    uint64_t bytesOut = 0;
-    double wireNs = 0;
-  };
-  static double wireNs(uint32_t baud) { return baud ? 10.0 * 1e9 / baud : 0; }
-  void print(bool ended) {
-    open_ = false;
-    ended_ = true;
-    std::fprintf(to_,
-                 "flash end %llu records %u baud %u bytes-in %llu bytes-out %llu wire-us %.0f "
-                 "wall-us %llu ended %d\n",
-                 static_cast<unsigned long long>(endUs_), count_, baud_,
-                 static_cast<unsigned long long>(end_.bytesIn - start_.bytesIn),
-                 static_cast<unsigned long long>(end_.bytesOut - start_.bytesOut),
-                 (end_.wireNs - start_.wireNs) / 1000.0,
-                 static_cast<unsigned long long>(endUs_ - startUs_), ended ? 1 : 0);
-    std::fflush(to_);
+  void flash(const Controller& device, uint32_t baud, uint64_t endUs) {
+    if (device.erases() != erases_) {
+      erases_ = device.erases();
+      flashDone_ = false;
+      flash_.discard();
+    }
+    if (device.recordsTaken() != records_) {
+      records_ = device.recordsTaken();
+      if (erases_ > 0 && !flash_.isOpen() && !flashDone_ && records_ > 0) {
+        flash_.open(lineStartUs_, atLineStart_);
+      }
+      if (flash_.isOpen()) flash_.extend(endUs, now_, baud, records_);
+    }
+    if (flash_.isOpen() && device.programmingEnded()) {
+      flashDone_ = true;
+      flash_.close(1);
+    }
+  }
+  void coprocessor(const Controller& device, uint32_t baud, uint64_t endUs) {
+    if (device.dataFrames() != frames_) {
+      // The first data frame since the controller entered frame mode opens the window.
+      if (frames_ == 0) {
+        if (coproc_.isOpen()) coproc_.close(0);
+        coproc_.open(frameStartUs_, atFrameStart_);
+      }
+      frames_ = device.dataFrames();
+      if (frames_ == 0 && coproc_.isOpen()) coproc_.close(0);
+      if (coproc_.isOpen()) coproc_.extend(endUs, now_, baud, device.dataBlocks());
+    }
+    if (device.crcChecks() != checks_) {
+      checks_ = device.crcChecks();
+      if (coproc_.isOpen()) {
+        coproc_.extend(endUs, now_, baud, device.dataBlocks());
+        coproc_.close(device.lastCheckGood() ? 1 : 0);
+      }
+    }
   }
 
-  FILE* to_;
-  Counts now_, atLineStart_, start_, end_;
-  uint64_t lineStartUs_ = 0, startUs_ = 0, endUs_ = 0;
-  unsigned erases_ = 0, records_ = 0, count_ = 0;
-  uint32_t baud_ = 0;
-  bool open_ = false, ended_ = false;
+  Window flash_, coproc_;
+  Counts now_, atLineStart_, atFrameStart_;
+  uint64_t lineStartUs_ = 0, frameStartUs_ = 0;
+  unsigned erases_ = 0, records_ = 0, frames_ = 0, checks_ = 0;
+  bool flashDone_ = false;
 };
 
 uint32_t baudOf(speed_t s) {
@@ -192,7 +307,8 @@ int main(int argc, char** argv) {
   unsigned com = 0;
   bool wireTiming = false;
   bool reportFlash = false;
-  std::string flashOut;
+  std::string flashOut, fpgaOut, decoderOut;
+  std::optional<CoprocessorKind> coprocessor;
   for (int i = 1; i < argc; ++i) {
     const std::string_view a = argv[i];
     if (a == "--help") {
@@ -230,6 +346,22 @@ int main(int argc, char** argv) {
       if (ok) profile.topSpeed = v[0];
     } else if (a == "--wake-up") {
       profile.needsWakeUp = true;
+    } else if (a == "--restart-ms") {
+      ok = decimal(value(), profile.resetSilenceMs);
+    } else if (a == "--coprocessor") {
+      const std::string_view v = value();
+      ok = false;
+      for (const auto& [word, kind] : kCoprocessors) {
+        if (v == word) ok = true, coprocessor = kind;
+      }
+    } else if (a == "--coproc-version") {
+      ok = versionText(value(), profile.coprocessorVersion);
+    } else if (a == "--coproc-new-version") {
+      ok = versionText(value(), profile.coprocessorVersionAfter);
+    } else if (a == "--fpga-version") {
+      ok = hexBytes(value(), profile.fpga);
+    } else if (a == "--fpga-new-version") {
+      ok = hexBytes(value(), profile.fpgaAfterUpdate);
     } else if (a == "--wire-timing") {
       wireTiming = true;
     } else if (a == "--report-flash") {
@@ -237,6 +369,12 @@ int main(int argc, char** argv) {
     } else if (a == "--flash-out") {
       flashOut = value();
       ok = !flashOut.empty();
+    } else if (a == "--fpga-out") {
+      fpgaOut = value();
+      ok = !fpgaOut.empty();
+    } else if (a == "--decoder-out") {
+      decoderOut = value();
+      ok = !decoderOut.empty();
     } else if (a == "--fault") {
       ok = qdqm::sim::parseFault(value(), faults) == 1;
     } else {
@@ -252,6 +390,7 @@ int main(int argc, char** argv) {
     usage(stderr);
     return kUsage;
   }
+  profile.coprocessor = coprocessor.value_or(qdqm::sim::defaultCoprocessor(profile.type));
 
   const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
@@ -294,7 +433,7 @@ int main(int argc, char** argv) {
   std::printf("COM%u %s\n", com, slavePath.c_str());
   std::fflush(stdout);
 
-  FlashReport report(stdout);
+  WireReport report(stdout);
   // With wire timing the bytes the tool writes reach the module one after another at the line's
   // rate, as they leave a real UART; a pty hands them over at once.
   double inboundDoneNs = 0;
@@ -336,11 +475,9 @@ int main(int argc, char** argv) {
       inboundDoneNs += stepNs;
       const uint64_t at = static_cast<uint64_t>(inboundDoneNs / 1000);
       const size_t before = out.size();
+      if (reportFlash) report.byteIn(device, buffer[i], sent.baud, at);
       device.receive(buffer[i], heard, at);
-      if (reportFlash) {
-        report.byteIn(buffer[i], sent.baud, at);
-        report.afterReceive(device, before, sent.baud, at);
-      }
+      if (reportFlash) report.afterReceive(device, before, sent.baud, at);
     }
   }
 
@@ -354,6 +491,16 @@ int main(int argc, char** argv) {
     const std::string hex = qdqm::sim::toIntelHex(device.flash());
     std::fwrite(hex.data(), 1, hex.size(), f);
     std::fclose(f);
+  }
+  // The coprocessor flashes byte for byte; an empty file when nothing was programmed.
+  for (const auto& [path, bytes] :
+       {std::pair{&fpgaOut, &device.fpgaImage()}, std::pair{&decoderOut, &device.decoderImage()}}) {
+    if (path->empty()) continue;
+    FILE* f = std::fopen(path->c_str(), "wb");
+    if (!f) return 1;
+    const bool written =
+        bytes->empty() || std::fwrite(bytes->data(), 1, bytes->size(), f) == bytes->size();
+    if (std::fclose(f) != 0 || !written) return 1;
   }
   return 0;
 }

@@ -4,57 +4,14 @@
 
 #include <string>
 
+#include "tests/sim/wire.h"
+
 namespace qdqm::sim {
 namespace {
 
-// Feeds a frame at the given settings and returns what a host listening there receives.
-class Wire {
- public:
-  explicit Wire(Controller& c) : c(c) {}
-  std::string ask(std::string_view frame, Line at = {}) {
-    for (char ch : frame) {
-      now += byteTimeUs(at);
-      c.receive(static_cast<uint8_t>(ch), at, now);
-    }
-    std::string got;
-    for (const Emission& e : c.output()) {
-      got.push_back(static_cast<char>(e.line == at ? e.byte : garble(e.byte)));
-      now = std::max(now, e.doneUs);
-    }
-    c.output().clear();
-    return got;
-  }
-  void wait(uint64_t us) { now += us; }
-  Controller& c;
-  uint64_t now = 0;
-};
-
-std::string bytes(std::initializer_list<int> list) {
-  std::string s;
-  for (int b : list) s.push_back(static_cast<char>(b));
-  return s;
-}
-
-// A data record with its checksum, hex digits upper case.
-std::string dataRecord(uint16_t address, std::initializer_list<int> data, int type = 0) {
-  std::string r = ":";
-  auto put = [&](unsigned b) {
-    const char* d = "0123456789ABCDEF";
-    r += d[(b >> 4) & 15];
-    r += d[b & 15];
-  };
-  unsigned sum = static_cast<unsigned>(data.size()) + (address >> 8) + (address & 0xFF) + type;
-  put(static_cast<unsigned>(data.size()));
-  put(address >> 8);
-  put(address & 0xFF);
-  put(type);
-  for (int b : data) {
-    put(b);
-    sum += b;
-  }
-  put((0x100 - (sum & 0xFF)) & 0xFF);
-  return r;
-}
+using testing::bytes;
+using testing::dataRecord;
+using testing::Wire;
 
 TEST(SimController, RawQueriesAnswerTheTable) {
   Profile p;

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <vector>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "link/serial_port.h"
 #include "sim/controller.h"
