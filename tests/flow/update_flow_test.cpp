@@ -337,6 +337,7 @@ struct StageCall {
 struct StageLog {
   std::vector<StageCall> fpga, mpeg;
   Outcome fpgaOutcome = Outcome::Done;
+  Outcome mpegOutcome = Outcome::Done;
 };
 StageLog* stageLog = nullptr;  // the test's log; set by DriverFlow for the duration of one test
 
@@ -346,7 +347,7 @@ Outcome recordFpga(UpdateDialog& dlg, const std::string& line) {
 }
 Outcome recordMpeg(UpdateDialog& dlg, const std::string& line) {
   stageLog->mpeg.push_back({line, dlg.statusText, dlg.resetPending});
-  return Outcome::Done;
+  return stageLog->mpegOutcome;
 }
 
 class DriverFlow : public UpdateFlow {
@@ -452,6 +453,26 @@ TEST_F(DriverFlow, FailedFlashAsksBeforeTheFpgaAndAnUpToDateFpgaKeepsTheFailure)
     EXPECT_TRUE(log.fpga.empty());
     EXPECT_EQ(r.dlg.verdict, Verdict::Failure);
   }
+}
+
+// Nor does a decoder found up to date.
+TEST_F(DriverFlow, UpToDateDecoderAfterAFailedFlashKeepsTheFailure) {
+  dataFile("QM292_/upd2.01", "QM292", 0, 512, ";", "QM292_1_05.bin");
+  coprocessorFiles("QM292_", {"QM292_1_05.bin"});
+  sim::Faults f;
+  f.refuseRecord = 2;
+  f.refuseCode = 'P';
+  Run r(profile("QM292"), f, dir);
+  log.mpegOutcome = Outcome::UpToDate;
+  r.host.answers = {true, true};
+  update(r, "upd2.01", true);
+  EXPECT_THAT(r.host.texts(),
+              ElementsAre("Could not programm byte to flash !\nError Code: 202",
+                          "The Flash-Update of QM29/22 V1.05 is failed! \n Do you want to start "
+                          "MPEG-Update nevertheless?",
+                          kFailure, "Do you wish to update another QM292 ?"));
+  EXPECT_EQ(log.mpeg.size(), 1u);
+  EXPECT_EQ(r.dlg.verdict, Verdict::Failure);
 }
 
 TEST_F(DriverFlow, EscDuringTheResetWaitOffersToAbort) {
