@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The demo: builds, lays out a program directory with synthetic update files, and shows the tool
 # against simulated modules: the dialog when a display is available, otherwise `qdqm-update update`
-# in the terminal, first on a QD21S (raw protocol, COM7), then on a QM41B (record protocol, COM8),
-# each time comparing the simulator's flash with the image of the file that was flashed.
+# in the terminal, one module after another, each time comparing what the simulator keeps (the
+# controller flash, and the FPGA or MPEG decoder image) with the files that were sent.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/build.sh" "$here/build"
@@ -13,17 +13,35 @@ mkdir -p "$run/ports" "$run/images" "$run/program"
 # A program directory as the tool expects it: the program beside its type directories.
 cp "$bin/qdqm-update" "$run/program/"
 
-# datafile TYPE TYPE-DIR FILE KIB SEED: a data file, and its image as qdqm-sim writes a flash.
+# datafile TYPE TYPE-DIR FILE KIB SEED [FPGA-LINE MPEG-LINE]: a controller data file, and its
+# image as qdqm-sim writes a flash.
 datafile() {
   mkdir -p "$run/program/$2"
   "$bin/qdqm-datafile" --module "$1" --out "$run/program/$2/$3" --size $(($4 * 1024)) \
-    --seed "$5" --image-out "$run/images/$2-$3.hex"
+    --seed "$5" --fpga "${6:-;}" --mpeg "${7:-;}" --image-out "$run/images/$2-$3.hex"
+}
+# coprocessor TYPE-DIR SUBDIR FILE KIB SEED: an FPGA or decoder image in a folder of the type
+# directory (named in the data file as SUBDIR\FILE).
+coprocessor() {
+  mkdir -p "$run/program/$1/$2"
+  "$bin/qdqm-datafile" --image "$run/program/$1/$2/$3" --size $(($4 * 1024)) --seed "$5"
 }
 datafile QD21S QD21S_1 upd1.05 8 105
 datafile QD21S QD21S_1 upd1.10 16 110
 datafile QD21S QD21S_1 upd2.01 32 201
 datafile QM41B QM41B_ upd1.05 8 1105
 datafile QM41B QM41B_ upd3.02 16 1302
+# Modules with coprocessors: an MPEG decoder updated in CRC-32 frames (QM292) and in CRC-16
+# frames (QM492, record protocol), an FPGA behind the update mode (QM23_) and one reached through
+# a controller record (QD29E). The file names carry the versions the tool compares.
+datafile QM292 QM292_ upd2.01 8 2292 ";" 'mpeg\QM292_2_01.bin'
+coprocessor QM292_ mpeg QM292_2_01.bin 16 3292
+datafile QM492 QM492_ upd2.01 8 2492 ";" 'mpeg\mpg492$2_01.bin'
+coprocessor QM492_ mpeg 'mpg492$2_01.bin' 16 3492
+datafile QM23_ QM23__ upd2.01 8 2023 ";" 'fpga\fpga23$2_01.bin'
+coprocessor QM23__ fpga 'fpga23$2_01.bin' 4 3023
+datafile QD29E QD29E_ upd2.01 8 2029 'fpga\fpga29e$2_01.bin' ";"
+coprocessor QD29E_ fpga 'fpga29e$2_01.bin' 4 3029
 
 export QDQM_PORT_DIR="$run/ports"
 sims=()
@@ -35,46 +53,80 @@ stop_sims() {
   sims=()
 }
 trap stop_sims EXIT
-# start_sim N FLASH-FILE SIM-OPTIONS...: a simulated module on COMN; its flash goes to FLASH-FILE
-# when it stops.
+# start_sim N SIM-OPTIONS...: a simulated module on COMN; on exit it writes its controller flash
+# to demo-run/comN.flash.hex and its FPGA and decoder images to comN.fpga / comN.decoder.
 start_sim() {
-  local com=$1 flash=$2
-  shift 2
-  "$bin/qdqm-sim" --com "$com" --flash-out "$flash" "$@" >"$run/sim$com.out" &
+  local com=$1
+  shift
+  "$bin/qdqm-sim" --com "$com" --flash-out "$run/com$com.flash.hex" \
+    --fpga-out "$run/com$com.fpga" --decoder-out "$run/com$com.decoder" "$@" >"$run/sim$com.out" &
   sims+=($!)
   for _ in $(seq 50); do [ -s "$run/sim$com.out" ] && break; sleep 0.1; done
   echo "Simulator: $(cat "$run/sim$com.out"): $*"
 }
 qd21s=(--module QD21S --version 1.05 --new-version 2.01 --bootloader 2.00 --hw 1 --top-speed 3)
 qm41b=(--module QM41B --protocol record --version 1.05 --new-version 3.02 --top-speed 3)
+# The coprocessors report version 1.05 and 2.01 once they run the new image.
+coproc=(--coproc-version 1.05 --coproc-new-version 2.01)
+qm292=(--module QM292 --version 1.05 --new-version 2.01 --top-speed 3 "${coproc[@]}")
+qm492=(--module QM492 --protocol record --version 1.05 --new-version 2.01 --top-speed 3
+  "${coproc[@]}")
+qm23=(--module QM23_ --version 1.05 --new-version 2.01 --top-speed 3 "${coproc[@]}")
+qd29e=(--module QD29E --version 1.05 --new-version 2.01 --top-speed 3 --fpga-version 0105
+  --fpga-new-version 0201)
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-  start_sim 7 "$run/flash.hex" "${qd21s[@]}"
-  start_sim 8 "$run/flash-qm41b.hex" "${qm41b[@]}"
+  start_sim 7 "${qd21s[@]}"
+  start_sim 8 "${qm41b[@]}"
+  start_sim 9 "${qm292[@]}"
+  start_sim 10 "${qm23[@]}"
+  start_sim 11 "${qm492[@]}"
+  start_sim 12 "${qd29e[@]}"
+  echo "Ports: COM7 QD21S, COM8 QM41B, COM9 QM292, COM10 QM23_, COM11 QM492, COM12 QD29E"
   "$run/program/qdqm-update"
   exit
 fi
 
 failed=0
-# round N TYPE-DIR FILE: updates the module on COMN, stops it, compares its flash with FILE's image.
+# same WHAT FILE EXPECTED: compares what the simulator kept with what was sent.
+same() {
+  if cmp -s "$2" "$3"; then
+    echo "  $1 equals $(basename "$3") byte for byte"
+  else
+    echo "  $1 DIFFERS from $(basename "$3"): $(cmp "$2" "$3" 2>&1 || true)"
+    return 1
+  fi
+}
+# round N TYPE-DIR FILE [fpga|decoder COPROCESSOR-FILE]: updates the module on COMN, stops it,
+# compares its controller flash with FILE's image and its FPGA or decoder with its file.
 round() {
-  local com=$1 dir=$2 file=$3 flash=$4 status=0
+  local com=$1 dir=$2 file=$3 status=0 ok=1
   echo "\$ qdqm-update update --port $com --yes"
   "$run/program/qdqm-update" update --port "$com" --yes || status=$?
   stop_sims
-  if [ "$status" -eq 0 ] && cmp -s "$flash" "$run/images/$dir-$file.hex"; then
-    echo "Result: COM$com updated; its flash equals $dir/$file byte for byte."
-  else
-    echo "Result: COM$com FAILED: exit status $status; flash $flash vs $dir/$file: $(
-      cmp "$flash" "$run/images/$dir-$file.hex" 2>&1 || true)"
-    failed=1
+  echo "Result: COM$com exit status $status"
+  [ "$status" -eq 0 ] || ok=0
+  same "controller flash" "$run/com$com.flash.hex" "$run/images/$dir-$file.hex" || ok=0
+  if [ $# -ge 5 ]; then
+    same "$4" "$run/com$com.$4" "$run/program/$dir/$5" || ok=0
   fi
+  if [ "$ok" -eq 1 ]; then echo "Result: COM$com updated"; else echo "Result: COM$com FAILED"; fi
+  [ "$ok" -eq 1 ] || failed=1
   echo
 }
-start_sim 7 "$run/flash.hex" "${qd21s[@]}"
+start_sim 7 "${qd21s[@]}"
 echo "\$ qdqm-update ports"
 "$run/program/qdqm-update" ports
-round 7 QD21S_1 upd2.01 "$run/flash.hex"
-start_sim 8 "$run/flash-qm41b.hex" "${qm41b[@]}"
-round 8 QM41B_ upd3.02 "$run/flash-qm41b.hex"
+round 7 QD21S_1 upd2.01
+start_sim 8 "${qm41b[@]}"
+round 8 QM41B_ upd3.02
+start_sim 9 "${qm292[@]}"
+round 9 QM292_ upd2.01 decoder mpeg/QM292_2_01.bin
+start_sim 10 "${qm23[@]}"
+round 10 QM23__ upd2.01 fpga 'fpga/fpga23$2_01.bin'
+start_sim 11 "${qm492[@]}"
+round 11 QM492_ upd2.01 decoder 'mpeg/mpg492$2_01.bin'
+start_sim 12 "${qd29e[@]}"
+round 12 QD29E_ upd2.01 fpga 'fpga/fpga29e$2_01.bin'
+if [ "$failed" -eq 0 ]; then echo "Demo: every module updated and compared."; fi
 exit "$failed"
