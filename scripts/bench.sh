@@ -1,11 +1,19 @@
 #!/usr/bin/env bash
-# The flash benchmark: builds into build-bench/ (the default optimised build, without the dialog
-# and the tests), then flashes a 64 KiB image through `qdqm-update update` and through the
-# literal-cycle reference against `qdqm-sim --wire-timing`, at the module's top speed and at
-# 19200 baud, in both protocols.
-# Arguments go to qdqm-flash-bench (see its --help), e.g. --rates high --protocols raw.
+# The benchmarks: builds into build-bench/ (the default optimised build, without the dialog and
+# the tests), then runs one of them against `qdqm-sim --wire-timing`:
+#   scripts/bench.sh [options]         the flash benchmark: a 64 KiB image through
+#       `qdqm-update update` and through the literal-cycle reference, at the module's top speed
+#       and at 19200 baud, in both protocols. Options go to qdqm-flash-bench (see its --help),
+#       e.g. --rates high --protocols raw.
+#   scripts/bench.sh coproc [options]  the coprocessor benchmark: a 256 KiB MPEG decoder image
+#       (CRC-32 frame stage, QM292) and a 64 KiB FPGA image (QM23_) in 64-byte data frames at
+#       19200 baud. Options go to qdqm-coproc-bench (see its --help), e.g. --stages fpga.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 dir=${QDQM_BENCH_BUILD:-$here/build-bench}
 "$here/scripts/build.sh" "$dir" -DQDQM_GUI=OFF -DBUILD_TESTING=OFF >/dev/null
+if [[ ${1:-} == coproc ]]; then
+  shift
+  exec "$dir/qdqm-coproc-bench" "$@"
+fi
 "$dir/qdqm-flash-bench" "$@"

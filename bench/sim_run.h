@@ -1,0 +1,39 @@
+// One timed run: a tool against `qdqm-sim --report-flash` on a pty, with the tool's CPU time over
+// one of the windows the simulator reports ("NAME start T" ... "NAME end T ...") read from /proc
+// at the two lines, and the whole run's wall and CPU time from wait4.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bench/bench_support.h"
+
+namespace qdqm::bench {
+
+struct SimRun {
+  std::vector<std::string> sim;   // qdqm-sim and its arguments; it links its pty, then says "COM"
+  std::vector<std::string> tool;  // the program under test and its arguments
+  std::string window;             // the report's window: "flash" or "coproc"
+  fs::path logs;
+  std::string tag;    // log names: TAG.sim.out, TAG.sim.err (simulator), TAG.out, TAG.err (tool)
+  double limitS = 0;  // the tool is killed when it runs longer
+  // Takes the window's end line; false when it does not parse (the window stays open).
+  std::function<bool(const std::string&)> end;
+};
+
+struct SimRunResult {
+  std::string problem;  // empty unless the run itself failed: no simulator, no tool, gave up
+  int exitCode = -1;
+  double runWallS = 0, runCpuS = 0;
+  bool ended = false;  // a window was reported and its end line taken
+  std::optional<double> windowCpuS;
+};
+
+// Starts the simulator, waits for its pty, runs the tool to its end, then stops the simulator (so
+// that its output files are written) and reaps it. A window the module never saw end is reported
+// when the simulator stops; the tool's CPU time then runs to its exit.
+SimRunResult runAgainstSim(const SimRun& run);
+
+}  // namespace qdqm::bench
