@@ -86,12 +86,7 @@ int cmdConnect(const Args& args) {
   ConnectOptions o;
   if (!parse(args, o)) {
     args.err << kConnectHelp;
-    for (std::string_view w : args.words)
-      if (w == "--json") {
-        JsonReport report;
-        report.exit = kUsageError;
-        writeJsonReport(args.out, report);
-      }
+    writeUsageErrorJson(args, std::nullopt);
     return kUsageError;
   }
   if (o.help) {

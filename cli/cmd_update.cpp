@@ -145,14 +145,7 @@ int runUpdateCommand(const Args& args, PortOpener& opener, Clock& clock) {
   const int parsed = parse(args, o);
   if (parsed != 1) {
     if (parsed == 0) args.err << kUpdateHelp;
-    // A script that asked for JSON gets its object also for a command line it got wrong.
-    for (std::string_view w : args.words)
-      if (w == "--json") {
-        JsonReport report;
-        report.verdict = "none";
-        report.exit = kUsageError;
-        writeJsonReport(args.out, report);
-      }
+    writeUsageErrorJson(args, "none");
     return kUsageError;
   }
   if (o.help) {

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <ostream>
 
+#include "cli/json_report.h"
+
 namespace qdqm::cli {
 
 namespace {
@@ -21,6 +23,17 @@ constexpr Command kCommands[] = {
 
 std::span<const Command> commands() {
   return kCommands;
+}
+
+void writeUsageErrorJson(const Args& args, std::optional<std::string> verdict) {
+  for (std::string_view w : args.words) {
+    if (w != "--json") continue;
+    JsonReport report;
+    report.verdict = std::move(verdict);
+    report.exit = kUsageError;
+    writeJsonReport(args.out, report);
+    return;
+  }
 }
 
 bool parsePortNumber(std::string_view text, unsigned& port) {

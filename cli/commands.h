@@ -3,7 +3,9 @@
 #pragma once
 
 #include <iosfwd>
+#include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -30,6 +32,9 @@ struct Command {
 constexpr int kUsageError = 64;
 
 std::span<const Command> commands();
+// A script that asked for --json gets its object also for a command line it got wrong: exit 64,
+// nothing connected, `verdict` as given (`update` has one, `connect` none).
+void writeUsageErrorJson(const Args& args, std::optional<std::string> verdict);
 // A port number as the dialog offers them: "COM" 1 to 99.
 bool parsePortNumber(std::string_view text, unsigned& port);
 void printUsage(std::ostream& os);

@@ -20,6 +20,21 @@ constexpr uint32_t kCrcTimeout = 40000;
 constexpr uint32_t kTransferRate = 19200;
 constexpr int kModeAttempts = 3;
 
+// After the erase, both stages alike: the file in 64-byte blocks 50 ms apart, then the CRC-16
+// over the whole file for the controller to check (`checkStatus` shown while it does).
+Outcome programFpgaFlash(UpdateDialog& dlg, ImageFile& file, const char* checkStatus) {
+  setProgress(dlg, 0);
+  showStatus(dlg, kFpgaProgramStatus);
+  uint32_t crc = kCrcStart;
+  dlg.setWaitCursor(true);
+  if (!sendFileBlocks(dlg, file, ImageCrc::Crc16, crc, kBlockPauseMs, kFpgaBlockText))
+    return Outcome::Abort;
+  file.close();
+  showStatus(dlg, checkStatus);
+  if (!checkCrc(dlg.port, crc, kCrcTimeout)) return stageAbort(dlg, kFpgaChecksumText);
+  return Outcome::Done;
+}
+
 }  // namespace
 
 Outcome qdFpgaStage(UpdateDialog& dlg, const std::string& fpgaLine) {
@@ -36,15 +51,8 @@ Outcome qdFpgaStage(UpdateDialog& dlg, const std::string& fpgaLine) {
   discardInput(dlg.port);
   if (!eraseFpga(dlg.port, kQM23Code)) return stageAbort(dlg, kFpgaEraseText);
 
-  setProgress(dlg, 0);
-  showStatus(dlg, kFpgaProgramStatus);
-  uint32_t crc = kCrcStart;
-  dlg.setWaitCursor(true);
-  if (!sendFileBlocks(dlg, file, ImageCrc::Crc16, crc, kBlockPauseMs, kFpgaBlockText))
+  if (programFpgaFlash(dlg, file, "waiting for 'FPGA Data Okay' ...") == Outcome::Abort)
     return Outcome::Abort;
-  file.close();
-  showStatus(dlg, "waiting for 'FPGA Data Okay' ...");
-  if (!checkCrc(dlg.port, crc, kCrcTimeout)) return stageAbort(dlg, kFpgaChecksumText);
 
   dlg.control(ids::Progress).position = 0;
   showStatus(dlg, "FPGA Update was successfull ...");
@@ -74,15 +82,7 @@ Outcome qm23FpgaStage(UpdateDialog& dlg, const std::string& mpegLine) {
   discardInput(dlg.port);
   if (!eraseFpga(dlg.port, kQM23Code)) return stageAbort(dlg, kFpgaEraseText);
 
-  setProgress(dlg, 0);
-  showStatus(dlg, kFpgaProgramStatus);
-  uint32_t crc = kCrcStart;
-  dlg.setWaitCursor(true);
-  if (!sendFileBlocks(dlg, file, ImageCrc::Crc16, crc, kBlockPauseMs, kFpgaBlockText))
-    return Outcome::Abort;
-  file.close();
-  showStatus(dlg, kDataOkayStatus);
-  if (!checkCrc(dlg.port, crc, kCrcTimeout)) return stageAbort(dlg, kFpgaChecksumText);
+  if (programFpgaFlash(dlg, file, kDataOkayStatus) == Outcome::Abort) return Outcome::Abort;
   return transferDone(dlg);
 }
 

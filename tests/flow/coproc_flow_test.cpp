@@ -19,12 +19,8 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using testing::profile;
 
-constexpr const char* kSuccess =
-    "The module was sucessfully updated.\nPlease remove the connection\nto your PC. Also "
-    "remove\nthe power supply from the module\nfor 10 seconds.";
-constexpr const char* kFailure =
-    "Could not update the module !\nCorrect function of module is no longer guaranteed !\nTry "
-    "again to update, or contact your local dealer !";
+constexpr const char* kSuccess = testing::kSuccessText;
+constexpr const char* kFailure = testing::kFailureText;
 constexpr const char* kNotRunning = "QM-Module is not running after Update !!!";
 
 std::string bytes(std::initializer_list<int> list) {

@@ -26,12 +26,8 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-constexpr const char* kSuccess =
-    "The module was sucessfully updated.\nPlease remove the connection\nto your PC. Also "
-    "remove\nthe power supply from the module\nfor 10 seconds.";
-constexpr const char* kFailure =
-    "Could not update the module !\nCorrect function of module is no longer guaranteed !\nTry "
-    "again to update, or contact your local dealer !";
+constexpr const char* kSuccess = testing::kSuccessText;
+constexpr const char* kFailure = testing::kFailureText;
 constexpr const char* kOlder =
     "The selected software version is older\nthan the one already programmed to the controller "
     "flash.\n Do you whish to overwrite the newer version ?";

@@ -16,6 +16,14 @@
 
 namespace qdqm::testing {
 
+// The verdicts of a stand-alone run.
+constexpr const char* kSuccessText =
+    "The module was sucessfully updated.\nPlease remove the connection\nto your PC. Also "
+    "remove\nthe power supply from the module\nfor 10 seconds.";
+constexpr const char* kFailureText =
+    "Could not update the module !\nCorrect function of module is no longer guaranteed !\nTry "
+    "again to update, or contact your local dealer !";
+
 // A module profile at top speed 115200, software 1.05, 2.01 after a programming reset.
 sim::Profile profile(std::string type, sim::Protocol p = sim::Protocol::Raw);
 
