@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "app/update_dialog.h"
+#include "coproc/fpga_stages.h"
+#include "coproc/frame_stages.h"
 #include "sim/controller.h"
 #include "tests/support/update_fixture.h"
 
@@ -67,7 +69,8 @@ class CoprocFlow : public testing::UpdateFlow {
       host.onControlsChanged = [this] {
         if (statuses.empty() || statuses.back() != dlg.statusText)
           statuses.push_back(dlg.statusText);
-        if (dlg.statusText == watchStatus) positions.push_back(dlg.control(ids::Progress).position);
+        if (!watchStatus.empty() && dlg.statusText == watchStatus)
+          positions.push_back(dlg.control(ids::Progress).position);
       };
     }
     // Everything the update wrote at a rate, as one text.
@@ -406,6 +409,55 @@ TEST_F(CoprocFlow, MissingOrShortCoprocessorFileStopsTheRunBeforeTheErase) {
     EXPECT_EQ(r.dlg.verdict, Verdict::None);
     expectIdle(r);
   }
+}
+
+// The stages' own checks of their files, for a file that went missing or shrank after the run's
+// check before the erase: each reports with its own message. A file shorter than one block (no
+// whole block to divide the progress by) goes as one block.
+TEST_F(CoprocFlow, StagesCheckTheirFilesThemselves) {
+  files("QM292_", "QM292", ";", "QM292_2_01.bin", "QM292_2_01.bin", 640);
+  files("QM23__", "QM23_", ";", "fpga23$2_01.bin", "fpga23$2_01.bin", 640);
+  files("QD29E_", "QD29E", "FPGA$2_01.bin", ";", "FPGA$2_01.bin", 640);
+  write("QM292_/short.bin", imageBytes(19, 1));
+  write("QM23__/tiny.bin", imageBytes(10, 1));
+  using Stage = Outcome (*)(UpdateDialog&, const std::string&);
+  struct Case {
+    const char* type;
+    sim::CoprocessorKind kind;
+    Stage stage;
+    const char* line;
+    const char* text;
+  };
+  using K = sim::CoprocessorKind;
+  for (const Case& c : {
+           Case{"QM292", K::Crc32Decoder, crc32FrameStage, "gone$2_01.bin\n",
+                "Could not open data file (MPEG) !!!"},
+           Case{"QM292", K::Crc32Decoder, crc32FrameStage, "short.bin\n",
+                "Unexpected end of data file !!!"},
+           Case{"QM23_", K::Fpga, qm23FpgaStage, "gone$2_01.bin\n",
+                "Could not open data file (FPGA) !!!"},
+           Case{"QD29E", K::None, qdFpgaStage, "gone$2_01.bin\n",
+                "Could not open FPGA-update-file !!!"},
+       }) {
+    SCOPED_TRACE(c.line);
+    sim::Profile p = withCoprocessor(c.type, c.kind);
+    p.fpga = {0x01, 0x05};  // an FPGA version the QD stage does not find current
+    Run r(p, {}, dir);
+    r.choose("update", true);
+    Outcome outcome = Outcome::Done;
+    r.dlg.runGuarded([&] { outcome = c.stage(r.dlg, c.line); });
+    EXPECT_EQ(outcome, Outcome::Abort);
+    EXPECT_THAT(r.host.texts(), ElementsAre(c.text));
+    EXPECT_EQ(r.device.dataBlocks(), 0u);
+  }
+  Run r(withCoprocessor("QM23_", K::Fpga), {}, dir);
+  r.choose("update", true);
+  r.watchStatus = "programming FPGA flash...";
+  Outcome outcome = Outcome::Abort;
+  r.dlg.runGuarded([&] { outcome = qm23FpgaStage(r.dlg, "tiny.bin\n"); });
+  EXPECT_EQ(outcome, Outcome::Done);
+  EXPECT_EQ(text(r.device.fpgaImage()), imageBytes(10, 1));
+  EXPECT_THAT(r.positions, ElementsAre(0));
 }
 
 }  // namespace
