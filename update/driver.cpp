@@ -6,7 +6,9 @@
 #include "coproc/fpga_stages.h"
 #include "coproc/frame_stages.h"
 #include "coproc/image_file.h"
+#include "coproc/loader_stage.h"
 #include "coproc/stage_common.h"
+#include "coproc/text_stages.h"
 #include "link/controller.h"
 #include "update/controller_flash.h"
 #include "update/helpers.h"
@@ -190,11 +192,15 @@ void verdict(UpdateDialog& dlg, bool baseUnit) {
 
 }  // namespace
 
-// Rows 2, 3 and 7 (the decoders spoken to directly) have no stage in this build and never apply.
 const std::array<StageRow, 7> kStageTable{{
     {{"QD29E", "QD2xA", "QD20A", "QD74"}, {}, StageLine::Fpga, StageEntry::Fpga, qdFpgaStage},
-    {{"QD29E", "QD2xA", "QD20A"}, {}, StageLine::Mpeg, StageEntry::ResetWait, nullptr},
-    {{"QD22", "QD24", "QD29/", "QD20"}, {}, StageLine::Mpeg, StageEntry::ResetWait, nullptr},
+    {{"QD29E", "QD2xA", "QD20A"}, {}, StageLine::Mpeg, StageEntry::ResetWait, swidStage},
+    {{"QD22", "QD24", "QD29/", "QD20"},
+     {},
+     StageLine::Mpeg,
+     StageEntry::ResetWait,
+     versStage,
+     kVersHeaderBytes},
     {{"QM29", "QM22", "QM20"},
      {},
      StageLine::Mpeg,
@@ -203,7 +209,7 @@ const std::array<StageRow, 7> kStageTable{{
      kImageHeaderBytes},
     {{"QM23"}, {}, StageLine::Mpeg, StageEntry::Own, qm23FpgaStage},
     {{"QM492", "QM40"}, {}, StageLine::Mpeg, StageEntry::Own, crc16FrameStage},
-    {{"QD09", "QD29"}, "QD29/", StageLine::Mpeg, StageEntry::BootLoader, nullptr},
+    {{"QD09", "QD29"}, "QD29/", StageLine::Mpeg, StageEntry::BootLoader, bootLoaderStage},
 }};
 
 void setProgress(UpdateDialog& dlg, int position) {

@@ -37,7 +37,7 @@ struct StageRow {
   std::string_view excluded;                 // a prefix that keeps the row from applying
   StageLine line;
   StageEntry entry;
-  StageRun run;            // null while the stage is not part of the build: the row never applies
+  StageRun run;            // a row without a stage never applies
   size_t headerBytes = 0;  // the stage's file must hold at least these bytes (its image header)
 };
 

@@ -1,0 +1,154 @@
+#include "coproc/loader_stage.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/catalogue.h"
+#include "coproc/decoder_text.h"
+#include "coproc/image_file.h"
+#include "coproc/loader_frames.h"
+#include "coproc/stage_common.h"
+#include "link/controller.h"
+#include "update/controller_flash.h"
+#include "update/helpers.h"
+
+namespace qdqm {
+namespace {
+
+constexpr const char* kProgramStatus = "programming mpeg decoder flash...";
+constexpr const char* kShortFileText = "Unexpected end of data file !!!";
+
+constexpr uint32_t kApplicationRate = 9600;
+constexpr uint32_t kLoaderRate = 57600;
+constexpr uint32_t kRouteMs = 2000;
+constexpr uint32_t kSettleMs = 1000;
+constexpr int kBootAttempts = 3;
+constexpr int kBootSteps = 100;
+constexpr uint32_t kBootStepMs = 20;
+constexpr uint32_t kBootAnswerR = 250;
+constexpr uint32_t kEraseR = 5000;
+constexpr uint32_t kRamLoadR = 300;
+constexpr int kLoadAttempts = 3;
+
+// Boot loaders from version 0.90 on take smaller blocks and write them faster.
+struct BlockRule {
+  unsigned fromVersion;
+  uint16_t blockSize;
+  uint32_t writeR;
+};
+constexpr BlockRule kBlockRules[] = {{90, 0x0FE0, 100}, {0, 0x8000, 1000}};
+
+const BlockRule& blockRuleFor(unsigned bootLoaderVersion) {
+  for (const BlockRule& r : kBlockRules)
+    if (bootLoaderVersion >= r.fromVersion) return r;
+  return kBlockRules[std::size(kBlockRules) - 1];
+}
+
+// The progress by the bytes of the file read so far; an image under 100 bytes has no whole bytes
+// per percent and is scaled directly. The members are written only when the bar moves.
+void showByteProgress(UpdateDialog& dlg, uint32_t read, uint32_t length) {
+  const uint32_t divisor = length / 100;
+  const uint64_t percent = divisor > 0 ? read / divisor : (length > 0 ? 100ull * read / length : 0);
+  Control& progress = dlg.control(ids::Progress);
+  if (const int position = static_cast<int>(std::min<uint64_t>(percent, 100));
+      position != progress.position) {
+    progress.position = position;
+    dlg.updateData();
+  }
+}
+
+// One RAM load: the header, then every byte with its own write, then the loader's answer. A load
+// the loader did not take is repeated whole, header and the block's bytes from its start.
+bool loadBlock(UpdateDialog& dlg, const std::vector<uint8_t>& block, uint32_t readBefore,
+               uint32_t length) {
+  for (int attempt = 0; attempt < kLoadAttempts; ++attempt) {
+    discardInput(dlg.port);
+    loadBlockToRam(dlg.port, static_cast<uint16_t>(block.size()));
+    for (size_t i = 0; i < block.size(); ++i) {
+      writeWithoutReply(dlg.port, &block[i], 1);
+      showByteProgress(dlg, readBefore + static_cast<uint32_t>(i) + 1, length);
+    }
+    std::string reply;
+    if (readLengthPrefixedText(dlg.port, reply, kRamLoadR) && reply.starts_with(kRamLoadAnswer))
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+Outcome bootLoaderStage(UpdateDialog& dlg, const std::string& mpegLine) {
+  const std::string name = fileNameOf(mpegLine);
+  ImageFile file;
+  if (!file.open(resolveInWorkingDir(dlg, name))) {
+    dlg.showError("Could not open data file (MPEG) !!!");
+    return Outcome::Failed;
+  }
+  const uint32_t length = static_cast<uint32_t>(file.length());
+  enterMpegUpdateMode(dlg.port);
+  dlg.clock.sleepMs(kRouteMs);
+  discardInput(dlg.port);
+  if (!setBaudRate(dlg.port, kApplicationRate))
+    return stageAbort(dlg, "Could not set baud rate to 9600 !!!");
+  discardInput(dlg.port);
+  dlg.clock.sleepMs(kSettleMs);
+
+  showStatus(dlg, "compare mpeg decoder version...");
+  if (decoderVersionTest(dlg.port, name)) return Outcome::UpToDate;
+  showStatus(dlg, kResetStatus);
+  requestBootMode(dlg.port);
+  dlg.clock.sleepMs(kSettleMs);
+  if (!setBaudRate(dlg.port, kLoaderRate))
+    return stageAbort(dlg, "Could not set baud rate to 57600 !!!");
+  dlg.clock.sleepMs(kSettleMs);
+
+  std::string answer;
+  for (int attempt = 1;; ++attempt) {
+    discardInput(dlg.port);
+    requestBootMode(dlg.port);
+    showStatus(dlg, "try to set decoder to boot mode ...");
+    for (int k = 0; k < kBootSteps; ++k) {
+      dlg.clock.sleepMs(kBootStepMs);
+      setProgress(dlg, k + 1);
+    }
+    if (readLengthPrefixedText(dlg.port, answer, kBootAnswerR)) break;
+    if (attempt == kBootAttempts)
+      return stageAbort(dlg, "Could not set mpeg decoder to boot mode !!!");
+  }
+  const BlockRule& rule = blockRuleFor(versionNumber(answer));
+  if (!answer.starts_with(kBootAnswer))
+    return stageAbort(dlg, "Aknowledge error while setting mpeg decoder to boot mode !!!");
+  discardInput(dlg.port);
+  if (!eraseDecoderFlash(dlg.port, length, kEraseR))
+    return stageAbort(dlg,
+                      "Could not erase the mpeg decoder flash !!!\n Please contact service "
+                      "personal.");
+
+  showStatus(dlg, kProgramStatus);
+  uint32_t address = kDecoderFlashBase;
+  uint32_t read = 0;
+  std::vector<uint8_t> block;
+  while (read < length) {
+    block.resize(std::min<uint32_t>(rule.blockSize, length - read));
+    // A file that shrank since its length was taken: no partial load goes to the decoder.
+    if (file.read(block.data(), block.size()) < block.size()) {
+      dlg.showError(kShortFileText);
+      return Outcome::Failed;
+    }
+    if (!loadBlock(dlg, block, read, length))
+      return stageAbort(dlg,
+                        "Could send data block to mpeg decoder !!!\nPlease contact service "
+                        "personal.");
+    if (!writeDecoderFlash(dlg.port, address, static_cast<uint16_t>(block.size()), rule.writeR))
+      return stageAbort(dlg,
+                        "Could not write data block to mpeg decoder !!!\nPlease contact service "
+                        "personal.");
+    read += static_cast<uint32_t>(block.size());
+    address += static_cast<uint32_t>(block.size());
+  }
+  file.close();
+  return Outcome::Done;
+}
+
+}  // namespace qdqm
