@@ -32,6 +32,7 @@ enum class Controller::Action : uint8_t {
   Speed19200,
   Fpga,
   FpgaMode,
+  MpegMode,
   WakeUp1,
   WakeUp2,
   WriteChecksum,
@@ -61,7 +62,7 @@ constexpr Frame kFrames[] = {
     {":050000090000000012e0\r\n", Action::HardwareRecord},
     {":020000030000fb", Action::Acknowledge},  // select controller
     {":0100000306f6", Action::FpgaMode},
-    {":0100000302fa", Action::Acknowledge},  // MPEG decoder update mode
+    {":0100000302fa", Action::MpegMode},
     {":0210000301d812", Action::EraseLow},
     {":021000030100ea", Action::EraseHigh},
     {":0300000480000079\r\n", Action::EraseQM4x},
@@ -144,7 +145,10 @@ Controller::Controller(Profile profile, Faults faults)
       faults_(std::move(faults)),
       coproc_(Coprocessors::Setup{profile_.coprocessor, profile_.coprocessorVersion,
                                   profile_.coprocessorVersionAfter, profile_.fpga,
-                                  profile_.fpgaAfterUpdate}) {
+                                  profile_.fpgaAfterUpdate}),
+      decoder_(Decoder::Setup{profile_.decoder, profile_.decoderVersion,
+                              profile_.decoderVersionAfter, profile_.bootLoaderText,
+                              profile_.decoderRestartMs}) {
   awake_ = !profile_.needsWakeUp;
   if (!awake_) listen_.baud = 2400;
 }
@@ -180,13 +184,31 @@ void Controller::send(std::string bytes, uint64_t atUs, const Line& line) {
   emit(sent, atUs + uint64_t{faults_.lateMs} * 1000, line);
 }
 
+std::vector<uint8_t> Controller::decoderImage() const {
+  if (profile_.decoder != DecoderKind::None) return decoder_.image();
+  return coproc_.decoderImage();
+}
+
 void Controller::receive(uint8_t byte, const Line& sent, uint64_t atUs) {
+  // Once routed, every byte is the decoder's until the module is switched off.
+  if (routed_) return toDecoder(byte, sent, atUs);
   if (faults_.silent || vanished_ || dead_ || atUs < silentUntilUs_) return;
   // The application hears the service channel at 2400 baud besides its own rate.
   if (sent == kServiceLine && awake_ && !loader_) return service(byte, atUs);
   const uint8_t heard = sent == listen_ ? byte : garble(byte);
   if (frameMode_) return frameByte(heard, atUs);
   take(static_cast<char>(heard), atUs);
+}
+
+void Controller::toDecoder(uint8_t byte, const Line& sent, uint64_t atUs) {
+  if (faults_.decoderSilent) return;
+  // Its replies go out through the controller's line driver: the reply faults apply to them.
+  decoder_.receive(byte, sent, atUs, faults_,
+                   [&](std::string_view bytes, uint64_t readyUs, const Line& line) {
+                     const size_t before = output().size();
+                     send(std::string(bytes), readyUs, line);
+                     return Decoder::Sent{output().size() - before, busyUntilUs()};
+                   });
 }
 
 void Controller::service(uint8_t byte, uint64_t atUs) {
@@ -216,7 +238,7 @@ void Controller::service(uint8_t byte, uint64_t atUs) {
         listen_.baud = kTransferBaud;
         history_.clear();
         record_.clear();
-        return enterFrameMode(coproc_.kind());
+        return enterFrameMode(coproc_.kind(), false);
       }
       case Service::Version: {
         if (faults_.coprocessorSilent) return;
@@ -228,8 +250,9 @@ void Controller::service(uint8_t byte, uint64_t atUs) {
   }
 }
 
-void Controller::enterFrameMode(CoprocessorKind target) {
+void Controller::enterFrameMode(CoprocessorKind target, bool byRecord) {
   frameMode_ = true;
+  frameByRecord_ = byRecord;
   frames_.reset();
   coproc_.begin(target);
   dataFrames_ = 0;
@@ -264,6 +287,8 @@ void Controller::frameByte(uint8_t byte, uint64_t atUs) {
       ++crcChecks_;
       lastCheckGood_ = !silent && coproc_.check(value, faults_.wrongCrc);
       if (!silent) answer(lastCheckGood_ ? kCrcGood : kCrcBad);
+      // The QD FPGA's new configuration takes a restart of the whole module.
+      if (lastCheckGood_ && frameByRecord_) restart(atUs);
       return;
     }
   }
@@ -485,7 +510,12 @@ void Controller::command(Action action, std::string_view frame, uint64_t atUs) {
     case Action::FpgaMode:
       // The FPGA is reached through frames at the rate the controller listens at.
       ack(kAck);
-      return enterFrameMode(CoprocessorKind::Fpga);
+      return enterFrameMode(CoprocessorKind::Fpga, true);
+    case Action::MpegMode:
+      // From the next byte on the decoder has the line.
+      ack(kAck);
+      routed_ = profile_.decoder != DecoderKind::None;
+      return;
     case Action::WakeUp1:
     case Action::WakeUp2:
       return reply({}, std::string(1, kAck), 0, atUs);

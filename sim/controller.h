@@ -1,6 +1,7 @@
 // A module's controller: the query and mode commands, the speed switch, the boot-loader wake-up
 // and the boot loader that takes Intel-HEX records into the flash after an erase; the service
-// channel at 2400 baud and frame mode, through which it passes images on to its coprocessors.
+// channel at 2400 baud and frame mode, through which it passes images on to its coprocessors; and
+// the MPEG update mode, after which it hands the line to the module's decoder for good.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -11,7 +12,9 @@
 #include <vector>
 
 #include "sim/coprocessor.h"
+#include "sim/decoder.h"
 #include "sim/device.h"
+#include "sim/faults.h"
 
 namespace qdqm::sim {
 
@@ -32,34 +35,13 @@ struct Profile {
   std::string coprocessorVersion = "1.00";              // 4 characters
   std::string coprocessorVersionAfter = "2.00";         // after a good image
   std::array<uint8_t, 2> fpgaAfterUpdate{0x01, 0x00};   // `fpga` after a good image
+  // The decoder the MPEG update mode (:0100000302fa) routes the line to; None: only acknowledged.
+  DecoderKind decoder = DecoderKind::None;
+  std::string decoderVersion;           // the text it reports; empty: the kind's default
+  std::string decoderVersionAfter;      // after an update; empty: the kind's default
+  std::string bootLoaderText = "0.90";  // the boot-loader decoder's loader version
+  uint32_t decoderRestartMs = 3000;     // swid: quiet after the image
 };
-
-enum class SpeedFault { None, AckButStay, OtherTypeAtNewRate };
-
-struct Faults {
-  bool silent = false;
-  uint32_t lateMs = 0;        // every reply starts this much later
-  unsigned refuseRecord = 0;  // the Nth data record (1-based) is refused with refuseCode
-  char refuseCode = 'C';
-  char eraseCode = '.';
-  unsigned dropReplyByte = 0;    // the Nth reply byte (1-based, counted over the run) is lost
-  unsigned garbleReplyByte = 0;  // the Nth reply byte arrives damaged
-  unsigned extraBytes = 0;       // bytes appended to every reply
-  SpeedFault speed = SpeedFault::None;
-  std::string otherType = "QD99A";
-  unsigned vanishAfterRecords = 0;  // silent for good after that many records
-  // The coprocessor answers nothing (update mode and FPGA mode record are still acknowledged).
-  bool coprocessorSilent = false;
-  unsigned refuseBlock = 0;       // the Nth image data frame of a transfer is answered EE
-  bool wrongCrc = false;          // the CRC check always answers E
-  bool deadAfterRestart = false;  // answers nothing at all after the next restart
-  unsigned refuseUpdateMode = 0;  // the first N update-mode requests are answered EE
-};
-
-// Parses one fault as written on the command line ("late=200", "refuse=3:P", ...); 1 on success.
-int parseFault(std::string_view text, Faults& faults);
-// The fault words with a one-line explanation each, for --help.
-std::string_view faultHelp();
 
 class Controller : public Device {
  public:
@@ -69,7 +51,8 @@ class Controller : public Device {
   // The controller flash: bytes programmed since the last erase (erased bytes read 0xFF).
   const std::map<uint32_t, uint8_t>& flash() const { return flash_; }
   uint8_t flashByte(uint32_t address) const;
-  Line listening() const { return listen_; }
+  // The line the module listens at: the decoder's once the line is routed to it.
+  Line listening() const { return routed_ ? decoder_.line() : listen_; }
   const Profile& profile() const { return profile_; }
   Faults& faults() { return faults_; }
   bool bootLoaderActive() const { return loader_; }
@@ -77,10 +60,11 @@ class Controller : public Device {
   unsigned erases() const { return erases_; }
   bool programmingEnded() const { return ended_; }
 
-  // The coprocessors: FPGA flash programmed since its last erase, decoder flash of the last good
-  // image, and the transfer of the current (or last) frame mode.
+  // The coprocessors: FPGA flash programmed since its last erase, decoder flash, and the transfer
+  // of the current (or last) frame mode. The decoder flash is the routed decoder's when the module
+  // has one (see Decoder::image), else the last good image of frame mode.
   const std::vector<uint8_t>& fpgaImage() const { return coproc_.fpgaImage(); }
-  const std::vector<uint8_t>& decoderImage() const { return coproc_.decoderImage(); }
+  std::vector<uint8_t> decoderImage() const;
   unsigned fpgaErases() const { return coproc_.fpgaErases(); }
   unsigned dataBlocks() const { return coproc_.dataBlocks(); }
   std::optional<uint32_t> lengthFrame() const { return coproc_.lengthFrame(); }
@@ -94,6 +78,12 @@ class Controller : public Device {
   unsigned crcChecks() const { return crcChecks_; }
   bool lastCheckGood() const { return lastCheckGood_; }
 
+  // The decoder behind the MPEG update mode, and whether the line is routed to it.
+  const Decoder& decoder() const { return decoder_; }
+  bool decoderRouted() const { return routed_; }
+  // The module is switched off (end of the program): see Decoder::powerOff.
+  void powerOff() { decoder_.powerOff(faults_); }
+
   enum class Action : uint8_t;
 
  private:
@@ -102,7 +92,8 @@ class Controller : public Device {
   void record(uint64_t atUs);
   void service(uint8_t byte, uint64_t atUs);
   void frameByte(uint8_t byte, uint64_t atUs);
-  void enterFrameMode(CoprocessorKind target);
+  void enterFrameMode(CoprocessorKind target, bool byRecord);
+  void toDecoder(uint8_t byte, const Line& sent, uint64_t atUs);
   void reply(std::string_view echo, std::string_view data, size_t tail, uint64_t atUs);
   void send(std::string bytes, uint64_t atUs, const Line& line);
   void restart(uint64_t atUs);
@@ -131,10 +122,13 @@ class Controller : public Device {
   Coprocessors coproc_;
   FrameReader frames_;
   bool frameMode_ = false;
+  bool frameByRecord_ = false;  // frame mode entered through the QD FPGA record
   unsigned dataFrames_ = 0;
   unsigned modeRequests_ = 0;
   unsigned crcChecks_ = 0;
   bool lastCheckGood_ = false;
+  Decoder decoder_;
+  bool routed_ = false;
 };
 
 }  // namespace qdqm::sim

@@ -1,7 +1,7 @@
 #include <charconv>
 #include <string>
 
-#include "sim/controller.h"
+#include "sim/faults.h"
 
 namespace qdqm::sim {
 
@@ -28,10 +28,17 @@ std::string_view faultHelp() {
          "  coproc-silent     the coprocessor answers nothing (version blocks, FPGA version,\n"
          "                    erase, data blocks, CRC check)\n"
          "  block-refuse=N    the Nth image data block of a transfer is answered EE\n"
-         "  crc-wrong         the CRC check always answers E\n"
+         "  crc-wrong         the CRC check always answers E (VERS decoder: CRC Error)\n"
          "  dead-after-restart\n"
          "                    answers nothing at all after its next restart\n"
-         "  mode-refuse=N     the first N update-mode requests are answered EE\n";
+         "  mode-refuse=N     the first N update-mode requests are answered EE\n"
+         "  decoder-silent    the decoder behind the MPEG update mode takes and answers nothing\n"
+         "  bootmode-silent   the boot-loader decoder never starts its boot loader\n"
+         "  ramload-refuse=N  the first N RAM loads are answered Prog load error\n"
+         "  flashwrite-refuse every decoder flash write is answered FLM:: Write error\n"
+         "  no-programming    the VERS decoder sends Data Ok, then nothing more\n"
+         "  new-code-not-running\n"
+         "                    swid: keeps its old version; VERS: Programmed, then nothing more\n";
 }
 
 int parseFault(std::string_view text, Faults& faults) {
@@ -44,6 +51,11 @@ int parseFault(std::string_view text, Faults& faults) {
   if (key == "coproc-silent" && value.empty()) return faults.coprocessorSilent = true, 1;
   if (key == "crc-wrong" && value.empty()) return faults.wrongCrc = true, 1;
   if (key == "dead-after-restart" && value.empty()) return faults.deadAfterRestart = true, 1;
+  if (key == "decoder-silent" && value.empty()) return faults.decoderSilent = true, 1;
+  if (key == "bootmode-silent" && value.empty()) return faults.bootModeSilent = true, 1;
+  if (key == "flashwrite-refuse" && value.empty()) return faults.refuseFlashWrite = true, 1;
+  if (key == "no-programming" && value.empty()) return faults.noProgramming = true, 1;
+  if (key == "new-code-not-running" && value.empty()) return faults.newCodeNotRunning = true, 1;
   if (key == "speed-type" && !value.empty()) {
     faults.speed = SpeedFault::OtherTypeAtNewRate;
     faults.otherType = value;
@@ -66,6 +78,7 @@ int parseFault(std::string_view text, Faults& faults) {
   if (key == "vanish") return faults.vanishAfterRecords = n, 1;
   if (key == "block-refuse" && n > 0) return faults.refuseBlock = n, 1;
   if (key == "mode-refuse" && n > 0) return faults.refuseUpdateMode = n, 1;
+  if (key == "ramload-refuse" && n > 0) return faults.refuseRamLoad = n, 1;
   return 0;
 }
 

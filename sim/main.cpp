@@ -29,6 +29,7 @@ namespace {
 
 using qdqm::sim::Controller;
 using qdqm::sim::CoprocessorKind;
+using qdqm::sim::DecoderKind;
 using qdqm::sim::Faults;
 using qdqm::sim::Profile;
 
@@ -61,12 +62,24 @@ void usage(FILE* to) {
                "  --fpga-version HHHH the FPGA's two version bytes (default 0000)\n"
                "  --fpga-new-version HHHH\n"
                "                      the FPGA's version after a good image (default 0100)\n"
+               "  --decoder none|swid|vers|bootloader\n"
+               "                      the decoder the MPEG update mode routes the line to\n"
+               "                      (default by module type)\n"
+               "  --decoder-version TEXT\n"
+               "                      the version text it reports (default by kind)\n"
+               "  --decoder-new-version TEXT\n"
+               "                      the version text after an update (default by kind)\n"
+               "  --decoder-bootloader X.YY\n"
+               "                      the boot-loader decoder's loader version (default 0.90)\n"
+               "  --decoder-restart-ms MS\n"
+               "                      swid: quiet after the image (default 3000)\n"
                "  --wire-timing       pace both directions at the line's rate\n"
                "  --report-flash      print a line when programming starts and one when it ends,\n"
-               "                      the same for a coprocessor transfer\n"
+               "                      the same for a coprocessor or decoder transfer\n"
                "  --flash-out FILE    write the programmed flash as Intel-HEX on exit\n"
                "  --fpga-out FILE     write the FPGA flash as raw bytes on exit\n"
-               "  --decoder-out FILE  write the decoder flash as raw bytes on exit\n"
+               "  --decoder-out FILE  write the decoder flash as raw bytes on exit (the routed\n"
+               "                      decoder's when the module has one)\n"
                "  --fault FAULT       add a fault (may repeat):\n%.*s",
                static_cast<int>(qdqm::sim::faultHelp().size()), qdqm::sim::faultHelp().data());
 }
@@ -108,6 +121,23 @@ bool versionText(std::string_view text, std::string& out) {
   out = text;
   return true;
 }
+
+// A decoder's version text: printable, without blanks.
+bool printable(std::string_view text, std::string& out) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (c <= ' ' || c > '~') return false;
+  }
+  out = text;
+  return true;
+}
+
+constexpr std::pair<std::string_view, DecoderKind> kDecoders[] = {
+    {"none", DecoderKind::None},
+    {"swid", DecoderKind::Swid},
+    {"vers", DecoderKind::Vers},
+    {"bootloader", DecoderKind::BootLoader},
+};
 
 constexpr std::pair<std::string_view, CoprocessorKind> kCoprocessors[] = {
     {"none", CoprocessorKind::None},
@@ -191,11 +221,13 @@ class Window {
 
 // The programming as seen on the wire, from the first record after an erase to the last record
 // and its reply, and a coprocessor transfer from its first data frame to the CRC check's reply:
-// how long they took and how long their bytes need at the line's rate.
+// how long they took and how long their bytes need at the line's rate. A routed decoder delimits
+// its transfers itself; they are printed as "decoder start T" and "decoder end T kind K bytes-in I
+// bytes-out O wire-us W wall-us D ok F".
 class WireReport {
  public:
   explicit WireReport(FILE* to)
-      : flash_(to, "flash", "records", "ended"), coproc_(to, "coproc", "blocks", "ok") {}
+      : to_(to), flash_(to, "flash", "records", "ended"), coproc_(to, "coproc", "blocks", "ok") {}
 
   // A byte from the tool whose last bit arrives at atUs, before the device takes it.
   void byteIn(const Controller& device, uint8_t byte, uint32_t baud, uint64_t atUs) {
@@ -223,13 +255,15 @@ class WireReport {
     }
     flash(device, baud, endUs);
     coprocessor(device, baud, endUs);
+    decoder(device);
   }
   // At exit: a programming whose end the module never recognised (its end record arrived
   // garbled, or the tool stopped) is reported up to its last record, a transfer without CRC check
   // up to its last data frame.
-  void finish() {
+  void finish(const Controller& device) {
     if (flash_.isOpen()) flash_.close(0);
     if (coproc_.isOpen()) coproc_.close(0);
+    decoder(device);
   }
 
  private:
@@ -271,10 +305,41 @@ class WireReport {
     }
   }
 
+  void decoder(const Controller& device) {
+    const auto& transfers = device.decoder().transfers();
+    const char* kind = decoderWord(device.profile().decoder);
+    for (;;) {
+      if (decoderEnds_ < decoderStarts_ && transfers[decoderEnds_].ended) {
+        const auto& t = transfers[decoderEnds_++];
+        std::fprintf(to_,
+                     "decoder end %llu kind %s bytes-in %llu bytes-out %llu wire-us %.0f "
+                     "wall-us %llu ok %d\n",
+                     static_cast<unsigned long long>(t.endUs), kind,
+                     static_cast<unsigned long long>(t.bytesIn),
+                     static_cast<unsigned long long>(t.bytesOut), t.wireUs,
+                     static_cast<unsigned long long>(t.endUs - t.startUs), t.ok ? 1 : 0);
+      } else if (decoderStarts_ < transfers.size() && decoderEnds_ == decoderStarts_) {
+        std::fprintf(to_, "decoder start %llu\n",
+                     static_cast<unsigned long long>(transfers[decoderStarts_++].startUs));
+      } else {
+        break;
+      }
+      std::fflush(to_);
+    }
+  }
+  static const char* decoderWord(DecoderKind kind) {
+    for (const auto& [word, k] : kDecoders) {
+      if (k == kind) return word.data();
+    }
+    return "none";
+  }
+
+  FILE* to_;
   Window flash_, coproc_;
   Counts now_, atLineStart_, atFrameStart_;
   uint64_t lineStartUs_ = 0, frameStartUs_ = 0;
   unsigned erases_ = 0, records_ = 0, frames_ = 0, checks_ = 0;
+  size_t decoderStarts_ = 0, decoderEnds_ = 0;
   bool flashDone_ = false;
 };
 
@@ -309,6 +374,7 @@ int main(int argc, char** argv) {
   bool reportFlash = false;
   std::string flashOut, fpgaOut, decoderOut;
   std::optional<CoprocessorKind> coprocessor;
+  std::optional<DecoderKind> decoder;
   for (int i = 1; i < argc; ++i) {
     const std::string_view a = argv[i];
     if (a == "--help") {
@@ -362,6 +428,20 @@ int main(int argc, char** argv) {
       ok = hexBytes(value(), profile.fpga);
     } else if (a == "--fpga-new-version") {
       ok = hexBytes(value(), profile.fpgaAfterUpdate);
+    } else if (a == "--decoder") {
+      const std::string_view v = value();
+      ok = false;
+      for (const auto& [word, kind] : kDecoders) {
+        if (v == word) ok = true, decoder = kind;
+      }
+    } else if (a == "--decoder-version") {
+      ok = printable(value(), profile.decoderVersion);
+    } else if (a == "--decoder-new-version") {
+      ok = printable(value(), profile.decoderVersionAfter);
+    } else if (a == "--decoder-bootloader") {
+      ok = printable(value(), profile.bootLoaderText);
+    } else if (a == "--decoder-restart-ms") {
+      ok = decimal(value(), profile.decoderRestartMs);
     } else if (a == "--wire-timing") {
       wireTiming = true;
     } else if (a == "--report-flash") {
@@ -391,6 +471,7 @@ int main(int argc, char** argv) {
     return kUsage;
   }
   profile.coprocessor = coprocessor.value_or(qdqm::sim::defaultCoprocessor(profile.type));
+  profile.decoder = decoder.value_or(qdqm::sim::defaultDecoder(profile.type));
 
   const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
@@ -465,11 +546,13 @@ int main(int argc, char** argv) {
     termios now_tio{};
     tcgetattr(master, &now_tio);
     const qdqm::sim::Line sent{baudOf(cfgetospeed(&now_tio)), qdqm::sim::Parity::None};
-    // Parity is not visible on a pty: compare the rate only.
+    // Parity is not visible on a pty: compare the rate only, and take the bytes as sent with the
+    // parity the module (or the decoder it routes the line to) expects.
     qdqm::sim::Line heard = sent;
     heard.parity = device.listening().parity;
     const double atNs = static_cast<double>(nowUs()) * 1000;
-    const double stepNs = wireTiming && sent.baud ? 10.0 * 1e9 / sent.baud : 0;
+    const double bits = heard.parity == qdqm::sim::Parity::None ? 10.0 : 11.0;
+    const double stepNs = wireTiming && sent.baud ? bits * 1e9 / sent.baud : 0;
     inboundDoneNs = std::max(inboundDoneNs, atNs);
     for (long i = 0; i < n; ++i) {
       inboundDoneNs += stepNs;
@@ -481,7 +564,9 @@ int main(int argc, char** argv) {
     }
   }
 
-  if (reportFlash) report.finish();
+  // Switched off: a swid image still arriving is complete, an open decoder transfer ends.
+  device.powerOff();
+  if (reportFlash) report.finish(device);
   std::filesystem::remove(link, ec);
   close(slave);
   close(master);
@@ -492,9 +577,11 @@ int main(int argc, char** argv) {
     std::fwrite(hex.data(), 1, hex.size(), f);
     std::fclose(f);
   }
-  // The coprocessor flashes byte for byte; an empty file when nothing was programmed.
+  // The coprocessor flashes byte for byte; an empty file when nothing was programmed. A module has
+  // one decoder: the one the MPEG update mode routes to when it has one, else that of frame mode.
+  const std::vector<uint8_t> decoderImage = device.decoderImage();
   for (const auto& [path, bytes] :
-       {std::pair{&fpgaOut, &device.fpgaImage()}, std::pair{&decoderOut, &device.decoderImage()}}) {
+       {std::pair{&fpgaOut, &device.fpgaImage()}, std::pair{&decoderOut, &decoderImage}}) {
     if (path->empty()) continue;
     FILE* f = std::fopen(path->c_str(), "wb");
     if (!f) return 1;

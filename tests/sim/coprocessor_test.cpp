@@ -340,6 +340,8 @@ TEST(SimCoprocessor, QdFpgaThroughTheModeRecordAt115200) {
   p.protocol = Protocol::Record;
   p.fpga = {0x12, 0x34};
   p.fpgaAfterUpdate = {0x13, 0x00};
+  p.versionAfterReset = {0x02, 0x01};
+  p.resetSilenceMs = 500;
   Controller c(p);
   Wire w(c);
   const Line fast{115200};
@@ -356,10 +358,19 @@ TEST(SimCoprocessor, QdFpgaThroughTheModeRecordAt115200) {
   EXPECT_EQ(c.fpgaImage(), img);
   EXPECT_EQ(c.fpgaVersion(), (std::array<uint8_t, 2>{0x13, 0x00}));
   EXPECT_EQ(c.coprocessorVersion(), "1.00");
-  EXPECT_EQ(c.listening().baud, 115200u);
-  EXPECT_EQ(w.ask(":0100000509F1", fast), ":0100000509F1" + bytes({0x13, 0x00}) + "\r\n>");
+  // Then the controller restarts as after a flash: silent for a while, back at 19200, with the
+  // software version of a programming reset.
+  EXPECT_FALSE(c.frameMode());
+  EXPECT_EQ(c.listening().baud, 19200u);
+  EXPECT_EQ(w.ask(":0100000509F1", fast), "");
+  EXPECT_EQ(w.ask(":0100000509F1"), "");
+  w.wait(500'000);
+  EXPECT_EQ(w.ask(":0100000509F1", fast), "");
+  EXPECT_EQ(w.ask(":0100000509F1"), ":0100000509F1" + bytes({0x13, 0x00}) + "\r\n>");
+  EXPECT_EQ(w.ask(":050000090000000011e1\r\n").substr(21, 4), "0201");
 
-  // The update mode of an FPGA module reaches the same FPGA.
+  // The update mode of an FPGA module reaches the same FPGA (and does not restart the
+  // controller after a good image).
   Controller f(module("QM23A", CoprocessorKind::Fpga));
   Wire wf(f);
   ASSERT_EQ(wf.ask(":0100000306f6"), ".");
@@ -367,6 +378,8 @@ TEST(SimCoprocessor, QdFpgaThroughTheModeRecordAt115200) {
   sendBlocks(wf, img, 64);
   EXPECT_EQ(wf.ask(checkFrame(crc16Of(img))), "O");
   EXPECT_EQ(f.fpgaImage(), img);
+  EXPECT_EQ(wf.ask(modeFrame(0), kSlow), "");
+  wf.wait(1'500'000);
   ASSERT_EQ(wf.ask(modeFrame(0), kSlow), bytes({0xE0}));
   EXPECT_EQ(wf.ask(dataFrame(img, 0, 64)), kTakenReply);
   EXPECT_EQ(f.fpgaImage(), img);  // written over without erase: bits already as wanted
@@ -487,6 +500,8 @@ TEST(SimCoprocessorFaults, WrongCrcKeepsTheOldImageAndVersion) {
   sendBlocks(wq, img, 64);
   EXPECT_EQ(wq.ask(checkFrame(crc16Of(img))), "E");
   EXPECT_EQ(q.fpgaVersion(), (std::array<uint8_t, 2>{0x00, 0x00}));
+  // No new configuration, no restart: the controller answers at once.
+  EXPECT_EQ(wq.ask(":0100000501f9"), "QD21S");
 }
 
 TEST(SimCoprocessorFaults, DeadAfterRestart) {

@@ -15,15 +15,20 @@ class Wire {
  public:
   explicit Wire(Controller& c) : c(c) {}
   std::string ask(std::string_view frame, Line at = {}) {
+    std::string got;
+    for (const Emission& e : exchange(frame, at)) {
+      got.push_back(static_cast<char>(e.line == at ? e.byte : garble(e.byte)));
+    }
+    return got;
+  }
+  // The reply bytes as they leave the module, with their times; `now` moves past the last one.
+  std::vector<Emission> exchange(std::string_view frame, Line at = {}) {
     for (char ch : frame) {
       now += byteTimeUs(at);
       c.receive(static_cast<uint8_t>(ch), at, now);
     }
-    std::string got;
-    for (const Emission& e : c.output()) {
-      got.push_back(static_cast<char>(e.line == at ? e.byte : garble(e.byte)));
-      now = std::max(now, e.doneUs);
-    }
+    std::vector<Emission> got(c.output().begin(), c.output().end());
+    for (const Emission& e : got) now = std::max(now, e.doneUs);
     c.output().clear();
     return got;
   }
