@@ -115,8 +115,11 @@ PosixSerialDevice::~PosixSerialDevice() {
   ::close(fd_);
 }
 
-// The kernel's tty buffers are fixed and larger than the queues the modules need.
-bool PosixSerialDevice::setQueueSizes(size_t, size_t) {
+// The kernel's tty buffers are fixed; the output queue is kept by write() instead, so that a
+// stream written without replies (a decoder image) is never further ahead of the wire than the
+// queue the procedures were made for, whatever the adapter's driver would buffer.
+bool PosixSerialDevice::setQueueSizes(size_t, size_t output) {
+  outputQueue_ = output;
   return !lost_;
 }
 
@@ -184,6 +187,13 @@ bool PosixSerialDevice::addReceiveEvent() {
 
 long PosixSerialDevice::write(const uint8_t* data, size_t n) {
   if (lost_) return -EIO;
+  // A full queue is let drain to half before more goes in: one sleep per half queue, not per byte.
+  const uint64_t byteUs = byteTimeUs(written_);
+  const uint64_t now = monotonicUs();
+  if (outputQueue_ > 0 && outputDoneUs_ > now &&
+      outputDoneUs_ - now + n * byteUs > outputQueue_ * byteUs) {
+    sleepUntilUs(outputDoneUs_ - std::min(outputDoneUs_ - now, outputQueue_ / 2 * byteUs));
+  }
   for (int attempt = 0;; ++attempt) {
     const ssize_t w = ::write(fd_, data, n);
     if (w >= 0) {

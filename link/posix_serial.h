@@ -45,6 +45,7 @@ class PosixSerialDevice final : public SerialDevice {
   bool lost_ = false;
   LineSettings written_;       // what the last writeSettings asked for (ptys do not keep parity)
   uint64_t outputDoneUs_ = 0;  // when the last byte written has left, on the monotonic clock
+  size_t outputQueue_ = 0;     // bytes that may wait to be sent (0: no limit)
 };
 
 // Opens "COM" n as the device the port map gives for n.

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "link/port_map.h"
 #include "link/posix_serial.h"
@@ -216,6 +217,32 @@ TEST_F(PtyTest, RateChangeWaitsForTheBytesStillLeaving) {
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(95));
   expectedOut = record.size();
   EXPECT_EQ(receive(), record);
+}
+
+// A stream written without waiting for replies stays within the output queue (2048 bytes) of the
+// wire: the writer is held, whatever the driver would buffer.
+TEST_F(PtyTest, StreamWritesStayWithinTheOutputQueue) {
+  ASSERT_EQ(setBaudRate(port, 115200), 1);
+  std::string got;
+  std::thread reader([&] {
+    while (got.size() < 6144) {
+      pollfd p{master, POLLIN, 0};
+      if (poll(&p, 1, 2000) <= 0) break;
+      char buf[512];
+      const ssize_t r = ::read(master, buf, sizeof buf);
+      if (r <= 0) break;
+      got.append(buf, static_cast<size_t>(r));
+    }
+  });
+  std::string stream(6144, '\0');
+  for (size_t i = 0; i < stream.size(); ++i) stream[i] = static_cast<char>(i * 7);
+  const auto start = std::chrono::steady_clock::now();
+  for (size_t i = 0; i < stream.size(); i += 64)
+    ASSERT_EQ(writeBytes(port, reinterpret_cast<const uint8_t*>(stream.data() + i), 64), 1);
+  // 4096 bytes beyond the queue need 356 ms at 115200 baud.
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(340));
+  reader.join();
+  EXPECT_EQ(got, stream);
 }
 
 TEST_F(PtyTest, LengthPrefixedText) {

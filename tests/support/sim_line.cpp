@@ -65,12 +65,16 @@ bool SimLine::writeSettings(const qdqm::LineSettings& settings) {
 }
 
 long SimLine::write(const uint8_t* data, size_t n) {
+  const sim::Line at = line();
+  const uint64_t byteUs = sim::byteTimeUs(at);
+  // A full output queue holds the writer until the bytes fit.
+  if (outputQueue_ > 0 && sendingUntilUs_ + n * byteUs > clock_.nowUs() + outputQueue_ * byteUs)
+    clock_.sleepUntilUs(sendingUntilUs_ + n * byteUs - outputQueue_ * byteUs);
   const uint64_t now = clock_.nowUs();
   writes.push_back(Written{now, std::vector<uint8_t>(data, data + n), settings_});
-  const sim::Line at = line();
   uint64_t t = std::max(now, sendingUntilUs_);
   for (size_t i = 0; i < n; ++i) {
-    t += sim::byteTimeUs(at);
+    t += byteUs;
     device_.receive(data[i], at, t);
   }
   sendingUntilUs_ = t;

@@ -26,7 +26,11 @@ class SimLine : public qdqm::SerialDevice {
 
   bool hasModemLines() const override { return false; }
   std::string name() const override { return name_; }
-  bool setQueueSizes(size_t, size_t) override { return true; }
+  // The output queue: a writer waits while more than this many bytes are not yet on the wire.
+  bool setQueueSizes(size_t, size_t output) override {
+    outputQueue_ = output;
+    return true;
+  }
   bool readSettings(qdqm::LineSettings& out) override;
   bool writeSettings(const qdqm::LineSettings& settings) override;
   bool setReadTimeouts() override { return true; }
@@ -52,6 +56,7 @@ class SimLine : public qdqm::SerialDevice {
   qdqm::LineSettings settings_;
   std::deque<uint8_t> input_;
   uint64_t sendingUntilUs_ = 0;
+  size_t outputQueue_ = 0;
 };
 
 class SimPortOpener : public qdqm::PortOpener {
