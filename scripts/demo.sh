@@ -33,15 +33,25 @@ datafile QM41B QM41B_ upd1.05 8 1105
 datafile QM41B QM41B_ upd3.02 16 1302
 # Modules with coprocessors: an MPEG decoder updated in CRC-32 frames (QM292) and in CRC-16
 # frames (QM492, record protocol), an FPGA behind the update mode (QM23_) and one reached through
-# a controller record (QD29E). The file names carry the versions the tool compares.
+# a controller record (QD29E, whose decoder then takes the swid stage). The file names carry the
+# versions the tool compares.
 datafile QM292 QM292_ upd2.01 8 2292 ";" 'mpeg\QM292_2_01.bin'
 coprocessor QM292_ mpeg QM292_2_01.bin 16 3292
 datafile QM492 QM492_ upd2.01 8 2492 ";" 'mpeg\mpg492$2_01.bin'
 coprocessor QM492_ mpeg 'mpg492$2_01.bin' 16 3492
 datafile QM23_ QM23__ upd2.01 8 2023 ";" 'fpga\fpga23$2_01.bin'
 coprocessor QM23__ fpga 'fpga23$2_01.bin' 4 3023
-datafile QD29E QD29E_ upd2.01 8 2029 'fpga\fpga29e$2_01.bin' ";"
+datafile QD29E QD29E_ upd2.01 8 2029 'fpga\fpga29e$2_01.bin' 'mpeg\mpg29e$2_01.bin'
 coprocessor QD29E_ fpga 'fpga29e$2_01.bin' 4 3029
+coprocessor QD29E_ mpeg 'mpg29e$2_01.bin' 16 4029
+# Decoders the tool talks to directly: swid (QD20A), VERS (QD22A, 9600 baud even parity) and the
+# decoder's boot loader (QD09T, 57600 baud).
+datafile QD20A QD20A_1 upd2.01 8 2020 ";" 'mpeg\mpg20a$2_01.bin'
+coprocessor QD20A_1 mpeg 'mpg20a$2_01.bin' 16 3020
+datafile QD22A QD22A_ upd2.01 8 2022 ";" 'mpeg\V2_01.bin'
+coprocessor QD22A_ mpeg V2_01.bin 16 3022
+datafile QD09T QD09T_1 upd2.01 8 2009 1 'mpeg\QD09.v201'
+coprocessor QD09T_1 mpeg QD09.v201 16 3009
 
 export QDQM_PORT_DIR="$run/ports"
 sims=()
@@ -73,7 +83,13 @@ qm492=(--module QM492 --protocol record --version 1.05 --new-version 2.01 --top-
   "${coproc[@]}")
 qm23=(--module QM23_ --version 1.05 --new-version 2.01 --top-speed 3 "${coproc[@]}")
 qd29e=(--module QD29E --version 1.05 --new-version 2.01 --top-speed 3 --fpga-version 0105
-  --fpga-new-version 0201)
+  --fpga-new-version 0201 --decoder-version 1.05 --decoder-new-version 2.01)
+qd20a=(--module QD20A --hw 1 --version 1.05 --new-version 2.01 --top-speed 3
+  --decoder-version 1.05 --decoder-new-version 2.01)
+qd22a=(--module QD22A --version 1.05 --new-version 2.01 --top-speed 3
+  --decoder-version V1.05 --decoder-new-version V2.01)
+qd09t=(--module QD09T --hw 1 --version 1.05 --new-version 2.01 --top-speed 3
+  --decoder-version v100 --decoder-new-version v201)
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   start_sim 7 "${qd21s[@]}"
@@ -82,7 +98,11 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   start_sim 10 "${qm23[@]}"
   start_sim 11 "${qm492[@]}"
   start_sim 12 "${qd29e[@]}"
-  echo "Ports: COM7 QD21S, COM8 QM41B, COM9 QM292, COM10 QM23_, COM11 QM492, COM12 QD29E"
+  start_sim 13 "${qd20a[@]}"
+  start_sim 14 "${qd22a[@]}"
+  start_sim 15 "${qd09t[@]}"
+  echo "Ports: COM7 QD21S, COM8 QM41B, COM9 QM292, COM10 QM23_, COM11 QM492, COM12 QD29E,"
+  echo "       COM13 QD20A, COM14 QD22A, COM15 QD09T"
   "$run/program/qdqm-update"
   exit
 fi
@@ -97,19 +117,21 @@ same() {
     return 1
   fi
 }
-# round N TYPE-DIR FILE [fpga|decoder COPROCESSOR-FILE]: updates the module on COMN, stops it,
-# compares its controller flash with FILE's image and its FPGA or decoder with its file.
+# round N TYPE-DIR FILE [fpga|decoder COPROCESSOR-FILE]...: updates the module on COMN, stops it,
+# compares its controller flash with FILE's image and each FPGA or decoder with its file.
 round() {
   local com=$1 dir=$2 file=$3 status=0 ok=1
+  shift 3
   echo "\$ qdqm-update update --port $com --yes"
   "$run/program/qdqm-update" update --port "$com" --yes || status=$?
   stop_sims
   echo "Result: COM$com exit status $status"
   [ "$status" -eq 0 ] || ok=0
   same "controller flash" "$run/com$com.flash.hex" "$run/images/$dir-$file.hex" || ok=0
-  if [ $# -ge 5 ]; then
-    same "$4" "$run/com$com.$4" "$run/program/$dir/$5" || ok=0
-  fi
+  while [ $# -ge 2 ]; do
+    same "$1" "$run/com$com.$1" "$run/program/$dir/$2" || ok=0
+    shift 2
+  done
   if [ "$ok" -eq 1 ]; then echo "Result: COM$com updated"; else echo "Result: COM$com FAILED"; fi
   [ "$ok" -eq 1 ] || failed=1
   echo
@@ -127,6 +149,12 @@ round 10 QM23__ upd2.01 fpga 'fpga/fpga23$2_01.bin'
 start_sim 11 "${qm492[@]}"
 round 11 QM492_ upd2.01 decoder 'mpeg/mpg492$2_01.bin'
 start_sim 12 "${qd29e[@]}"
-round 12 QD29E_ upd2.01 fpga 'fpga/fpga29e$2_01.bin'
+round 12 QD29E_ upd2.01 fpga 'fpga/fpga29e$2_01.bin' decoder 'mpeg/mpg29e$2_01.bin'
+start_sim 13 "${qd20a[@]}"
+round 13 QD20A_1 upd2.01 decoder 'mpeg/mpg20a$2_01.bin'
+start_sim 14 "${qd22a[@]}"
+round 14 QD22A_ upd2.01 decoder mpeg/V2_01.bin
+start_sim 15 "${qd09t[@]}"
+round 15 QD09T_1 upd2.01 decoder mpeg/QD09.v201
 if [ "$failed" -eq 0 ]; then echo "Demo: every module updated and compared."; fi
 exit "$failed"
