@@ -72,4 +72,19 @@ TEST_F(CoprocE2E, Qm23FpgaRefusedBlockEndsWithoutVerdict) {
   EXPECT_EQ(readFile(out()).size(), 192u);
 }
 
+// The VERS decoder in real time: 9600 baud with even parity, the image in 8-byte writes, and the
+// loader's texts read a byte a millisecond.
+TEST_F(CoprocE2E, VersDecoderInRealTime) {
+  files("QD22A", "QD22A_", "V2_01.bin", 2000);
+  startSim({"--module", "QD22A", "--decoder-version", "V1.05", "--decoder-new-version", "V2.01",
+            "--wire-timing", "--decoder-out", out().string()});
+  std::string stdoutText;
+  EXPECT_EQ(runTool("update --port 7 --yes --json", stdoutText), 0) << errText();
+  stopSim();
+  EXPECT_EQ(readFile(out()), readFile(dir / "QD22A_" / "images" / "V2_01.bin"));
+  const auto j = nlohmann::json::parse(stdoutText);
+  EXPECT_EQ(j["verdict"], "success");
+  EXPECT_NE(errText().find("waiting for running mpeg ..."), std::string::npos) << errText();
+}
+
 }  // namespace
