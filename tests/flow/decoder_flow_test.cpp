@@ -339,6 +339,26 @@ TEST_F(DecoderFlow, BootLoaderFaults) {
   }
 }
 
+// Images shorter than one piece (128 bytes for swid) or than 100 bytes (the boot loader's progress
+// divisor) go whole, and the bar never divides by zero.
+TEST_F(DecoderFlow, ShortImagesGoWhole) {
+  files("QD20A_1", "QD20A", ";", "mpeg\\mpg$2_01.bin", "mpeg/mpg$2_01.bin", 100);
+  files("QD09T_1", "QD09T", "1", "mpeg\\QD09.v201", "mpeg/QD09.v201", 50);
+  {
+    Run r(withDecoder("QD20A", sim::DecoderKind::Swid, "1.05", "2.01"), {}, dir);
+    r.host.answers = {true};
+    r.updateNow("update");
+    EXPECT_EQ(text(r.device.decoderImage()), imageBytes(100, 100));
+    EXPECT_EQ(r.dlg.verdict, Verdict::Success);
+  }
+  Run r(loaderModule("0.90"), {}, dir);
+  r.host.answers = {true};
+  r.updateNow("update");
+  EXPECT_EQ(text(r.device.decoderImage()), imageBytes(50, 50));
+  EXPECT_THAT(r.sentAt(57600), HasSubstr("W0x2c020000, 0x000032"));
+  EXPECT_EQ(r.dlg.verdict, Verdict::Success);
+}
+
 // The files of rows 2, 3 and 7 are checked before the controller is erased as well.
 TEST_F(DecoderFlow, DecoderFilesAreCheckedBeforeTheErase) {
   dataFile("QD22A_/upd2.01", "QD22A", 0, 512, ";", "mpeg\\V2_01.bin");
