@@ -7,7 +7,11 @@
 #       e.g. --rates high --protocols raw.
 #   scripts/bench.sh coproc [options]  the coprocessor benchmark: a 256 KiB MPEG decoder image
 #       (CRC-32 frame stage, QM292) and a 64 KiB FPGA image (QM23_) in 64-byte data frames at
-#       19200 baud. Options go to qdqm-coproc-bench (see its --help), e.g. --stages fpga.
+#       19200 baud, then the decoders the controller routes the line to: swid (QD20A, 256 KiB in
+#       128-byte writes at 19200 baud), VERS (QD22A, 64 KiB in 8-byte writes at 9600 baud, even
+#       parity) and the decoder boot loader (QD09T, 256 KiB at 57600 baud, one-byte writes, with
+#       4064-byte and with 32768-byte blocks). Options go to qdqm-coproc-bench (see its --help),
+#       e.g. --stages fpga or --stages bootloader --loader-versions 0.90.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 dir=${QDQM_BENCH_BUILD:-$here/build-bench}
