@@ -43,10 +43,19 @@ namespace {
 
 using Action = Controller::Action;
 
+// Which modules know a frame: all, or only those speaking the record protocol (for a raw module
+// the same text is an ordinary record).
+enum class Speakers : uint8_t { All, Record };
+
 struct Frame {
   std::string_view bytes;
   Action action;
+  Speakers speakers = Speakers::All;
 };
+
+bool knows(const Frame& frame, Protocol protocol) {
+  return frame.speakers == Speakers::All || protocol == Protocol::Record;
+}
 
 // Every frame the controller knows, byte for byte (case and line end included).
 constexpr std::string_view kWake1{"\x15\x01\x01", 3};
@@ -61,6 +70,7 @@ constexpr Frame kFrames[] = {
     {":0100000503f7", Action::Hardware},
     {":050000090000000012e0\r\n", Action::HardwareRecord},
     {":020000030000fb", Action::Acknowledge},  // select controller
+    {":02000002880173\r\n", Action::Acknowledge, Speakers::Record},
     {":0100000306f6", Action::FpgaMode},
     {":0100000302fa", Action::MpegMode},
     {":0210000301d812", Action::EraseLow},
@@ -84,37 +94,58 @@ constexpr Frame kFrames[] = {
 };
 
 // The service channel: binary frames at 2400 baud, 8N1, heard whatever rate the controller
-// otherwise listens at. A frame is 15 and two bytes, or 14 and one.
-enum class Service : uint8_t { Ping, UpdateMode, Version };
+// otherwise listens at. A frame is 15 and two bytes, or 14 and one; the QM21 family's wake-up
+// (15 EF) is two bytes.
+enum class Service : uint8_t { Answer, UpdateMode, Version, Software, Panel };
 constexpr Line kServiceLine{2400, Parity::None};
 constexpr int kAnyByte = -1;
+constexpr int kNoArgument = -2;  // a two-byte 15 frame
 struct ServiceFrame {
   uint8_t lead, command;
   int argument;  // the third byte of a 15 frame
   Service service;
   VersionBlock block;
-  std::string_view after;  // sent behind the block
+  std::string_view reply;  // the whole answer (Answer), or sent behind the block (Version)
 };
 constexpr ServiceFrame kServiceFrames[] = {
-    {0x15, 0x01, 0x01, Service::Ping, {}, {}},
-    {0x15, 0xEF, 0x00, Service::Ping, {}, {}},
+    // The boot-loader wake-up, 15 01 01 then 15 EF 00; the QM21 family's own second frame 15 EF.
+    {0x15, 0x01, 0x01, Service::Answer, {}, "."},
+    {0x15, 0xEF, 0x00, Service::Answer, {}, "\xEF"},
+    {0x15, 0xEF, kNoArgument, Service::Answer, {}, "\x15"},
     {0x15, 0xE0, kAnyByte, Service::UpdateMode, {}, {}},
     {0x15, 0x20, 0x00, Service::Version, VersionBlock::Decoder, {"\0", 1}},
+    {0x15, 0x11, 0x00, Service::Software, {}, {}},
     {0x14, 0x04, 0, Service::Version, VersionBlock::Fpga, {}},
     {0x14, 0x02, 0, Service::Version, VersionBlock::TwinFirst, {}},
     {0x14, 0x03, 0, Service::Version, VersionBlock::TwinSecond, {}},
+    // Without a coprocessor behind them, 14 00 and 14 03 reach the front panel's version.
+    {0x14, 0x00, 0, Service::Panel, {}, {}},
+    {0x14, 0x03, 0, Service::Panel, {}, {}},
 };
 constexpr uint8_t kModeTaken = 0xE0;
 // The rate of the transfer behind the update mode.
 constexpr uint32_t kTransferBaud = 19200;
 
-size_t serviceFrameLength(uint8_t lead) {
-  return lead == 0x15 ? 3 : lead == 0x14 ? 2 : 0;
+// The panel's version block: "V ", the software version as "1.05", zeros up to 16 bytes.
+constexpr size_t kPanelBlock = 16;
+std::string panelBlock(const std::array<uint8_t, 2>& version) {
+  char text[kPanelBlock + 1] = {};
+  std::snprintf(text, sizeof text, "V %x.%02x", version[0], version[1]);
+  std::string block(text);
+  block.resize(kPanelBlock, '\0');
+  return block;
+}
+
+// The QM21 family (QM21M aside) wakes its boot loader with its own two-byte frame.
+bool twoByteWakeUp(std::string_view type) {
+  return type.starts_with("QM21") && !type.starts_with("QM21M");
 }
 
 // Bytes the record protocol appends to every reply (never looked at by the host).
 constexpr std::string_view kTail = "\r\n>";
 constexpr char kAck = '.';
+// The answer to the boot-loader wake-up's second frame (15 EF 00): its command byte.
+constexpr char kWokenUp = '\xEF';
 constexpr size_t kHistory = 32;
 
 bool isLineEnd(char c) {
@@ -211,21 +242,35 @@ void Controller::toDecoder(uint8_t byte, const Line& sent, uint64_t atUs) {
                    });
 }
 
+size_t Controller::serviceFrameLength() const {
+  const auto at = [&](size_t i) { return static_cast<uint8_t>(service_[i]); };
+  if (at(0) == 0x14) return 2;
+  if (at(0) != 0x15) return 0;
+  const bool wake = service_.size() >= 2 && at(1) == 0xEF;
+  return wake && twoByteWakeUp(profile_.type) ? 2 : 3;
+}
+
 void Controller::service(uint8_t byte, uint64_t atUs) {
   // A tool that went back to the service channel has given up the transfer.
   frameMode_ = false;
-  if (service_.empty() && serviceFrameLength(byte) == 0) return;
   service_.push_back(static_cast<char>(byte));
-  if (service_.size() < serviceFrameLength(static_cast<uint8_t>(service_[0]))) return;
+  const size_t length = serviceFrameLength();
+  if (length == 0) return service_.clear();
+  if (service_.size() < length) return;
   const std::string frame = std::exchange(service_, {});
   const auto at = [&](size_t i) { return static_cast<uint8_t>(frame[i]); };
   auto answer = [&](std::string_view bytes) { send(std::string(bytes), atUs, kServiceLine); };
+  const auto fits = [&](const ServiceFrame& f) {
+    if (f.lead != at(0) || f.command != at(1)) return false;
+    if (f.lead != 0x15) return true;
+    if (frame.size() == 2) return f.argument == kNoArgument;
+    return f.argument == kAnyByte || f.argument == at(2);
+  };
   for (const ServiceFrame& f : kServiceFrames) {
-    if (f.lead != at(0) || f.command != at(1)) continue;
-    if (frame.size() == 3 && f.argument != kAnyByte && f.argument != at(2)) continue;
+    if (!fits(f)) continue;
     switch (f.service) {
-      case Service::Ping:
-        return answer(std::string(1, kAck));
+      case Service::Answer:
+        return answer(f.reply);
       case Service::UpdateMode: {
         const std::optional<uint8_t> mode = coproc_.modeByte();
         if (!mode) return;
@@ -241,11 +286,17 @@ void Controller::service(uint8_t byte, uint64_t atUs) {
         return enterFrameMode(coproc_.kind(), false);
       }
       case Service::Version: {
-        if (faults_.coprocessorSilent) return;
+        // Another kind's block: perhaps the panel answers the frame instead.
         const std::string block = coproc_.versionBlock(f.block);
-        if (!block.empty()) answer(block + std::string(f.after));
+        if (block.empty()) continue;
+        if (!faults_.coprocessorSilent) answer(block + std::string(f.reply));
         return;
       }
+      case Service::Software:
+        return answer({reinterpret_cast<const char*>(profile_.software.data()), 2});
+      case Service::Panel:
+        if (coproc_.kind() == CoprocessorKind::None) answer(panelBlock(profile_.software));
+        return;
     }
   }
 }
@@ -300,6 +351,7 @@ void Controller::take(char c, uint64_t atUs) {
 
   for (const Frame& frame : kFrames) {
     const std::string_view h = history_;
+    if (!knows(frame, profile_.protocol)) continue;
     if (h.size() >= frame.bytes.size() && h.substr(h.size() - frame.bytes.size()) == frame.bytes) {
       history_.clear();
       record_.clear();
@@ -331,7 +383,8 @@ void Controller::take(char c, uint64_t atUs) {
   if (record_.size() < length) return;
   // A record that begins a known frame waits for the frame's line end.
   for (const Frame& frame : kFrames) {
-    if (frame.bytes.size() > record_.size() && frame.bytes.substr(0, record_.size()) == record_) {
+    if (knows(frame, profile_.protocol) && frame.bytes.size() > record_.size() &&
+        frame.bytes.substr(0, record_.size()) == record_) {
       return;
     }
   }
@@ -380,6 +433,10 @@ void Controller::record(uint64_t atUs) {
       }
       return answer(kAck);
     }
+    case 0x03:
+    case 0x05:
+      // Start addresses: taken, nothing to program.
+      return answer(count == 4 ? kAck : 'A');
     case 0x02:
     case 0x04: {
       if (count != 2) return answer('A');
@@ -438,7 +495,7 @@ void Controller::command(Action action, std::string_view frame, uint64_t atUs) {
     if (action == Action::WakeUp2) {
       // The second frame's answer still leaves at 2400; then the loader runs at 19200.
       Line old = listen_;
-      emit(std::string(1, kAck), atUs, old);
+      emit(std::string(1, kWokenUp), atUs, old);
       awake_ = true;
       listen_.baud = 19200;
     }
@@ -517,9 +574,12 @@ void Controller::command(Action action, std::string_view frame, uint64_t atUs) {
       routed_ = profile_.decoder != DecoderKind::None;
       return;
     case Action::WakeUp1:
-    case Action::WakeUp2:
       return reply({}, std::string(1, kAck), 0, atUs);
+    case Action::WakeUp2:
+      return reply({}, std::string(1, kWokenUp), 0, atUs);
     case Action::WriteChecksum:
+      // The record protocol acknowledges it right behind the echo.
+      if (record) return reply(echo, std::string(1, kAck), 2, atUs);
       return reply(echo, {}, 3, atUs);
     case Action::Reset:
       reply(echo, {}, 1, atUs);

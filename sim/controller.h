@@ -87,6 +87,8 @@ class Controller : public Device {
   enum class Action : uint8_t;
 
  private:
+  // The length of the service frame begun in service_; 0 when its first byte begins none.
+  size_t serviceFrameLength() const;
   void take(char c, uint64_t atUs);
   void command(Action action, std::string_view frame, uint64_t atUs);
   void record(uint64_t atUs);

@@ -37,7 +37,8 @@ class Device {
   // Reply bytes in wire order; the transport removes those it has delivered.
   std::deque<Emission>& output() { return out_; }
   // Without wire timing all bytes of a reply are ready at once (a pty paces them itself).
-  void setWireTiming(bool on) { wireTiming_ = on; }
+  virtual void setWireTiming(bool on) { wireTiming_ = on; }
+  bool wireTiming() const { return wireTiming_; }
 
  protected:
   // Queues bytes that start leaving at `startUs` (or when the previous reply is out).

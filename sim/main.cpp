@@ -1,4 +1,5 @@
-// qdqm-sim: one simulated module on a pseudo-terminal, linked as COMn in the port directory.
+// qdqm-sim: one simulated module, or a base unit with modules in its slots, on a pseudo-terminal,
+// linked as COMn in the port directory.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -10,28 +11,30 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "sim/base_unit.h"
 #include "sim/controller.h"
 #include "sim/intel_hex.h"
+#include "sim/options.h"
 
 namespace {
 
+using qdqm::sim::BaseUnit;
 using qdqm::sim::Controller;
-using qdqm::sim::CoprocessorKind;
-using qdqm::sim::DecoderKind;
-using qdqm::sim::Faults;
-using qdqm::sim::Profile;
+using qdqm::sim::Device;
+using qdqm::sim::ModuleOptions;
 
 volatile sig_atomic_t stopRequested = 0;
 void onSignal(int) {
@@ -42,8 +45,16 @@ constexpr int kUsage = 64;
 
 void usage(FILE* to) {
   std::fprintf(to,
-               "usage: qdqm-sim --com N --module TYPE [options]\n"
+               "usage: qdqm-sim --com N --module TYPE [module options]\n"
+               "       qdqm-sim --com N --base-unit A|B [--base-version X.YY]\n"
+               "                [--slot K=TYPE [--code 0xNN] [module options]]...\n"
                "  --com N             link the pty as COMN in the port directory\n"
+               "  --base-unit A|B     a base unit with 8 (A) or 9 (B) slots instead of one module\n"
+               "  --base-version X.YY the base unit's version in hex digits (default 2.22)\n"
+               "  --slot K=TYPE       a module of TYPE in slot K; the module options after it,\n"
+               "                      up to the next --slot, are that module's\n"
+               "  --code 0xNN         the slot's type code (default by type)\n"
+               "module options:\n"
                "  --module TYPE       reported type (5 characters, or 4 like PS17)\n"
                "  --protocol raw|record\n"
                "  --version X.YY      software version in hex digits (1.05 = 01 05)\n"
@@ -73,78 +84,19 @@ void usage(FILE* to) {
                "                      the boot-loader decoder's loader version (default 0.90)\n"
                "  --decoder-restart-ms MS\n"
                "                      swid: quiet after the image (default 3000)\n"
-               "  --wire-timing       pace both directions at the line's rate\n"
-               "  --report-flash      print a line when programming starts and one when it ends,\n"
-               "                      the same for a coprocessor or decoder transfer\n"
                "  --flash-out FILE    write the programmed flash as Intel-HEX on exit\n"
                "  --fpga-out FILE     write the FPGA flash as raw bytes on exit\n"
                "  --decoder-out FILE  write the decoder flash as raw bytes on exit (the routed\n"
                "                      decoder's when the module has one)\n"
-               "  --fault FAULT       add a fault (may repeat):\n%.*s",
+               "  --fault FAULT       add a fault (may repeat):\n%.*s"
+               "  wrong-slot-byte   after --slot: the base unit's answers for that slot end\n"
+               "                    in the slot number + 1\n"
+               "  --wire-timing       pace both directions at the line's rate\n"
+               "  --report-flash      print a line when programming starts and one when it ends,\n"
+               "                      the same for a coprocessor or decoder transfer; with a\n"
+               "                      base unit also a line at every slot select\n",
                static_cast<int>(qdqm::sim::faultHelp().size()), qdqm::sim::faultHelp().data());
 }
-
-bool hexVersion(std::string_view text, std::array<uint8_t, 2>& out) {
-  const size_t dot = text.find('.');
-  if (dot == std::string_view::npos) return false;
-  unsigned major = 0, minor = 0;
-  const auto a = std::from_chars(text.data(), text.data() + dot, major, 16);
-  const auto b = std::from_chars(text.data() + dot + 1, text.data() + text.size(), minor, 16);
-  if (a.ec != std::errc{} || a.ptr != text.data() + dot || b.ec != std::errc{} ||
-      b.ptr != text.data() + text.size() || major > 255 || minor > 255) {
-    return false;
-  }
-  out = {static_cast<uint8_t>(major), static_cast<uint8_t>(minor)};
-  return true;
-}
-
-bool decimal(std::string_view text, uint32_t& out) {
-  const auto r = std::from_chars(text.data(), text.data() + text.size(), out);
-  return !text.empty() && r.ec == std::errc{} && r.ptr == text.data() + text.size();
-}
-
-// Two bytes as four hex digits ("0100" = 01 00).
-bool hexBytes(std::string_view text, std::array<uint8_t, 2>& out) {
-  unsigned value = 0;
-  const auto r = std::from_chars(text.data(), text.data() + text.size(), value, 16);
-  if (text.size() != 4 || r.ec != std::errc{} || r.ptr != text.data() + text.size()) return false;
-  out = {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
-  return true;
-}
-
-// A coprocessor's version text: 4 printable characters ("1.23").
-bool versionText(std::string_view text, std::string& out) {
-  if (text.size() != 4) return false;
-  for (char c : text) {
-    if (c <= ' ' || c > '~') return false;
-  }
-  out = text;
-  return true;
-}
-
-// A decoder's version text: printable, without blanks.
-bool printable(std::string_view text, std::string& out) {
-  if (text.empty()) return false;
-  for (char c : text) {
-    if (c <= ' ' || c > '~') return false;
-  }
-  out = text;
-  return true;
-}
-
-constexpr std::pair<std::string_view, DecoderKind> kDecoders[] = {
-    {"none", DecoderKind::None},
-    {"swid", DecoderKind::Swid},
-    {"vers", DecoderKind::Vers},
-    {"bootloader", DecoderKind::BootLoader},
-};
-
-constexpr std::pair<std::string_view, CoprocessorKind> kCoprocessors[] = {
-    {"none", CoprocessorKind::None},
-    {"fpga", CoprocessorKind::Fpga},
-    {"crc32", CoprocessorKind::Crc32Decoder},
-    {"crc16", CoprocessorKind::Crc16Decoder},
-};
 
 std::filesystem::path portDirectory() {
   if (const char* d = std::getenv("QDQM_PORT_DIR"); d && *d) return d;
@@ -173,18 +125,19 @@ double wireNs(uint32_t baud) {
 }
 
 // One stretch of traffic, printed as "NAME start T" when it opens and "NAME end T UNIT N baud B
-// bytes-in I bytes-out O wire-us W wall-us D FLAG F" when it closes.
+// bytes-in I bytes-out O wire-us W wall-us D FLAG F" when it closes; a module in a base unit's
+// slot prefixes its lines with "slot K ".
 class Window {
  public:
-  Window(FILE* to, const char* name, const char* unit, const char* flag)
-      : to_(to), name_(name), unit_(unit), flag_(flag) {}
+  Window(FILE* to, const std::string& prefix, const char* name, const char* unit, const char* flag)
+      : to_(to), name_(prefix + name), unit_(unit), flag_(flag) {}
   bool isOpen() const { return open_; }
   void discard() { open_ = false; }
   void open(uint64_t startUs, const Counts& start) {
     open_ = true;
     startUs_ = endUs_ = startUs;
     start_ = end_ = start;
-    std::fprintf(to_, "%s start %llu\n", name_, static_cast<unsigned long long>(startUs_));
+    std::fprintf(to_, "%s start %llu\n", name_.c_str(), static_cast<unsigned long long>(startUs_));
     std::fflush(to_);
   }
   // The window now reaches up to endUs and the bytes counted so far.
@@ -199,7 +152,7 @@ class Window {
     std::fprintf(to_,
                  "%s end %llu %s %u baud %u bytes-in %llu bytes-out %llu wire-us %.0f "
                  "wall-us %llu %s %d\n",
-                 name_, static_cast<unsigned long long>(endUs_), unit_, count_, baud_,
+                 name_.c_str(), static_cast<unsigned long long>(endUs_), unit_, count_, baud_,
                  static_cast<unsigned long long>(end_.bytesIn - start_.bytesIn),
                  static_cast<unsigned long long>(end_.bytesOut - start_.bytesOut),
                  (end_.wireNs - start_.wireNs) / 1000.0,
@@ -209,7 +162,7 @@ class Window {
 
  private:
   FILE* to_;
-  const char* name_;
+  std::string name_;
   const char* unit_;
   const char* flag_;
   Counts start_, end_;
@@ -226,8 +179,11 @@ class Window {
 // bytes-out O wire-us W wall-us D ok F".
 class WireReport {
  public:
-  explicit WireReport(FILE* to)
-      : to_(to), flash_(to, "flash", "records", "ended"), coproc_(to, "coproc", "blocks", "ok") {}
+  explicit WireReport(FILE* to, std::string prefix = {})
+      : to_(to),
+        prefix_(std::move(prefix)),
+        flash_(to, prefix_, "flash", "records", "ended"),
+        coproc_(to, prefix_, "coproc", "blocks", "ok") {}
 
   // A byte from the tool whose last bit arrives at atUs, before the device takes it.
   void byteIn(const Controller& device, uint8_t byte, uint32_t baud, uint64_t atUs) {
@@ -307,19 +263,20 @@ class WireReport {
 
   void decoder(const Controller& device) {
     const auto& transfers = device.decoder().transfers();
-    const char* kind = decoderWord(device.profile().decoder);
+    const std::string_view kind = qdqm::sim::decoderName(device.profile().decoder);
     for (;;) {
       if (decoderEnds_ < decoderStarts_ && transfers[decoderEnds_].ended) {
         const auto& t = transfers[decoderEnds_++];
         std::fprintf(to_,
-                     "decoder end %llu kind %s bytes-in %llu bytes-out %llu wire-us %.0f "
+                     "%sdecoder end %llu kind %.*s bytes-in %llu bytes-out %llu wire-us %.0f "
                      "wall-us %llu ok %d\n",
-                     static_cast<unsigned long long>(t.endUs), kind,
+                     prefix_.c_str(), static_cast<unsigned long long>(t.endUs),
+                     static_cast<int>(kind.size()), kind.data(),
                      static_cast<unsigned long long>(t.bytesIn),
                      static_cast<unsigned long long>(t.bytesOut), t.wireUs,
                      static_cast<unsigned long long>(t.endUs - t.startUs), t.ok ? 1 : 0);
       } else if (decoderStarts_ < transfers.size() && decoderEnds_ == decoderStarts_) {
-        std::fprintf(to_, "decoder start %llu\n",
+        std::fprintf(to_, "%sdecoder start %llu\n", prefix_.c_str(),
                      static_cast<unsigned long long>(transfers[decoderStarts_++].startUs));
       } else {
         break;
@@ -327,20 +284,72 @@ class WireReport {
       std::fflush(to_);
     }
   }
-  static const char* decoderWord(DecoderKind kind) {
-    for (const auto& [word, k] : kDecoders) {
-      if (k == kind) return word.data();
-    }
-    return "none";
-  }
-
   FILE* to_;
+  std::string prefix_;
   Window flash_, coproc_;
   Counts now_, atLineStart_, atFrameStart_;
   uint64_t lineStartUs_ = 0, frameStartUs_ = 0;
   unsigned erases_ = 0, records_ = 0, frames_ = 0, checks_ = 0;
   size_t decoderStarts_ = 0, decoderEnds_ = 0;
   bool flashDone_ = false;
+};
+
+// The modules in a base unit's slots report their own programming and transfers, prefixed with
+// "slot K ", in terms of the line between the base unit and the module.
+class SlotReports : public qdqm::sim::ModuleTap {
+ public:
+  explicit SlotReports(FILE* to) : to_(to) {}
+  void before(unsigned slot, Controller& module, uint8_t byte, const qdqm::sim::Line& line,
+              uint64_t atUs) override {
+    report(slot).byteIn(module, byte, line.baud, atUs);
+  }
+  void after(unsigned slot, Controller& module, size_t firstNew, const qdqm::sim::Line& line,
+             uint64_t atUs) override {
+    report(slot).afterReceive(module, firstNew, line.baud, atUs);
+  }
+  void finish(const BaseUnit& base) {
+    for (auto& [slot, r] : reports_) r->finish(*base.module(slot));
+  }
+
+ private:
+  WireReport& report(unsigned slot) {
+    auto& r = reports_[slot];
+    if (!r) r = std::make_unique<WireReport>(to_, "slot " + std::to_string(slot) + " ");
+    return *r;
+  }
+  FILE* to_;
+  std::map<unsigned, std::unique_ptr<WireReport>> reports_;
+};
+
+// The PC side of a base unit: at every slot select (00 00 A1 n) the counts since the start, so a
+// benchmark takes windows between two selects: "base select N T bytes-in I bytes-out O wire-us
+// W", T when the frame's last byte arrived, W at 10 bits a byte.
+class BaseReport {
+ public:
+  explicit BaseReport(FILE* to) : to_(to) {}
+  void byteIn(uint32_t baud) {
+    ++now_.bytesIn;
+    now_.wireNs += wireNs(baud);
+  }
+  void afterReceive(BaseUnit& base, size_t firstNew, uint64_t atUs) {
+    const auto& out = base.output();
+    for (size_t i = firstNew; i < out.size(); ++i) {
+      ++now_.bytesOut;
+      now_.wireNs += wireNs(out[i].line.baud);
+    }
+    if (base.selectFrames() == selects_) return;
+    selects_ = base.selectFrames();
+    std::fprintf(to_, "base select %u %llu bytes-in %llu bytes-out %llu wire-us %.0f\n",
+                 base.lastSelect(), static_cast<unsigned long long>(atUs),
+                 static_cast<unsigned long long>(now_.bytesIn),
+                 static_cast<unsigned long long>(now_.bytesOut), now_.wireNs / 1000.0);
+    std::fflush(to_);
+  }
+
+ private:
+  FILE* to_;
+  Counts now_;
+  unsigned selects_ = 0;
 };
 
 uint32_t baudOf(speed_t s) {
@@ -364,114 +373,46 @@ uint32_t baudOf(speed_t s) {
   }
 }
 
+// Writes a module's flashes as asked: the controller flash as Intel-HEX, the coprocessor flashes
+// byte for byte (an empty file when nothing was programmed). A module has one decoder: the one the
+// MPEG update mode routes to when it has one, else that of frame mode.
+bool writeFlashes(const Controller& module, const ModuleOptions& m) {
+  if (!m.flashOut.empty()) {
+    FILE* f = std::fopen(m.flashOut.c_str(), "w");
+    if (!f) return false;
+    const std::string hex = qdqm::sim::toIntelHex(module.flash());
+    const bool written = std::fwrite(hex.data(), 1, hex.size(), f) == hex.size();
+    if (std::fclose(f) != 0 || !written) return false;
+  }
+  const std::vector<uint8_t> decoderImage = module.decoderImage();
+  for (const auto& [path, bytes] :
+       {std::pair{&m.fpgaOut, &module.fpgaImage()}, std::pair{&m.decoderOut, &decoderImage}}) {
+    if (path->empty()) continue;
+    FILE* f = std::fopen(path->c_str(), "wb");
+    if (!f) return false;
+    const bool written =
+        bytes->empty() || std::fwrite(bytes->data(), 1, bytes->size(), f) == bytes->size();
+    if (std::fclose(f) != 0 || !written) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  Profile profile;
-  Faults faults;
-  unsigned com = 0;
-  bool wireTiming = false;
-  bool reportFlash = false;
-  std::string flashOut, fpgaOut, decoderOut;
-  std::optional<CoprocessorKind> coprocessor;
-  std::optional<DecoderKind> decoder;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view a = argv[i];
-    if (a == "--help") {
-      usage(stdout);
-      return 0;
-    }
-    auto value = [&]() -> std::string_view { return i + 1 < argc ? argv[++i] : ""; };
-    bool ok = true;
-    if (a == "--com") {
-      const std::string_view v = value();
-      ok = std::from_chars(v.data(), v.data() + v.size(), com).ec == std::errc{} && com > 0;
-    } else if (a == "--module") {
-      profile.type = value();
-      ok = profile.type.size() == 4 || profile.type.size() == 5;
-    } else if (a == "--protocol") {
-      const std::string_view v = value();
-      ok = v == "raw" || v == "record";
-      profile.protocol = v == "record" ? qdqm::sim::Protocol::Record : qdqm::sim::Protocol::Raw;
-    } else if (a == "--version") {
-      ok = hexVersion(value(), profile.software);
-    } else if (a == "--bootloader") {
-      ok = hexVersion(value(), profile.bootLoader);
-    } else if (a == "--new-version") {
-      ok = hexVersion(value(), profile.versionAfterReset);
-    } else if (a == "--hw") {
-      // The revision as the module reports it: a byte value, decimal or 0x-prefixed hex.
-      const std::string v(value());
-      char* end = nullptr;
-      const unsigned long r = std::strtoul(v.c_str(), &end, 0);
-      ok = !v.empty() && *end == '\0' && r <= 0xFF;
-      if (ok) profile.hardware = static_cast<uint8_t>(r);
-    } else if (a == "--top-speed") {
-      const std::string_view v = value();
-      ok = v.size() == 1 && v[0] >= '0' && v[0] <= '3';
-      if (ok) profile.topSpeed = v[0];
-    } else if (a == "--wake-up") {
-      profile.needsWakeUp = true;
-    } else if (a == "--restart-ms") {
-      ok = decimal(value(), profile.resetSilenceMs);
-    } else if (a == "--coprocessor") {
-      const std::string_view v = value();
-      ok = false;
-      for (const auto& [word, kind] : kCoprocessors) {
-        if (v == word) ok = true, coprocessor = kind;
-      }
-    } else if (a == "--coproc-version") {
-      ok = versionText(value(), profile.coprocessorVersion);
-    } else if (a == "--coproc-new-version") {
-      ok = versionText(value(), profile.coprocessorVersionAfter);
-    } else if (a == "--fpga-version") {
-      ok = hexBytes(value(), profile.fpga);
-    } else if (a == "--fpga-new-version") {
-      ok = hexBytes(value(), profile.fpgaAfterUpdate);
-    } else if (a == "--decoder") {
-      const std::string_view v = value();
-      ok = false;
-      for (const auto& [word, kind] : kDecoders) {
-        if (v == word) ok = true, decoder = kind;
-      }
-    } else if (a == "--decoder-version") {
-      ok = printable(value(), profile.decoderVersion);
-    } else if (a == "--decoder-new-version") {
-      ok = printable(value(), profile.decoderVersionAfter);
-    } else if (a == "--decoder-bootloader") {
-      ok = printable(value(), profile.bootLoaderText);
-    } else if (a == "--decoder-restart-ms") {
-      ok = decimal(value(), profile.decoderRestartMs);
-    } else if (a == "--wire-timing") {
-      wireTiming = true;
-    } else if (a == "--report-flash") {
-      reportFlash = true;
-    } else if (a == "--flash-out") {
-      flashOut = value();
-      ok = !flashOut.empty();
-    } else if (a == "--fpga-out") {
-      fpgaOut = value();
-      ok = !fpgaOut.empty();
-    } else if (a == "--decoder-out") {
-      decoderOut = value();
-      ok = !decoderOut.empty();
-    } else if (a == "--fault") {
-      ok = qdqm::sim::parseFault(value(), faults) == 1;
-    } else {
-      ok = false;
-    }
-    if (!ok) {
-      std::fprintf(stderr, "qdqm-sim: bad argument %s\n", argv[i]);
-      usage(stderr);
-      return kUsage;
-    }
-  }
-  if (com == 0) {
+  const std::vector<std::string_view> args(argv + 1, argv + argc);
+  std::string error;
+  const std::optional<qdqm::sim::Options> parsed = qdqm::sim::parseOptions(args, error);
+  if (!parsed) {
+    std::fprintf(stderr, "qdqm-sim: %s\n", error.c_str());
     usage(stderr);
     return kUsage;
   }
-  profile.coprocessor = coprocessor.value_or(qdqm::sim::defaultCoprocessor(profile.type));
-  profile.decoder = decoder.value_or(qdqm::sim::defaultDecoder(profile.type));
+  const qdqm::sim::Options& options = *parsed;
+  if (options.help) {
+    usage(stdout);
+    return 0;
+  }
 
   const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
@@ -494,7 +435,7 @@ int main(int argc, char** argv) {
   const std::filesystem::path dir = portDirectory();
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
-  const std::filesystem::path link = dir / ("COM" + std::to_string(com));
+  const std::filesystem::path link = dir / ("COM" + std::to_string(options.com));
   std::filesystem::remove(link, ec);
   std::filesystem::create_symlink(slavePath, link, ec);
   if (ec) {
@@ -507,14 +448,29 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
 
-  Controller device(profile, faults);
-  device.setWireTiming(wireTiming);
+  // The device on the line: one module, or a base unit with its modules.
+  std::unique_ptr<Controller> single;
+  std::unique_ptr<BaseUnit> base;
+  if (options.baseUnit) {
+    base = std::make_unique<BaseUnit>(*options.baseUnit);
+    for (const auto& [slot, m] : options.slots) {
+      base->plug(slot, m.profile, m.faults, m.code, m.wrongSlotByte);
+    }
+  } else {
+    single = std::make_unique<Controller>(options.single.profile, options.single.faults);
+  }
+  Device& device = base ? static_cast<Device&>(*base) : *single;
+  device.setWireTiming(options.wireTiming);
   // Byte times are tens of microseconds; the default timer slack of 50 us would stretch them.
-  if (wireTiming) prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-  std::printf("COM%u %s\n", com, slavePath.c_str());
+  if (options.wireTiming) prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+  std::printf("COM%u %s\n", options.com, slavePath.c_str());
   std::fflush(stdout);
 
+  const bool reportFlash = options.reportFlash;
   WireReport report(stdout);
+  SlotReports slotReports(stdout);
+  BaseReport baseReport(stdout);
+  if (base && reportFlash) base->setTap(&slotReports);
   // With wire timing the bytes the tool writes reach the module one after another at the line's
   // rate, as they leave a real UART; a pty hands them over at once.
   double inboundDoneNs = 0;
@@ -547,47 +503,37 @@ int main(int argc, char** argv) {
     tcgetattr(master, &now_tio);
     const qdqm::sim::Line sent{baudOf(cfgetospeed(&now_tio)), qdqm::sim::Parity::None};
     // Parity is not visible on a pty: compare the rate only, and take the bytes as sent with the
-    // parity the module (or the decoder it routes the line to) expects.
+    // parity the module (or the decoder it routes the line to) expects. A base unit listens at
+    // 8N1.
     qdqm::sim::Line heard = sent;
-    heard.parity = device.listening().parity;
+    heard.parity = single ? single->listening().parity : qdqm::sim::Parity::None;
     const double atNs = static_cast<double>(nowUs()) * 1000;
     const double bits = heard.parity == qdqm::sim::Parity::None ? 10.0 : 11.0;
-    const double stepNs = wireTiming && sent.baud ? bits * 1e9 / sent.baud : 0;
+    const double stepNs = options.wireTiming && sent.baud ? bits * 1e9 / sent.baud : 0;
     inboundDoneNs = std::max(inboundDoneNs, atNs);
     for (long i = 0; i < n; ++i) {
       inboundDoneNs += stepNs;
       const uint64_t at = static_cast<uint64_t>(inboundDoneNs / 1000);
       const size_t before = out.size();
-      if (reportFlash) report.byteIn(device, buffer[i], sent.baud, at);
+      if (reportFlash && single) report.byteIn(*single, buffer[i], sent.baud, at);
+      if (reportFlash && base) baseReport.byteIn(sent.baud);
       device.receive(buffer[i], heard, at);
-      if (reportFlash) report.afterReceive(device, before, sent.baud, at);
+      if (reportFlash && single) report.afterReceive(*single, before, sent.baud, at);
+      if (reportFlash && base) baseReport.afterReceive(*base, before, at);
     }
   }
 
   // Switched off: a swid image still arriving is complete, an open decoder transfer ends.
-  device.powerOff();
-  if (reportFlash) report.finish(device);
+  if (single) single->powerOff();
+  if (base) base->powerOff();
+  if (reportFlash && single) report.finish(*single);
+  if (reportFlash && base) slotReports.finish(*base);
   std::filesystem::remove(link, ec);
   close(slave);
   close(master);
-  if (!flashOut.empty()) {
-    FILE* f = std::fopen(flashOut.c_str(), "w");
-    if (!f) return 1;
-    const std::string hex = qdqm::sim::toIntelHex(device.flash());
-    std::fwrite(hex.data(), 1, hex.size(), f);
-    std::fclose(f);
-  }
-  // The coprocessor flashes byte for byte; an empty file when nothing was programmed. A module has
-  // one decoder: the one the MPEG update mode routes to when it has one, else that of frame mode.
-  const std::vector<uint8_t> decoderImage = device.decoderImage();
-  for (const auto& [path, bytes] :
-       {std::pair{&fpgaOut, &device.fpgaImage()}, std::pair{&decoderOut, &decoderImage}}) {
-    if (path->empty()) continue;
-    FILE* f = std::fopen(path->c_str(), "wb");
-    if (!f) return 1;
-    const bool written =
-        bytes->empty() || std::fwrite(bytes->data(), 1, bytes->size(), f) == bytes->size();
-    if (std::fclose(f) != 0 || !written) return 1;
-  }
-  return 0;
+  bool written = true;
+  if (single) written = writeFlashes(*single, options.single);
+  for (const auto& [slot, m] : options.slots)
+    written = writeFlashes(*base->module(slot), m) && written;
+  return written ? 0 : 1;
 }

@@ -59,7 +59,7 @@ TEST(SimController, RecordQueriesEchoThenDataThenThreeBytes) {
   const std::string erase = w.ask(":0300000480000079\r\n");
   ASSERT_EQ(erase.size(), 21u);
   EXPECT_EQ(erase[17], '.');
-  EXPECT_EQ(w.ask(":0200000280007c\r\n").size(), 18u);
+  EXPECT_EQ(w.ask(":0200000280007c\r\n"), ":0200000280007c.\r\n");
   EXPECT_EQ(w.ask(":00000008f8\r\n").size(), 12u);
 }
 
@@ -102,7 +102,7 @@ TEST(SimController, FourCharacterTypeAndBootLoaderWakeUp) {
   EXPECT_EQ(ws.ask(":0100000501f9"), "");
   const Line slow{2400};
   EXPECT_EQ(ws.ask(bytes({0x15, 0x01, 0x01}), slow), ".");
-  EXPECT_EQ(ws.ask(bytes({0x15, 0xEF, 0x00}), slow), ".");
+  EXPECT_EQ(ws.ask(bytes({0x15, 0xEF, 0x00}), slow), bytes({0xEF}));
   EXPECT_EQ(ws.ask(":0100000501f9"), "QM65A");
 }
 
@@ -161,6 +161,118 @@ TEST(SimController, RecordsAreRefusedWithTheirCodes) {
   EXPECT_EQ(w.ask(tail), tail + ".\r\n");
   EXPECT_EQ(c.flashByte(0x3F), 8);
   EXPECT_EQ(c.flashByte(0x40), 9);
+}
+
+TEST(SimController, StartAddressRecordsAreTakenWithoutProgramming) {
+  for (Protocol protocol : {Protocol::Raw, Protocol::Record}) {
+    Profile p;
+    p.protocol = protocol;
+    Controller c(p);
+    Wire w(c);
+    w.ask(":021000030100ea");
+    const std::string linear = dataRecord(0, {0x00, 0x01, 0x20, 0x00}, 5);
+    const std::string segment = dataRecord(0, {0x10, 0x00, 0x00, 0x40}, 3);
+    const std::string shortOne = dataRecord(0, {0x00, 0x01}, 5);
+    const std::string ack = protocol == Protocol::Record ? ".\r\n" : ".";
+    const std::string refused = protocol == Protocol::Record ? "A\r\n" : "A";
+    EXPECT_EQ(w.ask(linear), (protocol == Protocol::Record ? linear : "") + ack);
+    EXPECT_EQ(w.ask(segment), (protocol == Protocol::Record ? segment : "") + ack);
+    EXPECT_EQ(w.ask(shortOne), (protocol == Protocol::Record ? shortOne : "") + refused);
+    EXPECT_TRUE(c.flash().empty());
+    // Neither moves the address of the data behind them.
+    EXPECT_EQ(w.ask(dataRecord(0x0004, {0x5A})).substr(protocol == Protocol::Record ? 13 : 0, 1),
+              ".");
+    EXPECT_EQ(c.flash(), (std::map<uint32_t, uint8_t>{{4, 0x5A}}));
+  }
+}
+
+TEST(SimController, RecordProtocolSelectAndChecksumFrames) {
+  Profile p;
+  p.protocol = Protocol::Record;
+  Controller c(p);
+  Wire w(c);
+  EXPECT_EQ(w.ask(":02000002880173\r\n"), ":02000002880173.\r\n>");
+  EXPECT_EQ(w.ask(":0200000280007c\r\n"), ":0200000280007c.\r\n");
+  EXPECT_FALSE(c.bootLoaderActive());
+
+  // To a raw module the select text is a segment address record like any other.
+  Controller r(Profile{});
+  Wire wr(r);
+  EXPECT_EQ(wr.ask(":02000002880173\r\n"), "");  // the application ignores records
+  EXPECT_EQ(wr.ask(":021000030100ea"), ".");
+  EXPECT_EQ(wr.ask(":02000002880173\r\n"), ".");
+  EXPECT_EQ(wr.ask(dataRecord(0x0001, {0x42})), ".");
+  EXPECT_EQ(r.flash(), (std::map<uint32_t, uint8_t>{{0x88011, 0x42}}));
+  EXPECT_EQ(wr.ask(":0200000280007c\r\n"), "");
+}
+
+TEST(SimController, ServiceChannelWakeUpVersionAndPanel) {
+  const Line slow{2400};
+  Profile p;
+  p.software = {0x01, 0x05};
+  p.versionAfterReset = {0x0A, 0x10};
+  p.resetSilenceMs = 10;
+  Controller c(p);
+  Wire w(c);
+  EXPECT_EQ(w.ask(bytes({0x15, 0x01, 0x01}), slow), ".");
+  EXPECT_EQ(w.ask(bytes({0x15, 0xEF, 0x00}), slow), bytes({0xEF}));
+  EXPECT_EQ(w.ask(bytes({0x15, 0xEF, 0x01}), slow), "");
+  EXPECT_EQ(w.ask(bytes({0x15, 0x11, 0x00}), slow), bytes({0x01, 0x05}));
+  const std::string panel = std::string("V 1.05") + std::string(10, '\0');
+  EXPECT_EQ(w.ask(bytes({0x14, 0x00}), slow), panel);
+  EXPECT_EQ(w.ask(bytes({0x14, 0x03}), slow), panel);
+  EXPECT_EQ(w.ask(bytes({0x14, 0x01}), slow), "");
+  // Not the panel's: the FPGA query.
+  EXPECT_EQ(w.ask(bytes({0x14, 0x04}), slow), "");
+  // After programming, both report the new version; "%x": a.10.
+  w.ask(":021000030100ea");
+  w.ask(":00000001FF");
+  w.wait(20'000);
+  EXPECT_EQ(w.ask(bytes({0x15, 0x11, 0x00}), slow), bytes({0x0A, 0x10}));
+  EXPECT_EQ(w.ask(bytes({0x14, 0x00}), slow), std::string("V a.10") + std::string(10, '\0'));
+
+  // A silent coprocessor does not silence the panel.
+  Faults quiet;
+  quiet.coprocessorSilent = true;
+  Controller q(Profile{}, quiet);
+  Wire wq(q);
+  EXPECT_EQ(wq.ask(bytes({0x14, 0x00}), slow).substr(0, 6), "V 3.19");
+
+  // With a coprocessor, 14 00 is not answered and 14 03 is the coprocessor's or nobody's.
+  for (CoprocessorKind kind :
+       {CoprocessorKind::Fpga, CoprocessorKind::Crc32Decoder, CoprocessorKind::Crc16Decoder}) {
+    Profile cp;
+    cp.coprocessor = kind;
+    Controller k(cp);
+    Wire wk(k);
+    EXPECT_EQ(wk.ask(bytes({0x14, 0x00}), slow), "");
+    EXPECT_EQ(wk.ask(bytes({0x14, 0x03}), slow),
+              kind == CoprocessorKind::Crc16Decoder ? "Fv1.00          " : "");
+    EXPECT_EQ(wk.ask(bytes({0x15, 0x11, 0x00}), slow), bytes({0x03, 0x19}));
+  }
+}
+
+TEST(SimController, Qm21FamilyWakesWithTwoBytes) {
+  const Line slow{2400};
+  for (const char* type : {"QM21A", "QM21H", "QM21_"}) {
+    Profile p;
+    p.type = type;
+    Controller c(p);
+    Wire w(c);
+    EXPECT_EQ(w.ask(bytes({0x15, 0x01, 0x01}), slow), ".") << type;
+    EXPECT_EQ(w.ask(bytes({0x15, 0xEF}), slow), bytes({0x15})) << type;
+    // The three-byte frame is that frame and a stray 00.
+    EXPECT_EQ(w.ask(bytes({0x15, 0xEF, 0x00}), slow), bytes({0x15})) << type;
+    EXPECT_EQ(w.ask(bytes({0x15, 0x11, 0x00}), slow), bytes({0x03, 0x19})) << type;
+  }
+  for (const char* type : {"QM21M", "QM23A", "QM2"}) {
+    Profile p;
+    p.type = type;
+    Controller c(p);
+    Wire w(c);
+    EXPECT_EQ(w.ask(bytes({0x15, 0xEF}), slow), "") << type;
+    EXPECT_EQ(w.ask(bytes({0x00}), slow), bytes({0xEF})) << type;
+  }
 }
 
 TEST(SimController, FlashBitsOnlyClearUntilErase) {

@@ -144,7 +144,7 @@ TEST(SimCoprocessor, ServiceFramesAreHeardOnlyAt2400) {
   Wire ws(s);
   EXPECT_EQ(ws.ask(bytes({0x15, 0x20, 0x00}), kSlow), "");
   EXPECT_EQ(ws.ask(bytes({0x15, 0x01, 0x01}), kSlow), ".");
-  EXPECT_EQ(ws.ask(bytes({0x15, 0xEF, 0x00}), kSlow), ".");
+  EXPECT_EQ(ws.ask(bytes({0x15, 0xEF, 0x00}), kSlow), bytes({0xEF}));
   EXPECT_EQ(s.listening().baud, 19200u);
   EXPECT_EQ(ws.ask(bytes({0x15, 0x20, 0x00}), kSlow).size(), 17u);
 }
@@ -177,10 +177,11 @@ TEST(SimCoprocessor, VersionBlocksOfEachKind) {
   EXPECT_EQ(wt.ask(decoderQuery, kSlow), "");
   EXPECT_EQ(wt.ask(fpgaQuery, kSlow), "");
 
-  // A module without coprocessor answers none of them.
+  // A module without coprocessor answers none of them but 14 03, which reaches its panel.
   Controller n(module("QM65A", CoprocessorKind::None));
   Wire wn(n);
-  EXPECT_EQ(wn.ask(decoderQuery + fpgaQuery + twin1 + twin2, kSlow), "");
+  EXPECT_EQ(wn.ask(decoderQuery + fpgaQuery + twin1, kSlow), "");
+  EXPECT_EQ(wn.ask(twin2, kSlow), ascii("V 3.19") + std::string(10, '\0'));
 }
 
 TEST(SimCoprocessor, UpdateModeTakesTheRightModeByteAndListensAt19200) {

@@ -1,5 +1,6 @@
 // The host's end of a simulated line for the device-model tests: frames go out at the given
-// settings and come back as a host listening there receives them.
+// settings and come back as a host listening there receives them. The device is a module's
+// controller or a base unit.
 #pragma once
 #include <algorithm>
 #include <initializer_list>
@@ -13,7 +14,7 @@ namespace qdqm::sim::testing {
 
 class Wire {
  public:
-  explicit Wire(Controller& c) : c(c) {}
+  explicit Wire(Device& c) : c(c) {}
   std::string ask(std::string_view frame, Line at = {}) {
     std::string got;
     for (const Emission& e : exchange(frame, at)) {
@@ -33,7 +34,7 @@ class Wire {
     return got;
   }
   void wait(uint64_t us) { now += us; }
-  Controller& c;
+  Device& c;
   uint64_t now = 0;
 };
 
