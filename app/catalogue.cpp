@@ -110,6 +110,14 @@ std::string resolvePath(const std::string& base, std::string_view name) {
   return at.string();
 }
 
+int enterTypeDir(UpdateDialog& dlg, std::string_view dirSpec) {
+  const std::string dir = resolvePath(dlg.programDir, dirSpec);
+  std::error_code ec;
+  if (dir.empty() || !fs::is_directory(dir, ec)) return 0;
+  dlg.workingDir = dir;
+  return 1;
+}
+
 std::string resolveInWorkingDir(const UpdateDialog& dlg, std::string_view name) {
   return resolvePath(dlg.workingDir, name);
 }

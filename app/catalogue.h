@@ -19,6 +19,9 @@ constexpr unsigned kListExclusiveNoAttributes = 0x8000;
 std::string programDirOf(std::string_view exePath);
 void determineProgramDir(UpdateDialog& dlg);
 void enterProgramDir(UpdateDialog& dlg);
+// Makes the directory named by dirSpec (relative to the program directory) the working
+// directory; 1 when it exists.
+int enterTypeDir(UpdateDialog& dlg, std::string_view dirSpec);
 
 // Resolves a name given with "\" or "/" separators against base. Each part that does not exist
 // with its exact case is matched case-insensitively in its directory. Empty when nothing matches.

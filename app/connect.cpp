@@ -7,6 +7,7 @@
 #include "app/procedures.h"
 #include "link/base_unit.h"
 #include "link/controller.h"
+#include "slots/slot_search.h"
 
 namespace qdqm {
 namespace {
@@ -75,7 +76,7 @@ void baseUnit(UpdateDialog& dlg) {
   dlg.slotCount = static_cast<uint8_t>(count);
   dlg.showNinthRow(count == 9);
   if (!showBaseUnitInfo(dlg)) return dlg.showError(kOldBaseUnitText);
-  // The search for modules in the slots takes over from here; it is not part of the tool yet.
+  searchSlots(dlg);
 }
 
 }  // namespace

@@ -28,5 +28,10 @@ bool isNoVersion(std::string_view versionText);
 // the window ("Ver.: 1.23"), "Ver.: ?.??" when the module does not answer or the type code has no
 // query. The block, when given, receives the raw reply.
 std::string readCoprocessorVersion(SerialPort& port, uint8_t typeCode, VersionBlock* block);
+// The version of the module in a slot, for the slot panel ("Ver.: 1.23"); "Ver.: ?.??" when it
+// does not answer, "Ver.: n.a." when its type code has no version query. A module found by
+// asking it directly (type code 0) reports its controller's version.
+std::string slotReadVersion(SerialPort& port, uint8_t slot, uint8_t typeCode, VersionBlock* block,
+                            uint8_t recordProtocol);
 
 }  // namespace qdqm

@@ -7,11 +7,24 @@
 
 #include "app/catalogue.h"
 #include "link/controller.h"
+#include "slots/slot_commands.h"
 #include "update/data_file.h"
 #include "update/helpers.h"
 #include "update/hex_record.h"
 
 namespace qdqm {
+
+const char* const kCannotOpenText = "Could not open data file %s !\nError Code: 40";
+const char* const kUnexpectedEndText = "Unexpected end of data file %s !\nError Code: 41";
+const char* const kWrongTypeText = "Data file not for this module type !\nError Code: 42";
+const char* const kEraseFailedText = "Could not erase flash !\nError Code: 50";
+const char* const kNoEofText = "Could not send EOF to controller !\nError Code: 60";
+const char* const kNoChecksumText =
+    "Could not send WriteApplChecksum to controller !\nError Code: 60";
+const char* const kRecordTimeoutText =
+    "Time out while controller flash programming !\nError Code: 61";
+const char* const kProgrammingStatus = "programming controller flash...";
+
 namespace {
 
 constexpr const char* kVersionCaption = "Version conflict";
@@ -21,21 +34,13 @@ constexpr const char* kOlderQuestion =
 constexpr const char* kSameQuestion =
     "This software version is already\nprogrammed to the controller flash.\nDo you want to "
     "overwrite it ?";
-constexpr const char* kCannotOpenText = "Could not open data file %s !\nError Code: 40";
-constexpr const char* kUnexpectedEndText = "Unexpected end of data file %s !\nError Code: 41";
-constexpr const char* kWrongTypeText = "Data file not for this module type !\nError Code: 42";
+
 constexpr const char* kWrongRevisionText =
     "Data file %s is not for this hardware revision !\nError Code: 43";
 constexpr const char* kCorruptText = "Data file %s is corrupt in line %u !\nError Code: 44";
-constexpr const char* kEraseFailedText = "Could not erase flash !\nError Code: 50";
-constexpr const char* kNoEofText = "Could not send EOF to controller !\nError Code: 60";
-constexpr const char* kNoChecksumText =
-    "Could not send WriteApplChecksum to controller !\nError Code: 60";
-constexpr const char* kNoResetText = "Could not send Reset to controller !\nError Code: 60";
-constexpr const char* kRecordTimeoutText =
-    "Time out while controller flash programming !\nError Code: 61";
 
-constexpr const char* kProgrammingStatus = "programming controller flash...";
+constexpr const char* kNoResetText = "Could not send Reset to controller !\nError Code: 60";
+
 constexpr const char* kWaitStatus = "wait for programming flash...";
 constexpr const char* kErasingStatus = "erasing controller flash...";
 
@@ -136,31 +141,33 @@ int sendClosingCommand(UpdateDialog& dlg, const ClosingCommand& c) {
   return ok;
 }
 
-// Reads every record line up to the end record before anything is erased, so that a damaged or
-// truncated file can never leave the module half-programmed. Leaves the file where it was.
-Outcome checkRecords(UpdateDialog& dlg, DataFile& file) {
+}  // namespace
+
+bool recordsAreWhole(UpdateDialog& dlg, DataFile& file, const std::string& fileName) {
   const DataFile::Mark start = file.mark();
   std::string line;
-  Outcome outcome = Outcome::Done;
+  bool whole = true;
   for (;;) {
     const unsigned number = file.lineNumber();
     if (!file.readLine(line)) {
-      dlg.showError(formatMessage(kUnexpectedEndText, dlg.selectedFile.c_str()));
-      outcome = Outcome::Abort;
+      dlg.showError(formatMessage(kUnexpectedEndText, fileName.c_str()));
+      whole = false;
       break;
     }
     const std::string record = withoutLineEnd(line);
     // The end line counts by its first 11 characters; nothing behind it is read.
     if (isEndRecord(record)) break;
     if (!isWellFormedRecord(record)) {
-      dlg.showError(formatMessage(kCorruptText, dlg.selectedFile.c_str(), number));
-      outcome = Outcome::Abort;
+      dlg.showError(formatMessage(kCorruptText, fileName.c_str(), number));
+      whole = false;
       break;
     }
   }
   file.seek(start);
-  return outcome;
+  return whole;
 }
+
+namespace {
 
 // The records up to the end record, then the closing commands.
 Outcome transferRecords(UpdateDialog& dlg, DataFile& file) {
@@ -224,6 +231,12 @@ void showStatus(UpdateDialog& dlg, const char* text) {
   dlg.updateData();
 }
 
+bool confirmVersion(UpdateDialog& dlg, unsigned installed, unsigned selected) {
+  if (installed > selected && !dlg.host.ask(kVersionCaption, kOlderQuestion, Icon::Exclamation))
+    return false;
+  return installed != selected || dlg.host.ask(kVersionCaption, kSameQuestion, Icon::Exclamation);
+}
+
 int sendResetCommand(UpdateDialog& dlg) {
   return sendClosingCommand(dlg, kReset);
 }
@@ -239,10 +252,7 @@ ControllerStageResult programControllerStage(UpdateDialog& dlg, const Coprocesso
   const unsigned installed = versionNumber(dlg.deviceText);
   const unsigned selected = versionNumber(currentEntry(dlg));
   if (selected != 0) {
-    if (installed > selected && !dlg.host.ask(kVersionCaption, kOlderQuestion, Icon::Exclamation))
-      return result;
-    if (installed == selected && !dlg.host.ask(kVersionCaption, kSameQuestion, Icon::Exclamation))
-      return result;
+    if (!confirmVersion(dlg, installed, selected)) return result;
   }
 
   DataFile file;
@@ -286,7 +296,7 @@ ControllerStageResult programControllerStage(UpdateDialog& dlg, const Coprocesso
     return result;
   }
 
-  if (checkRecords(dlg, file) == Outcome::Abort) return result;
+  if (!recordsAreWhole(dlg, file, dlg.selectedFile)) return result;
   if (!eraseController(dlg, 0)) {
     dlg.showError(kEraseFailedText);
     return result;
@@ -304,11 +314,16 @@ ControllerStageResult programControllerStage(UpdateDialog& dlg, const Coprocesso
 
 int eraseController(UpdateDialog& dlg, int slotIndex) {
   showStatus(dlg, kErasingStatus);
-  // Slot modules of a base unit are erased through the base unit's slot commands, which this
-  // build does not have yet: nothing is erased for them.
-  static_cast<void>(slotIndex);
-  if (dlg.control(ids::BaseUnit).checked) return 0;
   SerialPort& port = dlg.port;
+  if (dlg.control(ids::BaseUnit).checked) {
+    if (slotIndex < 0 || slotIndex > 8) return 0;
+    const SlotEntry& slot = dlg.slots[static_cast<size_t>(slotIndex)];
+    const int code = slotEraseFlash(port, static_cast<uint8_t>(slotIndex + 1), slot.typeCode,
+                                    slot.recordProtocol);
+    if (code == 1) return 1;
+    showEraseError(dlg, code);
+    return 0;
+  }
   uint8_t version[2]{};
   if (!readSoftwareVersion(port, version)) return 0;
   int code = 0;

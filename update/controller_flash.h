@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/update_dialog.h"
+#include "update/data_file.h"
 #include "update/driver.h"
 
 namespace qdqm {
@@ -32,9 +33,28 @@ ControllerStageResult programControllerStage(UpdateDialog& dlg,
 // The record protocol's `Reset`; 1 when the controller echoed it, else 0 after its message.
 int sendResetCommand(UpdateDialog& dlg);
 
-// 1 when the flash of the controller (slot index 0: the stand-alone module) is erased, else 0
-// after the boot loader's result-code message.
+// 1 when the controller's flash is erased, else 0 after the boot loader's result-code message: the
+// stand-alone module's, or in a base-unit run the module's in slot index `slotIndex`.
 int eraseController(UpdateDialog& dlg, int slotIndex);
+
+// The version questions when the chosen version is older than or the same as the installed one;
+// false when the user declined.
+bool confirmVersion(UpdateDialog& dlg, unsigned installed, unsigned selected);
+
+// Reads every record line up to the end record before anything is erased, so that a damaged or
+// truncated file never leaves a module half-programmed; false after the message (codes 41, 44).
+// Leaves the file where it was.
+bool recordsAreWhole(UpdateDialog& dlg, DataFile& file, const std::string& fileName);
+
+// Messages of the controller flash, shared with the flash through a base unit's slot.
+extern const char* const kCannotOpenText;     // "Could not open data file %s !..." (40)
+extern const char* const kUnexpectedEndText;  // "Unexpected end of data file %s !..." (41)
+extern const char* const kWrongTypeText;      // "Data file not for this module type !..." (42)
+extern const char* const kEraseFailedText;    // "Could not erase flash !..." (50)
+extern const char* const kNoEofText;          // "Could not send EOF to controller !..." (60)
+extern const char* const kNoChecksumText;     // "Could not send WriteApplChecksum ..." (60)
+extern const char* const kRecordTimeoutText;  // "Time out while controller flash ..." (61)
+extern const char* const kProgrammingStatus;  // "programming controller flash..."
 
 // Shows `text` in the status line and writes the controls.
 void showStatus(UpdateDialog& dlg, const char* text);

@@ -10,6 +10,7 @@
 #include "coproc/stage_common.h"
 #include "coproc/text_stages.h"
 #include "link/controller.h"
+#include "slots/slot_update.h"
 #include "update/controller_flash.h"
 #include "update/helpers.h"
 
@@ -297,11 +298,25 @@ void runStandAlone(UpdateDialog& dlg, std::span<const StageRow> table) {
   verdict(dlg, false);
 }
 
+void runBaseUnit(UpdateDialog& dlg) {
+  dlg.overallResult = 1;
+  dlg.verdict = Verdict::None;
+  for (int k = 0; k < dlg.slotCount && k < 9; ++k) {
+    SlotEntry& slot = dlg.slots[static_cast<size_t>(k)];
+    slot.state = SlotBusy;
+    resetSlotRow(dlg, k, false);
+    slot.state = updateSlotModule(dlg, k);
+    if (slot.state == SlotFailed) dlg.overallResult = 0;
+    resetSlotRow(dlg, k, false);
+  }
+  verdict(dlg, true);
+}
+
 void onUpdate(UpdateDialog& dlg) {
-  // The base unit's run updates the modules in its slots; it is not part of this build, and
-  // Connect never enables Update for a base unit.
-  if (dlg.control(ids::BaseUnit).checked) return;
-  runStandAlone(dlg, kStageTable);
+  if (dlg.control(ids::BaseUnit).checked)
+    runBaseUnit(dlg);
+  else
+    runStandAlone(dlg, kStageTable);
 }
 
 }  // namespace qdqm

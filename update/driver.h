@@ -46,6 +46,8 @@ extern const std::array<StageRow, 7> kStageTable;
 
 // The stand-alone run with a given stage table (onUpdate passes kStageTable).
 void runStandAlone(UpdateDialog& dlg, std::span<const StageRow> table);
+// The base unit's run: the module in every slot updated in turn, each slot's result its state.
+void runBaseUnit(UpdateDialog& dlg);
 
 // The name of a coprocessor file that the rows applying to this module would open and that cannot
 // be read (or is shorter than its image header); empty when every such file is there.
