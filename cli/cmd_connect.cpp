@@ -8,6 +8,7 @@
 #include "app/update_dialog.h"
 #include "cli/commands.h"
 #include "cli/json_report.h"
+#include "cli/slot_rows.h"
 #include "cli/terminal_host.h"
 #include "link/clock.h"
 #include "link/posix_serial.h"
@@ -23,7 +24,8 @@ constexpr std::string_view kConnectHelp =
     "  \"Connected Device:\" text and the update versions found for it, the selected one marked\n"
     "  with '*'.\n"
     "  --low-speed  stay at 19200 baud (the LowSpeed check box)\n"
-    "  --base-unit  connect to a base unit with slots (the \"Update QM2x/4x\" check box)\n"
+    "  --base-unit  connect to a base unit with slots (the \"Update QM2x/4x\" check box) and\n"
+    "               print one line per slot: name, version, row state, the selected file\n"
     "  --json       stdout carries only one JSON object at the end: device, versions,\n"
     "               selected, messages (every box), exit.\n"
     "  Exit status: 0 connected, 2 Connect failed, 64 usage error.\n";
@@ -62,13 +64,17 @@ int connect(const ConnectOptions& o, const Args& args, UpdateDialog& dlg, JsonRe
   if (dlg.selectPort(o.port) != 1) return kConnectFailed;
   dlg.control(ids::LowSpeed).checked = o.lowSpeed;
   dlg.control(ids::BaseUnit).checked = o.baseUnit;
+  if (o.baseUnit) onSlotPanelToggle(dlg);
   onConnect(dlg);
 
   report.device = dlg.deviceText;
   if (!dlg.deviceText.empty() && !o.json)
     args.out << "Connected Device: " << dlg.deviceText << "\n";
-  if (o.baseUnit)
+  if (o.baseUnit) {
+    report.slots = slotRows(dlg);
+    if (!o.json) printSlotRows(args.out, *report.slots, false);
     return !dlg.deviceText.empty() && dlg.baseUnitVersion[0] != 1 ? 0 : kConnectFailed;
+  }
   const Control& list = dlg.control(ids::VersionList);
   report.versions = list.items;
   if (list.selection >= 0 && list.selection < static_cast<int>(list.items.size()))

@@ -2,8 +2,11 @@
 // through the terminal host (stderr); the exit status is the run's verdict.
 #include <strings.h>
 
+#include <charconv>
+#include <map>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <string>
 
 #include "app/catalogue.h"
@@ -11,6 +14,7 @@
 #include "app/update_dialog.h"
 #include "cli/commands.h"
 #include "cli/json_report.h"
+#include "cli/slot_rows.h"
 #include "cli/terminal_host.h"
 #include "link/clock.h"
 #include "link/posix_serial.h"
@@ -23,6 +27,8 @@ constexpr int kNoVerdict = 2;
 
 constexpr std::string_view kUpdateHelp =
     "usage: qdqm-update update --port N [--low-speed] [--version FILE] [--yes|--no] [--json]\n"
+    "       qdqm-update update --port N --base-unit [--slot K=FILE]... [--skip K]... [--yes|--no]\n"
+    "                          [--json]\n"
     "  Connects to the module on port COM N (1-99) as the Connect button does, then runs the\n"
     "  Update button: controller flash, FPGA and MPEG decoder where the module has them,\n"
     "  verdict. Progress and every box go to stderr.\n"
@@ -34,9 +40,15 @@ constexpr std::string_view kUpdateHelp =
     "                  another ... ?\" is always answered No.\n"
     "  --json          stdout carries only one JSON object at the end: device, versions,\n"
     "                  selected, verdict, messages (every box), exit.\n"
-    "  --base-unit, --slot, --skip: the base-unit update is not available yet.\n"
-    "  Exit status: 0 success verdict, 1 failure verdict, 2 no verdict (Connect failed, version\n"
-    "  not in the list, run aborted), 64 usage error.\n";
+    "  --base-unit     a base unit with modules in slots (the \"Update QM2x/4x\" check box): the\n"
+    "                  slots are searched, every checked slot is updated in turn and each slot's\n"
+    "                  result printed; --json adds \"slots\".\n"
+    "  --slot K=FILE   slot K (1-9, as printed on the unit) takes FILE from its version list\n"
+    "                  (any case) instead of the preselected highest one\n"
+    "  --skip K        slot K is not updated (its row unchecked)\n"
+    "  Exit status: 0 success verdict, 1 failure verdict (a slot failed), 2 no verdict (Connect\n"
+    "  failed, nothing to update, run aborted), 64 usage error (also a FILE or K the unit's\n"
+    "  rows do not offer).\n";
 
 struct UpdateOptions {
   unsigned port = 0;
@@ -45,7 +57,15 @@ struct UpdateOptions {
   std::optional<bool> answer;
   bool json = false;
   bool help = false;
+  bool baseUnit = false;
+  std::map<unsigned, std::string> slotFiles;  // --slot K=FILE
+  std::set<unsigned> skipped;                 // --skip K
 };
+
+bool parseSlotNumber(std::string_view text, unsigned& slot) {
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), slot);
+  return ec == std::errc() && end == text.data() + text.size() && slot >= 1 && slot <= 9;
+}
 
 // 1 parsed, 0 usage error (help text follows), -1 usage error already explained.
 int parse(const Args& args, UpdateOptions& o) {
@@ -61,10 +81,20 @@ int parse(const Args& args, UpdateOptions& o) {
       const bool yes = w == "--yes";
       if (o.answer && *o.answer != yes) return 0;
       o.answer = yes;
-    } else if (w == "--base-unit" || w == "--slot" || w == "--skip") {
-      args.err << "qdqm-update update: " << w
-               << " is not available yet (the base-unit update is not built)\n";
-      return -1;
+    } else if (w == "--base-unit") {
+      o.baseUnit = true;
+    } else if (w == "--slot" && i + 1 < args.words.size()) {
+      const std::string_view v = args.words[++i];
+      const size_t eq = v.find('=');
+      unsigned slot = 0;
+      if (eq == std::string_view::npos || eq + 1 == v.size() ||
+          !parseSlotNumber(v.substr(0, eq), slot))
+        return 0;
+      o.slotFiles[slot] = std::string(v.substr(eq + 1));
+    } else if (w == "--skip" && i + 1 < args.words.size()) {
+      unsigned slot = 0;
+      if (!parseSlotNumber(args.words[++i], slot)) return 0;
+      o.skipped.insert(slot);
     } else if (w == "--version" && i + 1 < args.words.size()) {
       o.version = args.words[++i];
       if (o.version.empty()) return 0;
@@ -74,20 +104,33 @@ int parse(const Args& args, UpdateOptions& o) {
       return 0;
     }
   }
+  if (!o.baseUnit && (!o.slotFiles.empty() || !o.skipped.empty())) {
+    args.err << "qdqm-update update: --slot and --skip go with --base-unit\n";
+    return -1;
+  }
+  if (o.baseUnit && (!o.version.empty() || o.lowSpeed)) {
+    args.err << "qdqm-update update: --version and --low-speed are for a single module; a base "
+                "unit takes --slot K=FILE and always runs at 19200 baud\n";
+    return -1;
+  }
   return o.help || o.port != 0 ? 1 : 0;
 }
 
-// Selects the version-list entry named `file` (any case); false when the list has none.
-bool selectVersion(UpdateDialog& dlg, const std::string& file) {
-  Control& list = dlg.control(ids::VersionList);
+// Selects the entry named `file` (any case) in a version list; false when the list has none.
+bool selectEntry(Control& list, const std::string& file) {
   for (size_t k = 0; k < list.items.size(); ++k) {
     if (strcasecmp(list.items[k].c_str(), file.c_str()) == 0) {
       list.selection = static_cast<int>(k);
-      onVersionSelected(dlg);
       return true;
     }
   }
   return false;
+}
+
+void listEntries(std::ostream& err, const Control& list) {
+  for (const std::string& item : list.items) err << " " << item;
+  if (list.items.empty()) err << " (none)";
+  err << "\n";
 }
 
 const char* verdictName(Verdict v) {
@@ -100,6 +143,18 @@ const char* verdictName(Verdict v) {
       break;
   }
   return "none";
+}
+
+int exitOf(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::Success:
+      return 0;
+    case Verdict::Failure:
+      return kFailureVerdict;
+    case Verdict::None:
+      break;
+  }
+  return kNoVerdict;
 }
 
 // Connect, then Update; fills what the JSON report shows (before the clean-up empties the
@@ -117,25 +172,70 @@ int connectAndUpdate(const UpdateOptions& o, const Args& args, UpdateDialog& dlg
     args.out << "Connected Device: " << dlg.deviceText << std::endl;
   if (!dlg.control(ids::Update).enabled) return kNoVerdict;
 
-  if (!o.version.empty() && !selectVersion(dlg, o.version)) {
-    args.err << "qdqm-update update: " << o.version << " is not in the version list; available:";
-    for (const std::string& item : list.items) args.err << " " << item;
-    args.err << "\n";
-    return kNoVerdict;
+  if (!o.version.empty()) {
+    if (!selectEntry(dlg.control(ids::VersionList), o.version)) {
+      args.err << "qdqm-update update: " << o.version << " is not in the version list; available:";
+      listEntries(args.err, list);
+      return kNoVerdict;
+    }
+    onVersionSelected(dlg);
   }
   report.selected = dlg.selectedFile;
   if (!o.json) args.out << "Update version: " << dlg.selectedFile << std::endl;
   onUpdate(dlg);
   report.verdict = verdictName(dlg.verdict);
-  switch (dlg.verdict) {
-    case Verdict::Success:
-      return 0;
-    case Verdict::Failure:
-      return kFailureVerdict;
-    case Verdict::None:
-      break;
+  return exitOf(dlg.verdict);
+}
+
+// The user's choices of slots and files, as the dialog's rows would take them. 0 when they fit
+// the rows, else the usage error.
+int applySlotChoices(const UpdateOptions& o, const Args& args, UpdateDialog& dlg) {
+  for (const auto& [slot, file] : o.slotFiles) {
+    const int k = static_cast<int>(slot) - 1;
+    Control& list = dlg.control(kSlotRows[k].versionList);
+    if (k >= dlg.slotCount || !dlg.control(kSlotRows[k].check).enabled) {
+      args.err << "qdqm-update update: slot " << slot << " has no module to update\n";
+      return kUsageError;
+    }
+    if (!selectEntry(list, file)) {
+      args.err << "qdqm-update update: " << file << " is not in slot " << slot
+               << "'s version list; available:";
+      listEntries(args.err, list);
+      return kUsageError;
+    }
+    onSlotVersionSelected(dlg, k);
   }
-  return kNoVerdict;
+  for (unsigned slot : o.skipped) {
+    const int k = static_cast<int>(slot) - 1;
+    if (k < dlg.slotCount) dlg.control(kSlotRows[k].check).checked = false;
+  }
+  return 0;
+}
+
+// Connect to a base unit, the slot choices, then Update slot by slot.
+int connectAndUpdateSlots(const UpdateOptions& o, const Args& args, UpdateDialog& dlg,
+                          JsonReport& report) {
+  determineProgramDir(dlg);
+  if (dlg.selectPort(o.port) != 1) return kNoVerdict;
+  dlg.control(ids::BaseUnit).checked = true;
+  onSlotPanelToggle(dlg);
+  onConnect(dlg);
+  report.device = dlg.deviceText;
+  report.slots = slotRows(dlg);
+  if (!dlg.deviceText.empty() && !o.json)
+    args.out << "Connected Device: " << dlg.deviceText << std::endl;
+  if (const int usage = applySlotChoices(o, args, dlg); usage != 0) return usage;
+  report.slots = slotRows(dlg);
+  if (!dlg.control(ids::Update).enabled) return kNoVerdict;
+  if (!o.json) printSlotRows(args.out, *report.slots, false);
+  onUpdate(dlg);
+  report.slots = slotRows(dlg);
+  report.verdict = verdictName(dlg.verdict);
+  if (!o.json) {
+    args.out << "Result:\n";
+    printSlotRows(args.out, *report.slots, true);
+  }
+  return exitOf(dlg.verdict);
 }
 
 }  // namespace
@@ -159,7 +259,8 @@ int runUpdateCommand(const Args& args, PortOpener& opener, Clock& clock) {
   host.attach(&dlg);
   JsonReport report;
   report.verdict = "none";
-  report.exit = connectAndUpdate(o, args, dlg, report);
+  report.exit = o.baseUnit ? connectAndUpdateSlots(o, args, dlg, report)
+                           : connectAndUpdate(o, args, dlg, report);
   if (o.json) {
     report.messages = host.shown;
     writeJsonReport(args.out, report);

@@ -16,7 +16,9 @@ constexpr Command kCommands[] = {
      "versions"},
     {"update", cmdUpdate,
      "update --port N [--low-speed] [--version FILE] [--yes|--no] [--json]  connect, then "
-     "update"},
+     "update\n"
+     "                         update --port N --base-unit [--slot K=FILE]... [--skip K]... "
+     "[--yes|--no] [--json]"},
 };
 
 }  // namespace

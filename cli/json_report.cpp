@@ -10,6 +10,21 @@ void writeJsonReport(std::ostream& out, const JsonReport& report) {
   j["device"] = report.device;
   j["versions"] = report.versions;
   j["selected"] = report.selected ? nlohmann::ordered_json(*report.selected) : nullptr;
+  if (report.slots) {
+    j["slots"] = nlohmann::ordered_json::array();
+    for (const JsonSlot& slot : *report.slots) {
+      nlohmann::ordered_json o;
+      o["slot"] = slot.slot;
+      o["name"] = slot.name;
+      o["version"] = slot.version;
+      o["enabled"] = slot.enabled;
+      o["checked"] = slot.checked;
+      o["versions"] = slot.versions;
+      o["selected"] = slot.selected ? nlohmann::ordered_json(*slot.selected) : nullptr;
+      o["state"] = slot.state;
+      j["slots"].push_back(std::move(o));
+    }
+  }
   if (report.verdict) j["verdict"] = *report.verdict;
   j["messages"] = nlohmann::ordered_json::array();
   for (const JsonMessage& m : report.messages)

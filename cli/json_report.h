@@ -13,11 +13,21 @@ struct JsonMessage {
   std::string caption, text;
 };
 
+struct JsonSlot {
+  unsigned slot = 0;  // 1-9, as printed on the unit
+  std::string name, version;
+  bool enabled = false, checked = false;
+  std::vector<std::string> versions;
+  std::optional<std::string> selected;
+  std::string state;  // "idle", "busy", "updated", "failed", "not-updated", "data-file-error"
+};
+
 struct JsonReport {
   std::string device;
   std::vector<std::string> versions;
   std::optional<std::string> selected;
-  std::optional<std::string> verdict;  // "success", "failure" or "none"; `update` only
+  std::optional<std::vector<JsonSlot>> slots;  // base units only
+  std::optional<std::string> verdict;          // "success", "failure" or "none"; `update` only
   std::vector<JsonMessage> messages;
   int exit = 0;
 };

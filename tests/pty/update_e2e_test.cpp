@@ -89,10 +89,4 @@ TEST_F(UpdateE2E, VersionNotInTheListEndsWithoutVerdict) {
   EXPECT_EQ(readFile(flash()), ":00000001FF\n");  // nothing was programmed
 }
 
-TEST_F(UpdateE2E, BaseUnitIsAUsageError) {
-  std::string out;
-  EXPECT_EQ(update("--base-unit", out), 64);
-  EXPECT_NE(errText().find("--base-unit is not available yet"), std::string::npos) << errText();
-}
-
 }  // namespace
