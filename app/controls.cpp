@@ -29,43 +29,43 @@ std::vector<Control> makeDialogControls() {
   std::vector<Control> c;
   // Left half: one module.
   c.push_back(make(ids::SelectComLabel, K::Label, "Select COM Port:", {7, 6, 70, 8}));
-  c.push_back(make(ids::AppIcon, K::Icon, "", {118, 4, 20, 20}));
-  c.push_back(make(ids::HintLine1, K::Label, "Connect the Qx Module", {70, 18, 74, 8}, false));
-  c.push_back(make(ids::HintLine2, K::Label, "to your PC and press", {70, 27, 74, 8}, false));
-  c.push_back(make(ids::HintLine3, K::Label, "the Connect buttom", {70, 36, 74, 8}, false));
+  c.push_back(make(ids::AppIcon, K::Icon, "", {132, 4, 20, 20}));
+  c.push_back(make(ids::HintLine1, K::Label, "Connect the Qx Module", {70, 18, 88, 8}, false));
+  c.push_back(make(ids::HintLine2, K::Label, "to your PC and press", {70, 27, 88, 8}, false));
+  c.push_back(make(ids::HintLine3, K::Label, "the Connect buttom", {70, 36, 88, 8}, false));
   c.push_back(make(ids::PortGroup, K::GroupBox, "Serial &Port:", {7, 16, 58, 62}));
   const char* radios[] = {"COM &1", "COM &2", "COM &3", "COM &4"};
   for (int i = 0; i < 4; ++i)
     c.push_back(make(ids::Com1 + i, K::RadioButton, radios[i], {13, 27 + 12 * i, 48, 10}));
   c.push_back(make(ids::PortList, K::DropDown, "", {12, 27, 48, 100}));
-  Control connect = make(ids::Connect, K::PushButton, "&Connect", {70, 48, 70, 14}, true, false);
+  Control connect = make(ids::Connect, K::PushButton, "&Connect", {70, 48, 84, 14}, true, false);
   connect.defaultButton = true;
   c.push_back(connect);
-  c.push_back(make(ids::LowSpeed, K::CheckBox, "LowSpeed", {68, 66, 76, 10}));
-  c.push_back(make(ids::BaseUnit, K::CheckBox, "Update QM2x/4x", {68, 77, 77, 10}));
-  c.push_back(make(ids::DeviceGroup, K::GroupBox, "Connected Device:", {7, 88, 134, 28}));
-  c.push_back(make(ids::DeviceField, K::Edit, "", {13, 99, 122, 12}));
-  c.push_back(make(ids::VersionLabel, K::Label, "Select Update Version:", {7, 119, 80, 8}, false));
-  c.push_back(make(ids::VersionList, K::DropDown, "", {7, 129, 134, 80}, true, false));
-  c.push_back(make(ids::ProgressGroup, K::GroupBox, "Programming Progress:", {7, 145, 134, 36}));
-  c.push_back(make(ids::Progress, K::ProgressBar, "", {13, 156, 122, 10}));
+  c.push_back(make(ids::LowSpeed, K::CheckBox, "LowSpeed", {68, 66, 90, 10}));
+  c.push_back(make(ids::BaseUnit, K::CheckBox, "Update QM2x/4x", {68, 77, 90, 10}));
+  c.push_back(make(ids::DeviceGroup, K::GroupBox, "Connected Device:", {7, 88, 148, 28}));
+  c.push_back(make(ids::DeviceField, K::Edit, "", {13, 99, 136, 12}));
+  c.push_back(make(ids::VersionLabel, K::Label, "Select Update Version:", {7, 119, 100, 8}, false));
+  c.push_back(make(ids::VersionList, K::DropDown, "", {7, 129, 148, 80}, true, false));
+  c.push_back(make(ids::ProgressGroup, K::GroupBox, "Programming Progress:", {7, 145, 148, 36}));
+  c.push_back(make(ids::Progress, K::ProgressBar, "", {13, 156, 136, 10}));
   c.push_back(make(ids::StatusLine, K::Label, "programming controller flash...         ",
-                   {13, 169, 122, 8}, false));
-  Control update = make(ids::Update, K::PushButton, "&Update", {7, 186, 64, 14}, true, false);
+                   {13, 169, 136, 8}, false));
+  Control update = make(ids::Update, K::PushButton, "&Update", {7, 186, 71, 14}, true, false);
   update.defaultButton = true;
   c.push_back(update);
-  Control exitButton = make(ids::Exit, K::PushButton, "&Exit", {77, 186, 64, 14});
+  Control exitButton = make(ids::Exit, K::PushButton, "&Exit", {84, 186, 71, 14});
   exitButton.defaultButton = true;
   c.push_back(exitButton);
   // Right half: the slot panel of a base unit, one row per slot.
-  c.push_back(make(ids::SlotPanel, K::GroupBox, "QM2x Update Only", {150, 4, 154, 198}));
+  c.push_back(make(ids::SlotPanel, K::GroupBox, "QM2x Update Only", {164, 4, 154, 198}));
   for (int k = 0; k < 9; ++k) {
     const int y = 18 + 20 * k;
     const SlotRowIds& r = kSlotRows[k];
-    c.push_back(make(r.name, K::Label, "QM xx", {156, y, 32, 10}));
-    c.push_back(make(r.check, K::CheckBox, "", {192, y, 10, 10}));
-    c.push_back(make(r.verLabel, K::Label, "Ver.:", {206, y + 1, 42, 8}));
-    c.push_back(make(r.versionList, K::DropDown, "", {250, y - 1, 50, 80}));
+    c.push_back(make(r.name, K::Label, "QM xx", {170, y, 32, 10}));
+    c.push_back(make(r.check, K::CheckBox, "", {206, y, 10, 10}));
+    c.push_back(make(r.verLabel, K::Label, "Ver.:", {220, y + 1, 42, 8}));
+    c.push_back(make(r.versionList, K::DropDown, "", {264, y - 1, 50, 80}));
   }
   return c;
 }

@@ -33,6 +33,7 @@ struct Control {
   bool checked = false;  // radio buttons and check boxes
   bool defaultButton = false;
   std::vector<std::string> items;  // drop-down lists
+  std::vector<std::string> notes;  // shown beside an item in its open list (a port's device)
   int selection = -1;              // selected item, -1 for none
   int position = 0;                // progress bar
   int rangeLow = 0, rangeHigh = 100;
@@ -59,7 +60,6 @@ extern const SlotRowIds kSlotRows[9];
 // Every control of the dialog template with its initial state.
 std::vector<Control> makeDialogControls();
 
-constexpr int kDialogWidth = 310, kDialogHeight = 207;  // dialog units, slot panel open
-constexpr int kSlotPanelX = 146;
+constexpr int kDialogWidth = 324, kDialogHeight = 207;  // dialog units, slot panel open
 
 }  // namespace qdqm

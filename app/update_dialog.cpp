@@ -57,6 +57,7 @@ bool UpdateDialog::initWindow() {
   determineProgramDir(*this);
   port.close();
   list.items = {kPortPlaceholder};
+  list.notes = {""};
   list.selection = -1;
   portPlaceholder = true;
   host.setWaitCursor(true);
@@ -65,10 +66,8 @@ bool UpdateDialog::initWindow() {
   bool extendedPort = false;
   for (unsigned n = 1; n <= kProbedPorts; ++n) {
     if (openPort(n, port) == 1) {
-      std::string entry = std::string(kPortEntryPrefix) + std::to_string(n);
-      const std::string device = shortDeviceName(n, *port.device);
-      if (!device.empty()) entry += "  " + device;
-      list.items.push_back(entry);
+      list.items.push_back(std::string(kPortEntryPrefix) + std::to_string(n));
+      list.notes.push_back(shortDeviceName(n, *port.device));
       if (n > kRadioPorts) extendedPort = true;
     } else if (n <= kRadioPorts) {
       control(ids::HintLine2 + static_cast<int>(n)).enabled = false;  // radio button COM n
@@ -132,6 +131,7 @@ void UpdateDialog::onPortListFocus() {
   portPlaceholder = false;
   Control& list = control(ids::PortList);
   if (!list.items.empty()) list.items.erase(list.items.begin());
+  if (!list.notes.empty()) list.notes.erase(list.notes.begin());
   // The placeholder was the selected entry: nothing is selected until the user picks a port.
   list.selection = list.selection > 0 ? list.selection - 1 : -1;
   host.controlsChanged();

@@ -9,15 +9,11 @@
 
 namespace qdqm::gui {
 
-namespace {
-QRect px(const about::Box& b) {
-  return toPixels(Rect{b.x, b.y, b.w, b.h});
-}
-}  // namespace
-
 AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
+  const DialogUnits units(font());
+  auto px = [&units](const about::Box& b) { return units.rect(Rect{b.x, b.y, b.w, b.h}); };
   setWindowTitle(about::kTitle);
-  setFixedSize(dluX(about::kWidth), dluY(about::kHeight));
+  setFixedSize(units.x(about::kWidth), units.y(about::kHeight));
   auto* icon = new QLabel(this);
   icon->setPixmap(style()->standardIcon(QStyle::SP_ComputerIcon).pixmap(32, 32));
   icon->setGeometry(px(about::kIcon).adjusted(0, 0, 12, 0));

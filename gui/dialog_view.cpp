@@ -1,5 +1,6 @@
 #include "gui/dialog_view.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -13,6 +14,7 @@
 #include <QRadioButton>
 #include <QShortcut>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <optional>
 
@@ -59,13 +61,28 @@ QString qs(const std::string& s) {
   return QString::fromStdString(s);
 }
 
+// The open list shows an item's note (a port's device) beside it; the closed box the item alone,
+// so that a port list keeps to the width of the dialog's template.
+class NoteDelegate final : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    const QString note = index.data(Qt::ToolTipRole).toString();
+    if (!note.isEmpty()) option->text += QStringLiteral("  ") + note;
+  }
+};
+
 }  // namespace
 
 DialogView::DialogView(UpdateDialog& model, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
-      model_(model) {
+      model_(model),
+      units_(font()) {
   setWindowTitle(kWindowTitle);
   setWindowIcon(style()->standardIcon(QStyle::SP_ComputerIcon));
   build();
@@ -105,6 +122,7 @@ void DialogView::build() {
       case ControlKind::DropDown: {
         auto* combo = new QComboBox(this);
         combo->setEditable(false);
+        combo->setItemDelegate(new NoteDelegate(combo));
         combo->installEventFilter(this);
         w = combo;
         break;
@@ -128,9 +146,9 @@ void DialogView::build() {
         break;
       }
     }
-    QRect r = toPixels(c.rect);
+    QRect r = units_.rect(c.rect);
     // A drop-down's template height includes its open list; the closed box is one line.
-    if (c.kind == ControlKind::DropDown) r.setHeight(dluY(12));
+    if (c.kind == ControlKind::DropDown) r.setHeight(units_.y(12));
     w->setGeometry(r);
     w->setObjectName(QStringLiteral("c%1").arg(c.id));
     widgets_[c.id] = w;
@@ -182,13 +200,23 @@ void DialogView::apply(const Control& c, QWidget* w) {
     if (button->text() != text) button->setText(text);
     if (button->isCheckable()) button->setChecked(c.checked);
   } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
-    QStringList items;
-    for (const std::string& item : c.items) items << qs(item);
-    QStringList shown;
-    for (int i = 0; i < combo->count(); ++i) shown << combo->itemText(i);
-    if (shown != items) {
+    QStringList items, notes;
+    for (size_t i = 0; i < c.items.size(); ++i) {
+      items << qs(c.items[i]);
+      notes << (i < c.notes.size() ? qs(c.notes[i]) : QString());
+    }
+    QStringList shown, shownNotes;
+    for (int i = 0; i < combo->count(); ++i) {
+      shown << combo->itemText(i);
+      shownNotes << combo->itemData(i, Qt::ToolTipRole).toString();
+    }
+    if (shown != items || shownNotes != notes) {
       combo->clear();
       combo->addItems(items);
+      for (int i = 0; i < notes.size(); ++i) combo->setItemData(i, notes[i], Qt::ToolTipRole);
+      // The open list is as wide as its widest entry with its note.
+      combo->view()->setMinimumWidth(combo->view()->sizeHintForColumn(0) +
+                                     2 * combo->view()->frameWidth());
     }
     if (combo->currentIndex() != c.selection) combo->setCurrentIndex(c.selection);
   } else if (auto* bar = qobject_cast<QProgressBar*>(w)) {
@@ -215,7 +243,7 @@ void DialogView::sync() {
   syncing_ = true;
   do {
     syncAgain_ = false;
-    setFixedSize(dluX(model_.windowWidth), dluY(model_.windowHeight));
+    setFixedSize(units_.x(model_.windowWidth), units_.y(model_.windowHeight));
     for (const Control& c : model_.controls) {
       QWidget* w = widget(c.id);
       if (!w) continue;

@@ -9,6 +9,7 @@
 // sections, so the keyword is not needed.
 #undef slots
 #include "app/update_dialog.h"
+#include "gui/units.h"
 
 namespace qdqm::gui {
 
@@ -17,6 +18,7 @@ class DialogView : public QWidget {
  public:
   explicit DialogView(UpdateDialog& model, QWidget* parent = nullptr);
 
+  const DialogUnits& units() const { return units_; }
   // The widget of a control id (object name "c<id>"), or null.
   QWidget* widget(int id) const;
   // Shows the model's controls, window size and focus.
@@ -37,6 +39,7 @@ class DialogView : public QWidget {
   void colourSlotName(int slotIndex, QWidget* w);
 
   UpdateDialog& model_;
+  DialogUnits units_;
   std::map<int, QWidget*> widgets_;
   int shownFocus_ = 0;
   bool syncing_ = false;

@@ -17,9 +17,6 @@ namespace qdqm::gui {
 
 int runDialog(int argc, char** argv) {
   QApplication app(argc, argv);
-  QFont font = QApplication::font();
-  font.setPointSize(8);  // the control table is laid out for an 8-point dialog font
-  QApplication::setFont(font);
 
   SteadyClock clock;
   PosixPortOpener opener;

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QFocusEvent>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -84,12 +85,12 @@ TEST(DialogView, WidgetsFollowTheControlTable) {
 
 TEST(DialogView, HiddenSlotPanelHalvesTheWidth) {
   Screen s({1});
-  EXPECT_EQ(s.view.width(), dluX(kDialogWidth / 2));
-  EXPECT_EQ(s.view.height(), dluY(kDialogHeight));
+  EXPECT_EQ(s.view.width(), s.view.units().x(kDialogWidth / 2));
+  EXPECT_EQ(s.view.height(), s.view.units().y(kDialogHeight));
   EXPECT_FALSE(s.view.widget(ids::SlotPanel)->isVisible());
   s.dialog.showSlotPanel(true);
   s.dialog.updateData();
-  EXPECT_EQ(s.view.width(), dluX(kDialogWidth));
+  EXPECT_EQ(s.view.width(), s.view.units().x(kDialogWidth));
   EXPECT_TRUE(s.view.widget(ids::SlotPanel)->isVisible());
   EXPECT_TRUE(s.view.widget(1058)->isVisible());
 }
@@ -106,7 +107,8 @@ TEST(DialogView, ExtendedPortUsesTheList) {
   QFocusEvent focus(QEvent::FocusIn, Qt::MouseFocusReason);
   QApplication::sendEvent(list, &focus);
   ASSERT_EQ(list->count(), 1);
-  EXPECT_EQ(list->itemText(0), "Com 7  /dev/fake7");
+  EXPECT_EQ(list->itemText(0), "Com 7");
+  EXPECT_EQ(list->itemData(0, Qt::ToolTipRole).toString(), "/dev/fake7");
 
   s.opener.opened.clear();
   list->setCurrentIndex(0);  // as the user's choice does
@@ -185,6 +187,47 @@ TEST(DialogView, NoAboutBoxOrContextMenuDuringAProcedure) {
   // Idle, F1 opens it.
   QTest::keyClick(&s.view, Qt::Key_F1);
   EXPECT_TRUE(modalShown);
+}
+
+// Every text of the dialog fits its control at the dialog's font and at one and a half times its
+// size (display scaling): the layout follows the font as dialog units do.
+TEST(DialogView, EveryTextFitsItsControl) {
+  for (double scale : {1.0, 1.5}) {
+    SCOPED_TRACE(scale);
+    const QFont before = QApplication::font();
+    QFont font = before;
+    font.setPointSizeF(before.pointSizeF() * scale);
+    QApplication::setFont(font);
+    Screen s({1, 7, 28});
+    s.dialog.showSlotPanel(true);
+    for (int k = 0; k < 9; ++k) {
+      s.dialog.slots[k].nameText = "QM292";
+      s.dialog.slots[k].versionText = "Ver.: 12.05";
+      s.dialog.control(kSlotRows[k].versionList).items = {"upd12.05", "upd1.05"};
+    }
+    s.dialog.deviceText = "QM65B  V2.22";
+    s.dialog.statusText = "waiting for 'New Code Programming' ...";
+    for (int id : {ids::HintLine1, ids::HintLine2, ids::HintLine3, ids::StatusLine})
+      s.dialog.control(id).visible = true;
+    s.dialog.updateData();
+    const QFontMetrics fm(s.view.font());
+    for (const Control& c : s.dialog.controls) {
+      QWidget* w = s.view.widget(c.id);
+      if (auto* label = qobject_cast<QLabel*>(w); label && !label->text().isEmpty()) {
+        EXPECT_LE(fm.horizontalAdvance(label->text()), label->width()) << c.id << " " << c.text;
+      } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+        EXPECT_LE(button->sizeHint().width(), button->width()) << c.id << " " << c.text;
+      } else if (auto* group = qobject_cast<QGroupBox*>(w)) {
+        EXPECT_LE(fm.horizontalAdvance(group->title()), group->width()) << c.id;
+      } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+        for (int i = 0; i < combo->count(); ++i)
+          EXPECT_LE(fm.horizontalAdvance(combo->itemText(i)) + fm.averageCharWidth() * 3,
+                    combo->width())
+              << c.id << " " << combo->itemText(i).toStdString();
+      }
+    }
+    QApplication::setFont(before);
+  }
 }
 
 TEST(AboutBox, ShowsTitleAndVersionLine) {

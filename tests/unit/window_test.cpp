@@ -81,8 +81,9 @@ TEST(WindowStart, ExtendedPortHidesRadiosAndListsDevices) {
   for (int id : kRadios) EXPECT_FALSE(w.dlg.control(id).visible) << id;
   const Control& list = w.dlg.control(ids::PortList);
   EXPECT_TRUE(list.visible);
-  EXPECT_THAT(list.items, ElementsAre("SelectCom", StartsWith("Com 2  "), StartsWith("Com 7  ")));
-  EXPECT_THAT(list.items[2], HasSubstr("fake7"));
+  EXPECT_THAT(list.items, ElementsAre("SelectCom", "Com 2", "Com 7"));
+  // The device goes beside the number in the open list.
+  EXPECT_THAT(list.notes, ElementsAre("", HasSubstr("fake2"), HasSubstr("fake7")));
   EXPECT_EQ(list.selection, 0);
   EXPECT_TRUE(w.dlg.portPlaceholder);
 }
@@ -95,6 +96,7 @@ TEST(WindowPortList, FocusRemovesPlaceholderOnceAndChoosingOpensThePort) {
   EXPECT_FALSE(w.dlg.portPlaceholder);
   ASSERT_EQ(list.items.size(), 1u);
   EXPECT_THAT(list.items[0], StartsWith("Com 7"));
+  EXPECT_THAT(list.notes, ElementsAre(HasSubstr("fake7")));
   EXPECT_EQ(list.selection, -1);
   w.dlg.onPortListFocus();  // the second focus keeps the real entry
   ASSERT_EQ(list.items.size(), 1u);
