@@ -33,11 +33,11 @@ std::vector<Control> makeDialogControls() {
   c.push_back(make(ids::HintLine1, K::Label, "Connect the Qx Module", {70, 18, 88, 8}, false));
   c.push_back(make(ids::HintLine2, K::Label, "to your PC and press", {70, 27, 88, 8}, false));
   c.push_back(make(ids::HintLine3, K::Label, "the Connect buttom", {70, 36, 88, 8}, false));
-  c.push_back(make(ids::PortGroup, K::GroupBox, "Serial &Port:", {7, 16, 58, 62}));
+  c.push_back(make(ids::PortGroup, K::GroupBox, "Serial &Port:", {7, 16, 61, 62}));
   const char* radios[] = {"COM &1", "COM &2", "COM &3", "COM &4"};
   for (int i = 0; i < 4; ++i)
     c.push_back(make(ids::Com1 + i, K::RadioButton, radios[i], {13, 27 + 12 * i, 48, 10}));
-  c.push_back(make(ids::PortList, K::DropDown, "", {12, 27, 48, 100}));
+  c.push_back(make(ids::PortList, K::DropDown, "", {11, 27, 54, 100}));
   Control connect = make(ids::Connect, K::PushButton, "&Connect", {70, 48, 84, 14}, true, false);
   connect.defaultButton = true;
   c.push_back(connect);

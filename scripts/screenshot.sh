@@ -1,15 +1,41 @@
 #!/usr/bin/env bash
-# Builds qdqm-update and saves a picture of the freshly opened dialog (offscreen Qt platform, so
-# no display is needed) to docs/dialog.png, or to the file given.
+# Builds the dialog and saves two pictures on Qt's offscreen platform (no display needed):
+# docs/dialog.png, the freshly opened dialog, and docs/dialog-base-unit.png, the dialog after an
+# update run of a simulated QM65B: one slot updated (green), one failed (red), one unticked and
+# one not updatable (grey), one whose data file is for another module (default colours).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-out=${1:-$here/docs/dialog.png}
 build=${QDQM_BUILD_DIR:-$here/build}
 "$here/scripts/setup-deps.sh"
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" --target qdqm-update -j "$(nproc)"
-ports=$(mktemp -d)
-trap 'rm -rf "$ports"' EXIT
-mkdir -p "$(dirname "$out")"
-QT_QPA_PLATFORM=offscreen QDQM_PORT_DIR="$ports" QDQM_SCREENSHOT="$out" "$build/qdqm-update"
-echo "saved $out"
+cmake --build "$build" --target qdqm-update qdqm-dialog-shot qdqm-sim qdqm-datafile -j "$(nproc)"
+work=$(mktemp -d)
+sim=
+cleanup() {
+  [ -n "$sim" ] && kill -TERM "$sim" 2>/dev/null && wait "$sim" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+mkdir -p "$work/ports" "$work/program" "$here/docs"
+export QT_QPA_PLATFORM=offscreen QDQM_PORT_DIR="$work/ports"
+QDQM_SCREENSHOT="$here/docs/dialog.png" "$build/qdqm-update"
+echo "saved $here/docs/dialog.png"
+
+# The program directory of the base-unit run: the tool beside its type directories.
+cp "$build/qdqm-dialog-shot" "$work/program/"
+datafile() {
+  mkdir -p "$work/program/$2"
+  "$build/qdqm-datafile" --module "$1" --out "$work/program/$2/$3" --size 2048 >/dev/null
+}
+datafile QM21_ QM21__ upd2.01
+datafile QM20C QM20C_ upd2.01
+datafile QM21_ QM292_ upd2.01  # for another module: refused before anything is sent
+"$build/qdqm-sim" --com 7 --base-unit B --slot 1=QM21_ --version 1.05 \
+  --slot 2=QM20C --version 1.05 --fault refuse=3:P --slot 3=QM37_ --slot 4=QM21_ \
+  --version 1.05 --slot 5=QM292 --version 1.05 --slot 6=QM61_ --slot 7=QM37_ --slot 8=QM66A \
+  --slot 9=QM37_ >"$work/sim.out" &
+sim=$!
+for _ in $(seq 50); do [ -e "$work/ports/COM7" ] && break; sleep 0.1; done
+"$work/program/qdqm-dialog-shot" "$here/docs/dialog-base-unit.png" --port 7 --base-unit \
+  --skip 4 --update 2>"$work/boxes.txt"
+echo "saved $here/docs/dialog-base-unit.png"

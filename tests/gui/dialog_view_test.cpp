@@ -219,11 +219,9 @@ TEST(DialogView, EveryTextFitsItsControl) {
         EXPECT_LE(button->sizeHint().width(), button->width()) << c.id << " " << c.text;
       } else if (auto* group = qobject_cast<QGroupBox*>(w)) {
         EXPECT_LE(fm.horizontalAdvance(group->title()), group->width()) << c.id;
-      } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
-        for (int i = 0; i < combo->count(); ++i)
-          EXPECT_LE(fm.horizontalAdvance(combo->itemText(i)) + fm.averageCharWidth() * 3,
-                    combo->width())
-              << c.id << " " << combo->itemText(i).toStdString();
+      } else if (auto* combo = qobject_cast<QComboBox*>(w); combo && combo->count() > 0) {
+        // The box's own measure of its widest entry with the frame and the arrow.
+        EXPECT_LE(combo->sizeHint().width(), combo->width()) << c.id;
       }
     }
     QApplication::setFont(before);
