@@ -52,6 +52,8 @@ datafile QD22A QD22A_ upd2.01 8 2022 ";" 'mpeg\V2_01.bin'
 coprocessor QD22A_ mpeg V2_01.bin 16 3022
 datafile QD09T QD09T_1 upd2.01 8 2009 1 'mpeg\QD09.v201'
 coprocessor QD09T_1 mpeg QD09.v201 16 3009
+# Plug-in modules of the base unit share the type directories above; QM21_ has its own.
+datafile QM21_ QM21__ upd2.01 8 2021
 
 export QDQM_PORT_DIR="$run/ports"
 sims=()
@@ -91,6 +93,28 @@ qd22a=(--module QD22A --version 1.05 --new-version 2.01 --top-speed 3
 qd09t=(--module QD09T --hw 1 --version 1.05 --new-version 2.01 --top-speed 3
   --decoder-version v100 --decoder-new-version v201)
 
+# A QM65B on COM16: a raw QM21_ (controller only), a record-protocol QM492 with its decoder
+# (CRC-16 frames), a QM292 with its decoder (CRC-32 frames), an empty slot 4, a QM37_ that cannot
+# be updated, and modules that cannot be updated in slots 6-9. Each slot module writes its
+# controller flash and decoder to demo-run/com16-slotK.*.
+base=()
+base_slot() {
+  local k=$1
+  shift
+  base+=(--slot "$k=$1" "${@:2}" --flash-out "$run/com16-slot$k.flash.hex"
+    --decoder-out "$run/com16-slot$k.decoder")
+}
+base_slot 1 QM21_ --version 1.05 --new-version 2.01
+base_slot 2 QM492 --protocol record --version 1.05 --new-version 2.01 "${coproc[@]}"
+base_slot 3 QM292 --version 1.05 --new-version 2.01 "${coproc[@]}"
+base+=(--slot 5=QM37_ --slot 6=QM61_ --slot 7=QM37_ --slot 8=QM66A --slot 9=QM37_)
+start_base_unit() {
+  "$bin/qdqm-sim" --com 16 --base-unit B "${base[@]}" >"$run/sim16.out" &
+  sims+=($!)
+  for _ in $(seq 50); do [ -s "$run/sim16.out" ] && break; sleep 0.1; done
+  echo "Simulator: $(cat "$run/sim16.out"): QM65B with QM21_, QM492, QM292, empty, QM37_, ..."
+}
+
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   start_sim 7 "${qd21s[@]}"
   start_sim 8 "${qm41b[@]}"
@@ -101,8 +125,10 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   start_sim 13 "${qd20a[@]}"
   start_sim 14 "${qd22a[@]}"
   start_sim 15 "${qd09t[@]}"
+  start_base_unit
   echo "Ports: COM7 QD21S, COM8 QM41B, COM9 QM292, COM10 QM23_, COM11 QM492, COM12 QD29E,"
-  echo "       COM13 QD20A, COM14 QD22A, COM15 QD09T"
+  echo "       COM13 QD20A, COM14 QD22A, COM15 QD09T, COM16 a QM65B base unit (check"
+  echo "       \"Update QM2x/4x\" before Connect)"
   "$run/program/qdqm-update"
   exit
 fi
@@ -156,5 +182,21 @@ start_sim 14 "${qd22a[@]}"
 round 14 QD22A_ upd2.01 decoder mpeg/V2_01.bin
 start_sim 15 "${qd09t[@]}"
 round 15 QD09T_1 upd2.01 decoder mpeg/QD09.v201
+start_base_unit
+echo "\$ qdqm-update update --port 16 --base-unit --yes"
+status=0
+"$run/program/qdqm-update" update --port 16 --base-unit --yes || status=$?
+stop_sims
+echo "Result: COM16 exit status $status"
+ok=1
+[ "$status" -eq 0 ] || ok=0
+same "slot 1 controller flash" "$run/com16-slot1.flash.hex" "$run/images/QM21__-upd2.01.hex" || ok=0
+same "slot 2 controller flash" "$run/com16-slot2.flash.hex" "$run/images/QM492_-upd2.01.hex" || ok=0
+same "slot 2 decoder" "$run/com16-slot2.decoder" "$run/program/QM492_/mpeg/mpg492\$2_01.bin" || ok=0
+same "slot 3 controller flash" "$run/com16-slot3.flash.hex" "$run/images/QM292_-upd2.01.hex" || ok=0
+same "slot 3 decoder" "$run/com16-slot3.decoder" "$run/program/QM292_/mpeg/QM292_2_01.bin" || ok=0
+if [ "$ok" -eq 1 ]; then echo "Result: COM16 updated slot by slot"; else echo "Result: COM16 FAILED"; fi
+[ "$ok" -eq 1 ] || failed=1
+echo
 if [ "$failed" -eq 0 ]; then echo "Demo: every module updated and compared."; fi
 exit "$failed"
