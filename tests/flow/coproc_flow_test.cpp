@@ -10,10 +10,15 @@
 #include "coproc/fpga_stages.h"
 #include "coproc/frame_stages.h"
 #include "sim/controller.h"
+#include "tests/support/test_bytes.h"
 #include "tests/support/update_fixture.h"
 
 namespace qdqm {
 namespace {
+
+using testing::bytes;
+using testing::imageBytes;
+using testing::text;
 
 using ::testing::ElementsAre;
 using testing::expectIdle;
@@ -24,23 +29,6 @@ using testing::profile;
 constexpr const char* kSuccess = testing::kSuccessText;
 constexpr const char* kFailure = testing::kFailureText;
 constexpr const char* kNotRunning = "QM-Module is not running after Update !!!";
-
-std::string bytes(std::initializer_list<int> list) {
-  std::string s;
-  for (int b : list) s.push_back(static_cast<char>(b));
-  return s;
-}
-
-// An image with every byte value in it, frame bytes (3A, E1, E2) included.
-std::string imageBytes(size_t n, unsigned seed) {
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>(i * 151 + seed * 7 + (i >> 3));
-  return s;
-}
-
-std::string text(const std::vector<uint8_t>& v) {
-  return std::string(v.begin(), v.end());
-}
 
 sim::Profile withCoprocessor(std::string type, sim::CoprocessorKind kind,
                              sim::Protocol p = sim::Protocol::Raw) {

@@ -9,10 +9,16 @@
 
 #include "app/update_dialog.h"
 #include "sim/controller.h"
+#include "tests/support/test_bytes.h"
 #include "tests/support/update_fixture.h"
 
 namespace qdqm {
 namespace {
+
+using testing::bytes;
+using testing::count;
+using testing::imageBytes;
+using testing::text;
 
 using ::testing::Contains;
 using ::testing::ElementsAre;
@@ -24,31 +30,6 @@ using ::testing::Not;
 using testing::profile;
 
 constexpr const char* kNotRunning = "mpeg decoder returned 'new code not running'  !!!";
-
-std::string bytes(std::initializer_list<int> list) {
-  std::string s;
-  for (int b : list) s.push_back(static_cast<char>(b));
-  return s;
-}
-
-// An image with every byte value in it, "U" and CR included.
-std::string imageBytes(size_t n, unsigned seed) {
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>(i * 151 + seed * 7 + (i >> 3));
-  return s;
-}
-
-std::string text(const std::vector<uint8_t>& v) {
-  return std::string(v.begin(), v.end());
-}
-
-size_t count(const std::string& haystack, const std::string& needle) {
-  size_t n = 0;
-  for (size_t at = haystack.find(needle); at != std::string::npos;
-       at = haystack.find(needle, at + 1))
-    ++n;
-  return n;
-}
 
 sim::Profile withDecoder(std::string type, sim::DecoderKind kind, std::string version,
                          std::string after) {

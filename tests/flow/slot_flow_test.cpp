@@ -13,10 +13,16 @@
 #include "sim/base_unit.h"
 #include "sim/intel_hex.h"
 #include "tests/support/base_unit_window.h"
+#include "tests/support/test_bytes.h"
 #include "tests/support/update_fixture.h"
 
 namespace qdqm {
 namespace {
+
+using testing::bytes;
+using testing::count;
+using testing::imageBytes;
+using testing::text;
 
 using testing::BaseUnitWindow;
 using ::testing::ElementsAre;
@@ -27,30 +33,6 @@ constexpr const char* kAllFailed =
     "Could not update all the modules !\nCorrect function of modules, where the backcolor \nof "
     "the updatestate is red, is no longer guaranteed !\nTry again to update, or contact your "
     "local dealer !";
-
-std::string bytes(std::initializer_list<int> list) {
-  std::string s;
-  for (int b : list) s.push_back(static_cast<char>(b));
-  return s;
-}
-
-std::string imageBytes(size_t n, unsigned seed) {
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>(i * 151 + seed * 7 + (i >> 3));
-  return s;
-}
-
-std::string text(const std::vector<uint8_t>& v) {
-  return std::string(v.begin(), v.end());
-}
-
-size_t count(const std::string& haystack, const std::string& needle) {
-  size_t n = 0;
-  for (size_t at = haystack.find(needle); at != std::string::npos;
-       at = haystack.find(needle, at + 1))
-    ++n;
-  return n;
-}
 
 sim::Profile slotModule(std::string type, sim::Protocol protocol = sim::Protocol::Raw) {
   sim::Profile p;

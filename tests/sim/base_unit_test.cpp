@@ -6,6 +6,7 @@
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/coprocessor.h"
@@ -348,6 +349,96 @@ TEST(SimBaseUnit, WholeRawFlashThroughSlotFrames) {
   EXPECT_EQ(ask(":0100000502f8", 2), "");
   w.wait(300'000);
   EXPECT_EQ(ask(":0100000502f8", 2), withSlot(bytes({0x04, 0x02}), 5));
+}
+
+TEST(SimBaseUnit, FramesAndSlotsAreCountedForTheReport) {
+  BaseUnit b;
+  b.plug(2, module("QM66A"));
+  Wire w(b);
+  EXPECT_EQ(b.slotFrames(), 0u);
+  EXPECT_EQ(b.frameStarts(), 0u);
+  w.ask(kVersionCommand);
+  w.ask(select(2));
+  EXPECT_EQ(b.frameStarts(), 2u);
+  EXPECT_EQ(b.slotFrames(), 0u);
+  // Answered or not, to a module or to an empty slot: every slot frame counts.
+  w.ask(slotFrame(2, 'P', 5, 5, ":0100000501f9"));
+  EXPECT_EQ(b.slotFrames(), 1u);
+  EXPECT_EQ(b.lastSlotFrame(), 2);
+  w.ask(slotFrame(7, 'P', 5, 5, ":0100000501f9"));
+  EXPECT_EQ(b.slotFrames(), 2u);
+  EXPECT_EQ(b.lastSlotFrame(), 7);
+  EXPECT_EQ(b.frameStarts(), 4u);
+  // A byte that ends a frame and is 00 begins the next one; strays begin nothing.
+  w.ask(bytes({0x55, 0x00, 0x02, 'R', 0x00}) + kVersionCommand);
+  EXPECT_EQ(b.frameStarts(), 6u);
+  EXPECT_EQ(b.slotFrames(), 2u);
+}
+
+TEST(SimBaseUnit, ModuleWireTimeOfSlotFrames) {
+  const double byteUs = 10 * 1e6 / 19200, slowByteUs = 10 * 1e6 / 2400;
+  BaseUnit b;
+  b.plug(1, module("QM66A"));
+  b.plug(2, module("QM492", Protocol::Record));
+  Faults silent;
+  silent.silent = true;
+  b.plug(3, module("QM66A"), silent);
+  Wire w(b);
+  double before = b.moduleWireUs();
+  auto added = [&] {
+    const double now = b.moduleWireUs();
+    return now - std::exchange(before, now);
+  };
+  EXPECT_EQ(before, 0);
+  // The base unit's own commands do not reach a module.
+  w.ask(kVersionCommand);
+  w.ask(select(1));
+  EXPECT_EQ(added(), 0);
+  // 13 bytes forwarded, the 5 the answer waits for.
+  EXPECT_EQ(w.ask(slotFrame(1, 'P', 5, 5, ":0100000501f9")), withSlot("QM66A", 1));
+  EXPECT_NEAR(added(), 18 * byteUs, 0.01);
+  // Fewer than the module sends: the rest is not waited for.
+  EXPECT_EQ(w.ask(slotFrame(1, 'P', 2, 5, ":0100000501f9")), withSlot("QM", 1));
+  EXPECT_NEAR(added(), 15 * byteUs, 0.01);
+  // m = 0: the payload alone.
+  EXPECT_EQ(w.ask(slotFrame(1, 'P', 0, 5, ":0100000501f9")), bytes({1}));
+  EXPECT_NEAR(added(), 13 * byteUs, 0.01);
+  // A service payload and its answer at 2400.
+  EXPECT_EQ(w.ask(slotFrame(1, 'P', 2, 5, bytes({0x15, 0x11, 0x00}))),
+            withSlot(bytes({0x03, 0x19}), 1));
+  EXPECT_NEAR(added(), 5 * slowByteUs, 0.01);
+  // No answer: the payload, and no reply byte to wait for.
+  EXPECT_EQ(w.ask(slotFrame(3, 'P', 5, 5, ":0100000501f9")), "");
+  EXPECT_NEAR(added(), 13 * byteUs, 0.01);
+  EXPECT_EQ(w.ask(slotFrame(1, 'P', 6, 1, ":0100000501f9")), "");
+  EXPECT_NEAR(added(), 18 * byteUs, 0.01);
+  // An empty slot: nothing goes to a module.
+  EXPECT_EQ(w.ask(slotFrame(5, 'P', 5, 5, ":0100000501f9")), "");
+  EXPECT_EQ(added(), 0);
+
+  // Letter T: the payload and CR LF out, the echo and the answer back. The select is taken at its
+  // line end, so its reply follows the payload.
+  EXPECT_EQ(w.ask(slotFrame(2, 'T', 1, 5, ":02000002880173")), withSlot(".", 2));
+  EXPECT_NEAR(added(), (17 + 16) * byteUs, 0.01);
+  EXPECT_EQ(w.ask(slotFrame(2, 'T', 3, 50, ":0300000480000079")), withSlot(".\r\n", 2));
+  EXPECT_NEAR(added(), (19 + 17 + 3) * byteUs, 0.01);
+  // A record is answered at its last digit, while its CR LF is still going out: the two bytes'
+  // time counts once (in whole microseconds, as the simulator paces the line).
+  const std::string data = dataRecord(0x0040, {1, 2, 3, 4, 5, 6, 7, 8});
+  EXPECT_EQ(w.ask(slotFrame(2, 'T', 3, 5, data)), withSlot(".\r\n", 2));
+  const double overlapUs = 2 * static_cast<double>(kByteUs);
+  EXPECT_NEAR(added(), (29 + 27 + 3) * byteUs - overlapUs, 0.01);
+
+  // Without wire timing nothing overlaps: every byte counts.
+  BaseUnit f;
+  f.plug(2, module("QM492", Protocol::Record));
+  f.setWireTiming(false);
+  Wire wf(f);
+  wf.ask(slotFrame(2, 'T', 1, 5, ":02000002880173"));
+  wf.ask(slotFrame(2, 'T', 3, 50, ":0300000480000079"));
+  const double from = f.moduleWireUs();
+  EXPECT_EQ(wf.ask(slotFrame(2, 'T', 3, 5, data)), withSlot(".\r\n", 2));
+  EXPECT_NEAR(f.moduleWireUs() - from, (29 + 27 + 3) * byteUs, 0.01);
 }
 
 TEST(SimBaseUnit, NoAnswerFromEmptySlotsAndSilentModules) {

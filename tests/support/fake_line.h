@@ -10,8 +10,14 @@
 #include <string_view>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include <string>
+
 #include "link/clock.h"
 #include "link/serial_device.h"
+#include "link/serial_port.h"
+#include "tests/support/scripted_host.h"
 
 namespace qdqm::testing {
 
@@ -140,6 +146,28 @@ class FakeOpener final : public PortOpener {
 
  private:
   VirtualClock& clock_;
+};
+
+// A port open on a FakeLine (COM1), for tests of the frames that go over it.
+class FakeLineTest : public ::testing::Test {
+ protected:
+  FakeLineTest() {
+    opener.present[1] = {};
+    EXPECT_EQ(openPort(1, port), 1);
+    line = opener.last;
+  }
+  // What was written since the last call.
+  std::string written() {
+    std::string s(line->written.begin(), line->written.end());
+    line->written.clear();
+    return s;
+  }
+
+  VirtualClock clock;
+  ScriptedHost host;
+  FakeOpener opener{clock};
+  SerialPort port{opener, clock, host};
+  FakeLine* line = nullptr;
 };
 
 }  // namespace qdqm::testing

@@ -12,41 +12,22 @@
 #include "slots/version_query.h"
 #include "tests/support/fake_line.h"
 #include "tests/support/scripted_host.h"
+#include "tests/support/test_bytes.h"
 #include "update/helpers.h"
 
 namespace qdqm {
 namespace {
 
-std::string bytes(std::initializer_list<int> list) {
-  std::string s;
-  for (int b : list) s.push_back(static_cast<char>(b));
-  return s;
-}
+using testing::bytes;
 
-class CoprocLine : public ::testing::Test {
+class CoprocLine : public testing::FakeLineTest {
  protected:
-  CoprocLine() {
-    opener.present[1] = {};
-    EXPECT_EQ(openPort(1, port), 1);
-    line = opener.last;
-  }
-  std::string written() {
-    std::string s(line->written.begin(), line->written.end());
-    line->written.clear();
-    return s;
-  }
   // The reads an exchange makes that waits out T cycles without an answer.
   int readsOfUnansweredExchange(const std::function<void()>& call) {
     line->reads = 0;
     call();
     return line->reads;
   }
-
-  VirtualClock clock;
-  testing::ScriptedHost host;
-  testing::FakeOpener opener{clock};
-  SerialPort port{opener, clock, host};
-  testing::FakeLine* line = nullptr;
 };
 
 TEST_F(CoprocLine, UpdateModeFramesByTypeCode) {

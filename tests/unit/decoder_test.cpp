@@ -10,15 +10,12 @@
 #include "link/serial_port.h"
 #include "tests/support/fake_line.h"
 #include "tests/support/scripted_host.h"
+#include "tests/support/test_bytes.h"
 
 namespace qdqm {
 namespace {
 
-std::string bytes(std::initializer_list<int> list) {
-  std::string s;
-  for (int b : list) s.push_back(static_cast<char>(b));
-  return s;
-}
+using testing::bytes;
 
 // A length-prefixed reply of the boot loader: 4 header bytes, the length in bytes 2 and 3.
 std::string prefixed(const std::string& text) {
@@ -27,25 +24,7 @@ std::string prefixed(const std::string& text) {
          text;
 }
 
-class DecoderLine : public ::testing::Test {
- protected:
-  DecoderLine() {
-    opener.present[1] = {};
-    EXPECT_EQ(openPort(1, port), 1);
-    line = opener.last;
-  }
-  std::string written() {
-    std::string s(line->written.begin(), line->written.end());
-    line->written.clear();
-    return s;
-  }
-
-  VirtualClock clock;
-  testing::ScriptedHost host;
-  testing::FakeOpener opener{clock};
-  SerialPort port{opener, clock, host};
-  testing::FakeLine* line = nullptr;
-};
+using DecoderLine = testing::FakeLineTest;
 
 TEST_F(DecoderLine, SwidCommands) {
   line->reply("MPG2", 3000);

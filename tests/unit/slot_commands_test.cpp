@@ -13,43 +13,24 @@
 #include "slots/version_query.h"
 #include "tests/support/fake_line.h"
 #include "tests/support/scripted_host.h"
+#include "tests/support/test_bytes.h"
 
 namespace qdqm {
 namespace {
 
-std::string bytes(std::initializer_list<int> list) {
-  std::string s;
-  for (int b : list) s.push_back(static_cast<char>(b));
-  return s;
-}
+using testing::bytes;
 
 // The frame head of slot n: 00 n letter length m time-out.
 std::string head(int slot, char letter, size_t payload, int m, int timeout) {
   return bytes({0x00, slot, letter, static_cast<int>(payload + 2), m, timeout});
 }
 
-class SlotLine : public ::testing::Test {
+class SlotLine : public testing::FakeLineTest {
  protected:
-  SlotLine() {
-    opener.present[1] = {};
-    EXPECT_EQ(openPort(1, port), 1);
-    line = opener.last;
-  }
-  std::string written() {
-    std::string s(line->written.begin(), line->written.end());
-    line->written.clear();
-    return s;
-  }
   // The module's reply with the slot number behind it, as the base unit sends it.
   void answer(const std::string& moduleReply, int slot, uint64_t afterUs = 2000) {
     line->reply(moduleReply + static_cast<char>(slot), afterUs);
   }
-
-  VirtualClock clock;
-  testing::ScriptedHost host;
-  testing::FakeOpener opener{clock};
-  SerialPort port{opener, clock, host};
-  testing::FakeLine* line = nullptr;
 };
 
 TEST_F(SlotLine, FrameAndSlotNumber) {
