@@ -27,7 +27,8 @@ Outcome programFpgaFlash(UpdateDialog& dlg, ImageFile& file, const char* checkSt
   showStatus(dlg, kFpgaProgramStatus);
   uint32_t crc = kCrcStart;
   dlg.setWaitCursor(true);
-  if (!sendFileBlocks(dlg, file, ImageCrc::Crc16, crc, kBlockPauseMs, kFpgaBlockText))
+  if (!sendFileBlocks(dlg, file, ImageCrc::Crc16, crc, kBlockPauseMs, kFpgaBlockText,
+                      directBlocks(dlg.port)))
     return Outcome::Abort;
   file.close();
   showStatus(dlg, checkStatus);

@@ -107,7 +107,8 @@ Outcome runFrameStage(UpdateDialog& dlg, const FrameStage& s, const std::string&
   uint32_t crc = s.crcStart;
   dlg.setWaitCursor(true);
   if (s.programStatus) showStatus(dlg, s.programStatus);
-  if (!sendFileBlocks(dlg, file, s.crc, crc, 0, s.blockError)) return Outcome::Abort;
+  if (!sendFileBlocks(dlg, file, s.crc, crc, 0, s.blockError, directBlocks(dlg.port)))
+    return Outcome::Abort;
   file.close();
   showStatus(dlg, kDataOkayStatus);
   if (!checkCrc(dlg.port, crc, s.crcTimeout)) return stageAbort(dlg, s.checksumError);

@@ -97,8 +97,14 @@ int progressOf(unsigned k, unsigned B) {
   return static_cast<int>(std::min(100u, 100 * k / B));
 }
 
+BlockSender directBlocks(SerialPort& port) {
+  return [&port](const uint8_t* bytes, size_t n) {
+    return sendDataBlock(port, bytes, n, kBlockTimeout);
+  };
+}
+
 bool sendFileBlocks(UpdateDialog& dlg, ImageFile& file, ImageCrc kind, uint32_t& crc,
-                    uint32_t pauseMs, const char* blockError) {
+                    uint32_t pauseMs, const char* blockError, const BlockSender& send) {
   const unsigned B = static_cast<unsigned>(file.length() / static_cast<long>(kBlock));
   Control& progress = dlg.control(ids::Progress);
   std::array<uint8_t, kBlock> block{};
@@ -112,7 +118,7 @@ bool sendFileBlocks(UpdateDialog& dlg, ImageFile& file, ImageCrc kind, uint32_t&
       dlg.updateData();
     }
     crc = kind == ImageCrc::Crc32 ? crc32(n, block.data(), crc) : crc16Ccitt(n, block.data(), crc);
-    if (!sendDataBlock(dlg.port, block.data(), n, kBlockTimeout)) {
+    if (!send(block.data(), n)) {
       dlg.showError(blockError);
       return false;
     }

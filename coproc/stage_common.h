@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "app/update_dialog.h"
 #include "coproc/image_file.h"
@@ -42,10 +43,15 @@ Outcome moduleAlivePoll(UpdateDialog& dlg, uint8_t typeCode, VersionBlock& block
 int progressOf(unsigned k, unsigned B);
 
 enum class ImageCrc { Crc32, Crc16 };
+// Sends one block of data frames: directly (sendDataBlock) or through a base unit's slot. 1 when
+// the controller took it; an empty block is not sent and succeeds.
+using BlockSender = std::function<int(const uint8_t* bytes, size_t n)>;
 // Sends the rest of the file in 64-byte blocks (a final empty read sends nothing), continuing
 // `crc` over them and pausing `pauseMs` after each; false (after `blockError`) when one is refused.
 bool sendFileBlocks(UpdateDialog& dlg, ImageFile& file, ImageCrc kind, uint32_t& crc,
-                    uint32_t pauseMs, const char* blockError);
+                    uint32_t pauseMs, const char* blockError, const BlockSender& send);
+// The direct sender: sendDataBlock with the stages' time-out of 2000 ms.
+BlockSender directBlocks(SerialPort& port);
 
 // The end of a successful transfer: "update was successfull ...", 500 ms, input discarded.
 Outcome transferDone(UpdateDialog& dlg);

@@ -34,7 +34,6 @@ constexpr int kPollAttempts = 3;
 constexpr int kSteps = 100;
 constexpr uint32_t kDoneMs = 500;
 constexpr uint32_t kHeaderSettleMs = 2000;
-constexpr size_t kBlock = 64;
 constexpr size_t kImageHeader = 20;
 constexpr uint8_t kAck = '.';
 
@@ -310,22 +309,13 @@ SlotState runSlotStage(SlotRun& r, const SlotStage& s, const std::string& fileNa
   }
 
   setProgress(dlg, 0);
-  const unsigned B = static_cast<unsigned>(file.length() / static_cast<long>(kBlock));
   dlg.setWaitCursor(true);
   uint32_t crc = s.crcStart;
-  std::array<uint8_t, kBlock> data{};
-  size_t n = 0;
-  unsigned k = 0;
-  do {
-    n = file.read(data.data(), data.size());
-    if (const int p = progressOf(k, B); p != dlg.control(ids::Progress).position)
-      setProgress(dlg, p);
-    crc = s.crc == ImageCrc::Crc32 ? crc32(n, data.data(), crc) : crc16Ccitt(n, data.data(), crc);
-    if (!slotSendDataBlock(port, r.slot, data.data(), n, kBlockMs, code, r.moduleVersionNumber))
-      return fail(s.blockError);
-    ++k;
-    if (s.blockPauseMs) dlg.clock.sleepMs(s.blockPauseMs);
-  } while (n == kBlock);
+  const BlockSender throughSlot = [&](const uint8_t* bytes, size_t n) {
+    return slotSendDataBlock(port, r.slot, bytes, n, kBlockMs, code, r.moduleVersionNumber);
+  };
+  if (!sendFileBlocks(dlg, file, s.crc, crc, s.blockPauseMs, s.blockError, throughSlot))
+    return SlotFailed;
   file.close();
   showStatus(dlg, kDataOkayStatus);
   if (!slotCheckCrc(port, r.slot, crc, s.crcTimeoutMs, dlg.baseUnitVersion))
