@@ -203,6 +203,10 @@ void Controller::reply(std::string_view echo, std::string_view data, size_t tail
 }
 
 void Controller::send(std::string bytes, uint64_t atUs, const Line& line) {
+  if (mutedReplies_ < faults_.muteReplies) {
+    ++mutedReplies_;
+    return;
+  }
   bytes.append(faults_.extraBytes, '~');
   std::string sent;
   for (char c : bytes) {

@@ -118,6 +118,7 @@ class Controller : public Device {
   unsigned dataRecords_ = 0;
   unsigned erases_ = 0;
   unsigned replyBytes_ = 0;
+  unsigned mutedReplies_ = 0;
   uint64_t silentUntilUs_ = 0;
   bool dead_ = false;
   std::string service_;  // the service frame being received at 2400 baud

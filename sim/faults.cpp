@@ -17,6 +17,7 @@ bool number(std::string_view text, unsigned& out) {
 std::string_view faultHelp() {
   return "  silent            never answers\n"
          "  late=MS           every reply starts MS milliseconds late\n"
+         "  mute=N            the first N replies are never sent\n"
          "  refuse=N:CODE     the Nth data record is answered with CODE (C, P, A, ...)\n"
          "  erase=CODE        erasing answers CODE instead of .\n"
          "  drop=N            the Nth reply byte is lost\n"
@@ -72,6 +73,7 @@ int parseFault(std::string_view text, Faults& faults) {
   }
   if (!number(value, n)) return 0;
   if (key == "late") return faults.lateMs = n, 1;
+  if (key == "mute" && n > 0) return faults.muteReplies = n, 1;
   if (key == "drop") return faults.dropReplyByte = n, 1;
   if (key == "garble") return faults.garbleReplyByte = n, 1;
   if (key == "extra") return faults.extraBytes = n, 1;

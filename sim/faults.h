@@ -12,6 +12,7 @@ enum class SpeedFault { None, AckButStay, OtherTypeAtNewRate };
 struct Faults {
   bool silent = false;
   uint32_t lateMs = 0;        // every reply starts this much later
+  unsigned muteReplies = 0;   // the first N replies are never sent (a module still starting)
   unsigned refuseRecord = 0;  // the Nth data record (1-based) is refused with refuseCode
   char refuseCode = 'C';
   char eraseCode = '.';

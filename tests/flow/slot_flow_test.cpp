@@ -137,6 +137,29 @@ TEST_F(SlotFlow, EightSlotUnitHidesTheNinthRow) {
   EXPECT_EQ(u.dlg.slots[7].nameText, "QM292");
 }
 
+// A module still starting answers its version query late: the search asks three times, waiting
+// between the attempts, and gives the row up only when the third stays unanswered too.
+TEST_F(SlotFlow, ModuleAnsweringAtTheThirdAttemptIsFound) {
+  slotFile("QM21__", "upd2.01", "QM21_", 64);
+  sim::Faults twoLost, threeLost;
+  ASSERT_TRUE(sim::parseFault("mute=2", twoLost));
+  ASSERT_TRUE(sim::parseFault("mute=3", threeLost));
+  Unit u({9, {0x02, 0x22}}, dir);
+  u.unit.plug(1, slotModule("QM21_"), twoLost);
+  u.unit.plug(2, slotModule("QM21_"), threeLost);
+  // Each wait for the module is shown once with its status before the bar runs.
+  int waits = 0;
+  u.host.onRepaint = [&] { waits += u.dlg.statusText == "waiting for controller ..."; };
+  u.connect();
+  const auto& s = u.dlg.slots;
+  EXPECT_EQ(s[0].versionText, "Ver.: 1.05");
+  EXPECT_TRUE(u.check(0).enabled && u.check(0).checked);
+  EXPECT_EQ(s[0].selectedFile, "upd2.01");
+  EXPECT_EQ(waits, 2 + 3);
+  EXPECT_THAT(s[1].versionText, ::testing::EndsWith("?.??"));
+  EXPECT_FALSE(u.check(1).enabled || u.check(1).checked);
+}
+
 TEST_F(SlotFlow, EveryKindOfSlotIsUpdated) {
   const sim::Image qm21 = slotFile("QM21__", "upd2.01", "QM21_", 3000);
   const sim::Image qm492 = slotFile("QM492_", "upd2.01", "QM492", 3000, "mpeg\\mpg$2_01.bin");

@@ -62,7 +62,10 @@ class ScriptedHost final : public Host {
     escLatched = false;
   }
   void beep(unsigned hz, unsigned ms) override { beeps.push_back({hz, ms}); }
-  void repaint() override { ++repaints; }
+  void repaint() override {
+    ++repaints;
+    if (onRepaint) onRepaint();
+  }
   void closeWindow() override { closed = true; }
 
   // Texts of all boxes, in order.
@@ -87,6 +90,7 @@ class ScriptedHost final : public Host {
   std::vector<std::pair<unsigned, unsigned>> beeps;
   std::function<void()> onPump;  // runs inside pumpEvents, e.g. to click a button mid-procedure
   std::function<void()> onControlsChanged;  // e.g. to record the status line as it changes
+  std::function<void()> onRepaint;
 
  protected:
   void showWaitCursor(bool wait) override { waitCursor = wait; }
