@@ -27,6 +27,7 @@ SimRunResult runAgainstSim(const SimRun& run) {
     }
   }
 
+  const bool windowed = !run.window.empty();
   const std::string startLine = run.window + " start";
   const std::string endLine = run.window + " end";
   bool started = false;
@@ -40,6 +41,8 @@ SimRunResult runAgainstSim(const SimRun& run) {
     if (tool < 0) r.problem = "cannot start " + fs::path(run.tool.front()).filename().string();
     auto take = [&](const std::string& line) {
       simLog << line << "\n";
+      if (run.line) run.line(line, cpuSeconds(tool));
+      if (!windowed) return;
       if (line.starts_with(startLine)) {
         started = true;
         cpuAtStart = cpuSeconds(tool);
@@ -78,6 +81,8 @@ SimRunResult runAgainstSim(const SimRun& run) {
   while (simLines.fill(1000)) {
     while (auto line = simLines.next()) {
       simLog << *line << "\n";
+      if (run.line && tool > 0) run.line(*line, exitCpuS);
+      if (!windowed) continue;
       if (line->starts_with(endLine) && started && !r.ended && run.end(*line)) {
         r.ended = true;
         cpuAtEnd = exitCpuS;

@@ -1,6 +1,7 @@
 // One timed run: a tool against `qdqm-sim --report-flash` on a pty, with the tool's CPU time over
 // one of the windows the simulator reports ("NAME start T" ... "NAME end T ...") read from /proc
-// at the two lines, and the whole run's wall and CPU time from wait4.
+// at the two lines, or at every line for a benchmark that finds its window itself, and the whole
+// run's wall and CPU time from wait4.
 #pragma once
 
 #include <functional>
@@ -15,12 +16,15 @@ namespace qdqm::bench {
 struct SimRun {
   std::vector<std::string> sim;   // qdqm-sim and its arguments; it links its pty, then says "COM"
   std::vector<std::string> tool;  // the program under test and its arguments
-  std::string window;             // the report's window: "flash" or "coproc"
+  std::string window;             // the report's window: "flash" or "coproc"; empty for none
   fs::path logs;
   std::string tag;    // log names: TAG.sim.out, TAG.sim.err (simulator), TAG.out, TAG.err (tool)
   double limitS = 0;  // the tool is killed when it runs longer
   // Takes the window's end line; false when it does not parse (the window stays open).
   std::function<bool(const std::string&)> end;
+  // When set, takes every line the simulator prints once the tool has started, with the tool's
+  // CPU time when the line was read (its CPU time at exit for lines read after it ended).
+  std::function<void(const std::string&, std::optional<double>)> line;
 };
 
 struct SimRunResult {

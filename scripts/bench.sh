@@ -12,6 +12,10 @@
 #       parity) and the decoder boot loader (QD09T, 256 KiB at 57600 baud, one-byte writes, with
 #       4064-byte and with 32768-byte blocks). Options go to qdqm-coproc-bench (see its --help),
 #       e.g. --stages fpga or --stages bootloader --loader-versions 0.90.
+#   scripts/bench.sh base [options]    the base-unit benchmark: `qdqm-update update --base-unit`
+#       flashing the controllers of eight modules in a simulated QM65B (raw QM21_ modules in slots
+#       1-8, each a 16 KiB image through its slot, a QM37_ in slot 9). Options go to
+#       qdqm-base-bench (see its --help), e.g. --kib 4 or --qm492 2.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 dir=${QDQM_BENCH_BUILD:-$here/build-bench}
@@ -19,5 +23,9 @@ dir=${QDQM_BENCH_BUILD:-$here/build-bench}
 if [[ ${1:-} == coproc ]]; then
   shift
   exec "$dir/qdqm-coproc-bench" "$@"
+fi
+if [[ ${1:-} == base ]]; then
+  shift
+  exec "$dir/qdqm-base-bench" "$@"
 fi
 "$dir/qdqm-flash-bench" "$@"

@@ -52,6 +52,13 @@ const Letter* letterOf(char c) {
   return nullptr;
 }
 
+// One byte on a line, unrounded: start bit, 8 data bits, the parity bit when there is one, stop
+// bit.
+double byteNs(const Line& line) {
+  const double bits = line.parity == Parity::None ? 10.0 : 11.0;
+  return line.baud ? bits * 1e9 / line.baud : 0;
+}
+
 // Service commands (14 .., 15 ..) reach a module on its 2400-baud channel.
 bool isService(std::string_view payload) {
   return !payload.empty() && (payload[0] == '\x14' || payload[0] == '\x15');
@@ -137,7 +144,10 @@ void BaseUnit::receive(uint8_t byte, const Line& sent, uint64_t atUs) {
 void BaseUnit::take(uint8_t byte, uint64_t atUs) {
   switch (state_) {
     case State::Idle:
-      if (byte == 0x00) state_ = State::Address;
+      if (byte == 0x00) {
+        state_ = State::Address;
+        ++frameStarts_;
+      }
       return;
     case State::Address:
       if (byte == 0x00) {
@@ -200,6 +210,7 @@ void BaseUnit::take(uint8_t byte, uint64_t atUs) {
   }
   // Not a frame after all: the byte may begin the next one.
   state_ = byte == 0x00 ? State::Address : State::Idle;
+  if (state_ == State::Address) ++frameStarts_;
 }
 
 void BaseUnit::command(uint8_t byte, uint64_t atUs) {
@@ -213,6 +224,8 @@ void BaseUnit::command(uint8_t byte, uint64_t atUs) {
 }
 
 void BaseUnit::slotFrame(uint64_t atUs) {
+  ++slotFrames_;
+  lastSlotFrame_ = slot_;
   Slot* s = slotAt(slot_);
   if (!s || !s->module) return;
   Controller& module = *s->module;
@@ -228,6 +241,7 @@ void BaseUnit::slotFrame(uint64_t atUs) {
   out.clear();
   const uint32_t step = wireTiming() ? byteTimeUs(line) : 0;
   uint64_t t = std::max(atUs, s->lineFreeUs);
+  const uint64_t forwardFromUs = t;
   for (char c : forward) {
     t += step;
     const auto byte = static_cast<uint8_t>(c);
@@ -245,16 +259,31 @@ void BaseUnit::slotFrame(uint64_t atUs) {
   const uint64_t deadline = t + uint64_t{wait_} * letter.unitMs * 1000;
   std::string answer;
   uint64_t readyUs = t;
+  // The reply bytes the base unit waits for: up to the last one it collects, or those done by the
+  // time-out when the answer does not come; none when it collects nothing.
+  size_t waited = 0;
+  bool complete = true;
   if (expect_ > 0) {
     const size_t last = skip + expect_ - 1;
     // Too few bytes in time: the base unit answers nothing.
-    const bool complete = out.size() > last && out[last].doneUs <= deadline;
+    complete = out.size() > last && out[last].doneUs <= deadline;
     if (complete) {
       for (size_t i = skip; i <= last; ++i) answer.push_back(static_cast<char>(out[i].byte));
       readyUs = std::max(readyUs, out[last].doneUs);
+      waited = last + 1;
     }
-    if (!complete) return out.clear();
+    while (!complete && waited < out.size() && out[waited].doneUs <= deadline) ++waited;
   }
+  moduleWireNs_ += static_cast<double>(forward.size()) * byteNs(line);
+  for (size_t i = 0; i < waited; ++i) {
+    // The part of the reply byte that went while the payload was still going out.
+    const uint64_t doneUs = out[i].doneUs;
+    const uint64_t fromUs = doneUs - std::min<uint64_t>(doneUs, byteTimeUs(out[i].line));
+    const uint64_t hi = std::min(doneUs, t), lo = std::max(fromUs, forwardFromUs);
+    const uint64_t overlapUs = hi > lo ? hi - lo : 0;
+    moduleWireNs_ += byteNs(out[i].line) - static_cast<double>(overlapUs) * 1000.0;
+  }
+  if (!complete) return out.clear();
   // The rest of the module's reply is dropped.
   out.clear();
   answer.push_back(static_cast<char>(s->wrongSlotByte ? slot_ + 1 : slot_));

@@ -70,6 +70,17 @@ class BaseUnit : public Device {
   // For the report: the select frames (00 00 A1 n) taken so far and the n of the last one.
   unsigned selectFrames() const { return selectFrames_; }
   uint8_t lastSelect() const { return lastSelect_; }
+  // Slot frames taken so far (to any slot, answered or not) and the slot n of the last one; the
+  // 00 bytes that began a frame, so that a report can take its counts where a frame began.
+  unsigned slotFrames() const { return slotFrames_; }
+  uint8_t lastSlotFrame() const { return lastSlotFrame_; }
+  unsigned frameStarts() const { return frameStarts_; }
+  // How long the slot frames kept the lines to the modules busy since the start, in microseconds:
+  // each payload forwarded and the reply bytes its answer waited for (a record-protocol echo
+  // included), every byte at its own line's bits a byte. A reply that begins while the payload's
+  // last bytes are still going out (the record protocol answers a record before its CR LF is in)
+  // overlaps them on the two directions of the line: that stretch counts once.
+  double moduleWireUs() const { return moduleWireNs_ / 1000.0; }
   void setTap(ModuleTap* tap) { tap_ = tap; }
 
  private:
@@ -102,6 +113,10 @@ class BaseUnit : public Device {
   uint8_t selected_ = 0;
   unsigned selectFrames_ = 0;
   uint8_t lastSelect_ = 0;
+  unsigned slotFrames_ = 0;
+  uint8_t lastSlotFrame_ = 0;
+  unsigned frameStarts_ = 0;
+  double moduleWireNs_ = 0;
   ModuleTap* tap_ = nullptr;
   // The frame being taken apart.
   State state_ = State::Idle;

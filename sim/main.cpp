@@ -94,7 +94,8 @@ void usage(FILE* to) {
                "  --wire-timing       pace both directions at the line's rate\n"
                "  --report-flash      print a line when programming starts and one when it ends,\n"
                "                      the same for a coprocessor or decoder transfer; with a\n"
-               "                      base unit also a line at every slot select\n",
+               "                      base unit also a line at every slot select and at the\n"
+               "                      first slot frame to a slot after a select or another slot\n",
                static_cast<int>(qdqm::sim::faultHelp().size()), qdqm::sim::faultHelp().data());
 }
 
@@ -321,13 +322,22 @@ class SlotReports : public qdqm::sim::ModuleTap {
   std::map<unsigned, std::unique_ptr<WireReport>> reports_;
 };
 
-// The PC side of a base unit: at every slot select (00 00 A1 n) the counts since the start, so a
-// benchmark takes windows between two selects: "base select N T bytes-in I bytes-out O wire-us
-// W", T when the frame's last byte arrived, W at 10 bits a byte.
+// The two sides of a base unit, as counts since the start from which a benchmark takes its
+// windows: on the PC side the bytes both ways and their wire time at 10 bits a byte, on the
+// modules' side the time the slot frames kept their lines busy (BaseUnit::moduleWireUs). Printed
+// at every slot select (00 00 A1 n) as "base select N T bytes-in I bytes-out O wire-us W
+// module-wire-us M", T when the frame's last byte arrived and the frame and its answer counted;
+// and where the frames turn to a slot, at the first slot frame after a select or after frames to
+// another slot, as "base slot K T ..." with the same counts, T when the frame's first byte began
+// arriving and the frame not yet counted.
 class BaseReport {
  public:
   explicit BaseReport(FILE* to) : to_(to) {}
-  void byteIn(uint32_t baud) {
+  // A byte from the PC whose last bit arrives at atUs, before the base unit takes it.
+  void byteIn(const BaseUnit& base, uint32_t baud, uint64_t atUs) {
+    beforeByte_ = now_;
+    beforeModuleUs_ = base.moduleWireUs();
+    byteFromUs_ = static_cast<uint64_t>(static_cast<double>(atUs) - wireNs(baud) / 1000);
     ++now_.bytesIn;
     now_.wireNs += wireNs(baud);
   }
@@ -337,19 +347,43 @@ class BaseReport {
       ++now_.bytesOut;
       now_.wireNs += wireNs(out[i].line.baud);
     }
-    if (base.selectFrames() == selects_) return;
-    selects_ = base.selectFrames();
-    std::fprintf(to_, "base select %u %llu bytes-in %llu bytes-out %llu wire-us %.0f\n",
-                 base.lastSelect(), static_cast<unsigned long long>(atUs),
-                 static_cast<unsigned long long>(now_.bytesIn),
-                 static_cast<unsigned long long>(now_.bytesOut), now_.wireNs / 1000.0);
-    std::fflush(to_);
+    if (base.frameStarts() != frameStarts_) {
+      frameStarts_ = base.frameStarts();
+      atFrame_ = beforeByte_;
+      atFrameModuleUs_ = beforeModuleUs_;
+      frameFromUs_ = byteFromUs_;
+    }
+    if (base.slotFrames() != slotFrames_) {
+      slotFrames_ = base.slotFrames();
+      if (afterSelect_ || base.lastSlotFrame() != lastSlot_) {
+        print("slot", base.lastSlotFrame(), frameFromUs_, atFrame_, atFrameModuleUs_);
+      }
+      afterSelect_ = false;
+      lastSlot_ = base.lastSlotFrame();
+    }
+    if (base.selectFrames() != selects_) {
+      selects_ = base.selectFrames();
+      afterSelect_ = true;
+      print("select", base.lastSelect(), atUs, now_, base.moduleWireUs());
+    }
   }
 
  private:
+  void print(const char* what, unsigned n, uint64_t atUs, const Counts& c, double moduleUs) {
+    std::fprintf(
+        to_, "base %s %u %llu bytes-in %llu bytes-out %llu wire-us %.0f module-wire-us %.0f\n",
+        what, n, static_cast<unsigned long long>(atUs), static_cast<unsigned long long>(c.bytesIn),
+        static_cast<unsigned long long>(c.bytesOut), c.wireNs / 1000.0, moduleUs);
+    std::fflush(to_);
+  }
+
   FILE* to_;
-  Counts now_;
-  unsigned selects_ = 0;
+  Counts now_, beforeByte_, atFrame_;
+  double beforeModuleUs_ = 0, atFrameModuleUs_ = 0;
+  uint64_t byteFromUs_ = 0, frameFromUs_ = 0;
+  unsigned selects_ = 0, slotFrames_ = 0, frameStarts_ = 0;
+  unsigned lastSlot_ = 0;
+  bool afterSelect_ = true;
 };
 
 uint32_t baudOf(speed_t s) {
@@ -516,7 +550,7 @@ int main(int argc, char** argv) {
       const uint64_t at = static_cast<uint64_t>(inboundDoneNs / 1000);
       const size_t before = out.size();
       if (reportFlash && single) report.byteIn(*single, buffer[i], sent.baud, at);
-      if (reportFlash && base) baseReport.byteIn(sent.baud);
+      if (reportFlash && base) baseReport.byteIn(*base, sent.baud, at);
       device.receive(buffer[i], heard, at);
       if (reportFlash && single) report.afterReceive(*single, before, sent.baud, at);
       if (reportFlash && base) baseReport.afterReceive(*base, before, at);
