@@ -14,8 +14,6 @@
 namespace qdqm {
 namespace fs = std::filesystem;
 
-const char* const kNoUpdateText = "No update available !\nError Code: 30";
-
 namespace {
 
 constexpr size_t kMaxPath = 260;

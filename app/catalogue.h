@@ -49,7 +49,7 @@ const char* suffixFailureText(SuffixOutcome outcome);
 enum class ListOutcome { Listed, NoDirectory, Empty };
 // Builds typeDirSpec from type and suffix, lists it and selects the highest version.
 ListOutcome fillVersionList(UpdateDialog& dlg, std::string_view type, std::string_view suffix);
-extern const char* const kNoUpdateText;
+inline constexpr const char* kNoUpdateText = "No update available !\nError Code: 30";
 
 void resetVersionList(UpdateDialog& dlg);
 void resetSlotRow(UpdateDialog& dlg, int slotIndex, bool full);

@@ -10,18 +10,6 @@
 
 namespace qdqm {
 
-const char* const kResetStatus = "waiting for controller reset...";
-const char* const kCompareFpgaStatus = "compare FPGA version...";
-const char* const kOpenFileStatus = "open update file...";
-const char* const kFpgaModeStatus = "set FPGA to update mode...";
-const char* const kFpgaProgramStatus = "programming FPGA flash...";
-const char* const kDataOkayStatus = "waiting for 'Data Okay' ...";
-const char* const kStartcodeText = "Could not send Startcode for Update !!!";
-const char* const kBaud19200Text = "Could not set baud rate to 19200 !!!";
-const char* const kFpgaEraseText = "FPGA returned error during flash-erase  !!!";
-const char* const kFpgaBlockText = "FPGA returned error during updateprocess  !!!";
-const char* const kFpgaChecksumText = "FPGA returned Checksumerror  !!!";
-
 namespace {
 
 constexpr const char* kBaud2400Text = "Could not set baud rate to 2400 !!!";

@@ -13,17 +13,17 @@
 
 namespace qdqm {
 
-extern const char* const kResetStatus;        // "waiting for controller reset..."
-extern const char* const kCompareFpgaStatus;  // "compare FPGA version..."
-extern const char* const kOpenFileStatus;     // "open update file..."
-extern const char* const kFpgaModeStatus;     // "set FPGA to update mode..."
-extern const char* const kFpgaProgramStatus;  // "programming FPGA flash..."
-extern const char* const kDataOkayStatus;     // "waiting for 'Data Okay' ..."
-extern const char* const kStartcodeText;      // "Could not send Startcode for Update !!!"
-extern const char* const kBaud19200Text;      // "Could not set baud rate to 19200 !!!"
-extern const char* const kFpgaEraseText;      // "FPGA returned error during flash-erase  !!!"
-extern const char* const kFpgaBlockText;      // "FPGA returned error during updateprocess  !!!"
-extern const char* const kFpgaChecksumText;   // "FPGA returned Checksumerror  !!!"
+inline constexpr const char* kResetStatus = "waiting for controller reset...";
+inline constexpr const char* kCompareFpgaStatus = "compare FPGA version...";
+inline constexpr const char* kOpenFileStatus = "open update file...";
+inline constexpr const char* kFpgaModeStatus = "set FPGA to update mode...";
+inline constexpr const char* kFpgaProgramStatus = "programming FPGA flash...";
+inline constexpr const char* kDataOkayStatus = "waiting for 'Data Okay' ...";
+inline constexpr const char* kStartcodeText = "Could not send Startcode for Update !!!";
+inline constexpr const char* kBaud19200Text = "Could not set baud rate to 19200 !!!";
+inline constexpr const char* kFpgaEraseText = "FPGA returned error during flash-erase  !!!";
+inline constexpr const char* kFpgaBlockText = "FPGA returned error during updateprocess  !!!";
+inline constexpr const char* kFpgaChecksumText = "FPGA returned Checksumerror  !!!";
 
 // The stage's line of the controller data file without its last character (the line end).
 std::string fileNameOf(const std::string& line);

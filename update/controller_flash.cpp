@@ -14,17 +14,6 @@
 
 namespace qdqm {
 
-const char* const kCannotOpenText = "Could not open data file %s !\nError Code: 40";
-const char* const kUnexpectedEndText = "Unexpected end of data file %s !\nError Code: 41";
-const char* const kWrongTypeText = "Data file not for this module type !\nError Code: 42";
-const char* const kEraseFailedText = "Could not erase flash !\nError Code: 50";
-const char* const kNoEofText = "Could not send EOF to controller !\nError Code: 60";
-const char* const kNoChecksumText =
-    "Could not send WriteApplChecksum to controller !\nError Code: 60";
-const char* const kRecordTimeoutText =
-    "Time out while controller flash programming !\nError Code: 61";
-const char* const kProgrammingStatus = "programming controller flash...";
-
 namespace {
 
 constexpr const char* kVersionCaption = "Version conflict";

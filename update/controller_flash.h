@@ -47,14 +47,18 @@ bool confirmVersion(UpdateDialog& dlg, unsigned installed, unsigned selected);
 bool recordsAreWhole(UpdateDialog& dlg, DataFile& file, const std::string& fileName);
 
 // Messages of the controller flash, shared with the flash through a base unit's slot.
-extern const char* const kCannotOpenText;     // "Could not open data file %s !..." (40)
-extern const char* const kUnexpectedEndText;  // "Unexpected end of data file %s !..." (41)
-extern const char* const kWrongTypeText;      // "Data file not for this module type !..." (42)
-extern const char* const kEraseFailedText;    // "Could not erase flash !..." (50)
-extern const char* const kNoEofText;          // "Could not send EOF to controller !..." (60)
-extern const char* const kNoChecksumText;     // "Could not send WriteApplChecksum ..." (60)
-extern const char* const kRecordTimeoutText;  // "Time out while controller flash ..." (61)
-extern const char* const kProgrammingStatus;  // "programming controller flash..."
+inline constexpr const char* kCannotOpenText = "Could not open data file %s !\nError Code: 40";
+inline constexpr const char* kUnexpectedEndText =
+    "Unexpected end of data file %s !\nError Code: 41";
+inline constexpr const char* kWrongTypeText =
+    "Data file not for this module type !\nError Code: 42";
+inline constexpr const char* kEraseFailedText = "Could not erase flash !\nError Code: 50";
+inline constexpr const char* kNoEofText = "Could not send EOF to controller !\nError Code: 60";
+inline constexpr const char* kNoChecksumText =
+    "Could not send WriteApplChecksum to controller !\nError Code: 60";
+inline constexpr const char* kRecordTimeoutText =
+    "Time out while controller flash programming !\nError Code: 61";
+inline constexpr const char* kProgrammingStatus = "programming controller flash...";
 
 // Shows `text` in the status line and writes the controls.
 void showStatus(UpdateDialog& dlg, const char* text);

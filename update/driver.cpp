@@ -16,9 +16,6 @@
 
 namespace qdqm {
 
-const char* const kFpgaAbortQuestion = "Do you wish to abbort the %s FPGA-Update ?";
-const char* const kMpegAbortQuestion = "Do you wish to abbort the %s MPEG-Update ?";
-
 namespace {
 
 constexpr const char* kQuestionCaption = "Question";

@@ -21,8 +21,8 @@ enum class Outcome { Done, Failed, Abort, UpToDate };
 // The question after the verdict; "%s" is typeText. No ends the program as Exit does.
 constexpr std::string_view kUpdateAnotherText = "Do you wish to update another %s ?";
 // Offered when Esc is pressed during a wait; "%s" is deviceText.
-extern const char* const kFpgaAbortQuestion;
-extern const char* const kMpegAbortQuestion;
+inline constexpr const char* kFpgaAbortQuestion = "Do you wish to abbort the %s FPGA-Update ?";
+inline constexpr const char* kMpegAbortQuestion = "Do you wish to abbort the %s MPEG-Update ?";
 
 // A coprocessor stage: gets its header line of the controller data file, line end included.
 using StageRun = Outcome (*)(UpdateDialog& dlg, const std::string& line);
