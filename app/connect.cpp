@@ -79,6 +79,11 @@ void baseUnit(UpdateDialog& dlg) {
   searchSlots(dlg);
 }
 
+// Base units of the first series (major version 1) cannot update the modules in their slots.
+bool updatesModules(uint8_t major) {
+  return major != 1;
+}
+
 }  // namespace
 
 const char* const kNoModuleText = "Could not connect to module !\nError Code: 20";
@@ -109,11 +114,15 @@ int showModuleInfo(UpdateDialog& dlg) {
 
 bool showBaseUnitInfo(UpdateDialog& dlg) {
   const uint8_t major = dlg.baseUnitVersion[0], minor = dlg.baseUnitVersion[1];
-  const bool supported = major != 1;
+  const bool supported = updatesModules(major);
   const char* name = !supported ? "QM65_  " : dlg.slotCount == 9 ? "QM65B  " : "QM65A  ";
   dlg.deviceText = formatDeviceText(name, major, minor);
   dlg.updateData();
   return supported;
+}
+
+bool baseUnitAccepted(const UpdateDialog& dlg) {
+  return !dlg.deviceText.empty() && updatesModules(dlg.baseUnitVersion[0]);
 }
 
 void onConnect(UpdateDialog& dlg) {

@@ -16,6 +16,8 @@ extern const char* const kHiSpeedText;
 int showModuleInfo(UpdateDialog& dlg);
 // Writes dlg.deviceText for the base unit; false when the unit cannot update modules.
 bool showBaseUnitInfo(UpdateDialog& dlg);
+// After a Connect with "Update QM2x/4x" checked: a base unit answered and can update modules.
+bool baseUnitAccepted(const UpdateDialog& dlg);
 // "%s V%x.%02x"
 std::string formatDeviceText(const std::string& type, uint8_t major, uint8_t minor);
 

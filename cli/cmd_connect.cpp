@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/catalogue.h"
+#include "app/connect.h"
 #include "app/procedures.h"
 #include "app/update_dialog.h"
 #include "cli/commands.h"
@@ -73,7 +74,7 @@ int connect(const ConnectOptions& o, const Args& args, UpdateDialog& dlg, JsonRe
   if (o.baseUnit) {
     report.slots = slotRows(dlg);
     if (!o.json) printSlotRows(args.out, *report.slots, false);
-    return !dlg.deviceText.empty() && dlg.baseUnitVersion[0] != 1 ? 0 : kConnectFailed;
+    return baseUnitAccepted(dlg) ? 0 : kConnectFailed;
   }
   const Control& list = dlg.control(ids::VersionList);
   report.versions = list.items;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/catalogue.h"
+#include "app/connect.h"
 #include "app/procedures.h"
 #include "app/update_dialog.h"
 #include "cli/commands.h"
@@ -221,11 +222,14 @@ int connectAndUpdateSlots(const UpdateOptions& o, const Args& args, UpdateDialog
   onSlotPanelToggle(dlg);
   onConnect(dlg);
   report.device = dlg.deviceText;
-  report.slots = slotRows(dlg);
   if (!dlg.deviceText.empty() && !o.json)
     args.out << "Connected Device: " << dlg.deviceText << std::endl;
-  if (const int usage = applySlotChoices(o, args, dlg); usage != 0) return usage;
+  // Choices for slots of a base unit that Connect refused would only be usage errors.
+  const bool accepted = baseUnitAccepted(dlg);
+  const int usage = accepted ? applySlotChoices(o, args, dlg) : 0;
   report.slots = slotRows(dlg);
+  if (!accepted) return kNoVerdict;
+  if (usage != 0) return usage;
   if (!dlg.control(ids::Update).enabled) return kNoVerdict;
   if (!o.json) printSlotRows(args.out, *report.slots, false);
   onUpdate(dlg);

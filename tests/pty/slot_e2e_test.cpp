@@ -92,4 +92,19 @@ TEST_F(SlotE2E, UpdateWithChoicesAndJson) {
   EXPECT_EQ(j["exit"], 0);
 }
 
+// A base unit of the first series cannot update modules: Connect refuses it, and slot choices
+// for it end without a verdict instead of as usage errors.
+TEST_F(SlotE2E, RefusedBaseUnitEndsWithoutVerdict) {
+  dataFile("QM21_", "QM21__", "upd2.01", 512, 3);
+  startSim({"--base-unit", "B", "--base-version", "1.20", "--slot", "1=QM21_"});
+  std::string out;
+  EXPECT_EQ(runTool("update --port 7 --base-unit --slot 1=upd2.01 --yes --json", out), 2)
+      << errText();
+  const auto j = nlohmann::json::parse(out);
+  EXPECT_EQ(j["exit"], 2);
+  EXPECT_EQ(j["verdict"], "none");
+  EXPECT_EQ(j["slots"].size(), 9u);
+  EXPECT_EQ(errText().find("is not in slot 1's version list"), std::string::npos) << errText();
+}
+
 }  // namespace
