@@ -61,8 +61,11 @@ void searchSlot(UpdateDialog& dlg, int k) {
   Control& list = dlg.control(row.versionList);
   if (!listDirectory(dlg, entry.dirSpec, row.versionList, kListFiles) ||
       entry.versionText.ends_with("?.??")) {
+    // No files or no version: the row cannot be updated, but its version stays readable.
     entry.present = false;
-    setRowEnabled(dlg, row, false);
+    list.enabled = false;
+    dlg.control(row.check).checked = false;
+    dlg.control(row.check).enabled = false;
     return;
   }
   // No files: the row stays checked with an empty list; the slot's file stays as it was.

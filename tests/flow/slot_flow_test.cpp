@@ -158,6 +158,8 @@ TEST_F(SlotFlow, ModuleAnsweringAtTheThirdAttemptIsFound) {
   EXPECT_EQ(waits, 2 + 3);
   EXPECT_THAT(s[1].versionText, ::testing::EndsWith("?.??"));
   EXPECT_FALSE(u.check(1).enabled || u.check(1).checked);
+  EXPECT_FALSE(u.list(1).enabled);
+  EXPECT_TRUE(u.dlg.control(kSlotRows[1].verLabel).enabled);  // its version stays readable
 }
 
 TEST_F(SlotFlow, EveryKindOfSlotIsUpdated) {
