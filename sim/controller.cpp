@@ -498,8 +498,7 @@ void Controller::command(Action action, std::string_view frame, uint64_t atUs) {
     if (action == Action::WakeUp1) reply({}, std::string(1, kAck), 0, atUs);
     if (action == Action::WakeUp2) {
       // The second frame's answer still leaves at 2400; then the loader runs at 19200.
-      Line old = listen_;
-      emit(std::string(1, kWokenUp), atUs, old);
+      send(std::string(1, kWokenUp), atUs, listen_);
       awake_ = true;
       listen_.baud = 19200;
     }

@@ -106,6 +106,36 @@ TEST(SimController, FourCharacterTypeAndBootLoaderWakeUp) {
   EXPECT_EQ(ws.ask(":0100000501f9"), "QM65A");
 }
 
+TEST(SimController, ReplyFaultsApplyToTheWakeUpAnswers) {
+  Profile sleepy;
+  sleepy.needsWakeUp = true;
+  const Line slow{2400};
+  // Both wake-up answers count as replies: mute=2 swallows the second one as well.
+  Faults mute;
+  mute.muteReplies = 2;
+  Controller m(sleepy, mute);
+  Wire wm(m);
+  EXPECT_EQ(wm.ask(bytes({0x15, 0x01, 0x01}), slow), "");
+  EXPECT_EQ(wm.ask(bytes({0x15, 0xEF, 0x00}), slow), "");
+  EXPECT_EQ(m.listening().baud, 19200u);
+  EXPECT_EQ(wm.ask(":0100000501f9"), "QM65A");
+
+  // late=N delays it, extra=N lengthens it; it still leaves at 2400.
+  Faults late;
+  late.lateMs = 300;
+  late.extraBytes = 1;
+  Controller l(sleepy, late);
+  Wire wl(l);
+  wl.ask(bytes({0x15, 0x01, 0x01}), slow);
+  const uint64_t sent = wl.now;
+  const std::vector<Emission> woken = wl.exchange(bytes({0x15, 0xEF, 0x00}), slow);
+  ASSERT_EQ(woken.size(), 2u);
+  EXPECT_EQ(woken[0].byte, 0xEF);
+  EXPECT_EQ(woken[1].byte, '~');
+  EXPECT_EQ(woken[0].line, slow);
+  EXPECT_GE(woken[0].doneUs, sent + 3 * byteTimeUs(slow) + 300'000);
+}
+
 TEST(SimController, RawRecordsBuildTheImageWithExtendedAddresses) {
   Controller c(Profile{});
   Wire w(c);
