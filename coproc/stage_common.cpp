@@ -26,7 +26,6 @@ constexpr uint32_t kPollSettleMs = 100;
 constexpr int kPollAttempts = 3;
 constexpr int kSteps = 100;
 constexpr uint32_t kDoneMs = 500;
-constexpr size_t kBlock = 64;
 constexpr uint32_t kBlockTimeout = 2000;
 
 void startResetWait(UpdateDialog& dlg) {
@@ -92,27 +91,32 @@ BlockSender directBlocks(SerialPort& port) {
 }
 
 bool sendFileBlocks(UpdateDialog& dlg, ImageFile& file, ImageCrc kind, uint32_t& crc,
-                    uint32_t pauseMs, const char* blockError, const BlockSender& send) {
-  const unsigned B = static_cast<unsigned>(file.length() / static_cast<long>(kBlock));
+                    uint32_t pauseMs, const char* blockError, const BlockSender& send,
+                    size_t pieceBytes) {
+  const size_t piece = std::min(pieceBytes, kMaxPieceBytes);
+  const unsigned B = static_cast<unsigned>(file.length() / static_cast<long>(piece));
   Control& progress = dlg.control(ids::Progress);
-  std::array<uint8_t, kBlock> block{};
+  std::array<uint8_t, kMaxPieceBytes> buffer{};
   size_t n = 0;
   unsigned k = 0;
   do {
-    n = file.read(block.data(), block.size());
+    n = file.read(buffer.data(), piece);
     // The bar moves once per percent at most: write the controls only then.
     if (const int position = progressOf(k, B); position != progress.position) {
       progress.position = position;
       dlg.updateData();
     }
-    crc = kind == ImageCrc::Crc32 ? crc32(n, block.data(), crc) : crc16Ccitt(n, block.data(), crc);
-    if (!send(block.data(), n)) {
+    if (kind == ImageCrc::Crc32)
+      crc = crc32(n, buffer.data(), crc);
+    else if (kind == ImageCrc::Crc16)
+      crc = crc16Ccitt(n, buffer.data(), crc);
+    if (!send(buffer.data(), n)) {
       dlg.showError(blockError);
       return false;
     }
     ++k;
     if (pauseMs) dlg.clock.sleepMs(pauseMs);
-  } while (n == kBlock);
+  } while (n == piece);
   return true;
 }
 

@@ -1,5 +1,5 @@
 // What the coprocessor stages share once the update driver has chosen one: the waits for the
-// controller's restart, the module-alive poll at 2400 baud, the 64-byte block loop with its
+// controller's restart, the module-alive poll at 2400 baud, the block loop with its
 // progress rule, and the texts every stage shows.
 #pragma once
 
@@ -42,14 +42,20 @@ Outcome moduleAlivePoll(UpdateDialog& dlg, uint8_t typeCode, VersionBlock& block
 // Position before piece k of B whole pieces; never divides by zero, never passes 100.
 int progressOf(unsigned k, unsigned B);
 
-enum class ImageCrc { Crc32, Crc16 };
-// Sends one block of data frames: directly (sendDataBlock) or through a base unit's slot. 1 when
-// the controller took it; an empty block is not sent and succeeds.
+enum class ImageCrc { Crc32, Crc16, None };
+// Sends one block of data frames: directly (sendDataBlock) or through a base unit's slot, or one
+// piece of a stream the decoder takes without answering. 1 when it was taken; an empty block is
+// not sent and succeeds.
 using BlockSender = std::function<int(const uint8_t* bytes, size_t n)>;
-// Sends the rest of the file in 64-byte blocks (a final empty read sends nothing), continuing
-// `crc` over them and pausing `pauseMs` after each; false (after `blockError`) when one is refused.
+// The controller's data frames carry 64 bytes; the swid decoder's stream goes in 128-byte pieces.
+constexpr size_t kDataBlockBytes = 64;
+constexpr size_t kMaxPieceBytes = 128;
+// Sends the rest of the file in pieces of `pieceBytes` (at most kMaxPieceBytes; a final empty read
+// sends nothing), continuing `crc` over them and pausing `pauseMs` after each; false (after
+// `blockError`) when one is refused. A sender that never refuses may go with a null blockError.
 bool sendFileBlocks(UpdateDialog& dlg, ImageFile& file, ImageCrc kind, uint32_t& crc,
-                    uint32_t pauseMs, const char* blockError, const BlockSender& send);
+                    uint32_t pauseMs, const char* blockError, const BlockSender& send,
+                    size_t pieceBytes = kDataBlockBytes);
 // The direct sender: sendDataBlock with the stages' time-out of 2000 ms.
 BlockSender directBlocks(SerialPort& port);
 

@@ -26,6 +26,7 @@ constexpr uint32_t kSwidRate = 19200;
 constexpr uint32_t kVersRate = 9600;
 constexpr unsigned kEvenParity = 2;
 constexpr size_t kSwidPiece = 128;
+static_assert(kSwidPiece <= kMaxPieceBytes);
 constexpr size_t kVersPiece = 8;
 constexpr int kVersionAttempts = 10;
 constexpr uint32_t kVersionPauseMs = 150;
@@ -57,13 +58,13 @@ std::string_view textOf(const SwidVersion& reply) {
   return std::string_view(reinterpret_cast<const char*>(reply.data()), kSwidVersionLength);
 }
 
-// Position before piece k of the file's whole pieces; the members written only when it moves.
-void showPieceProgress(UpdateDialog& dlg, unsigned k, unsigned B) {
-  Control& progress = dlg.control(ids::Progress);
-  if (const int position = progressOf(k, B); position != progress.position) {
-    progress.position = position;
-    dlg.updateData();
-  }
+// The decoder takes the image as a stream: nothing is answered, nothing is waited for, so no piece
+// is ever refused.
+BlockSender streamedPieces(SerialPort& port) {
+  return [&port](const uint8_t* bytes, size_t n) {
+    if (n > 0) writeWithoutReply(port, bytes, n);
+    return 1;
+  };
 }
 
 Outcome stageFailed(UpdateDialog& dlg, const char* text) {
@@ -103,18 +104,10 @@ Outcome swidStage(UpdateDialog& dlg, const std::string& mpegLine) {
   if (!file.open(resolveInWorkingDir(dlg, name))) return stageAbort(dlg, kOpenFailedText);
   showStatus(dlg, kProgramStatus);
   setProgress(dlg, 0);
-  const unsigned B = static_cast<unsigned>(file.length() / static_cast<long>(kSwidPiece));
   dlg.setWaitCursor(true);
-  std::array<uint8_t, kSwidPiece> piece{};
-  size_t n = 0;
-  unsigned k = 0;
-  do {
-    n = file.read(piece.data(), piece.size());
-    showPieceProgress(dlg, k, B);
-    // The decoder takes the image as a stream: nothing is answered, nothing is waited for.
-    if (n > 0) writeWithoutReply(dlg.port, piece.data(), n);
-    ++k;
-  } while (n == kSwidPiece);
+  uint32_t noCrc = 0;
+  sendFileBlocks(dlg, file, ImageCrc::None, noCrc, 0, nullptr, streamedPieces(dlg.port),
+                 kSwidPiece);
   file.close();
 
   setProgress(dlg, 0);
@@ -165,19 +158,9 @@ Outcome versStage(UpdateDialog& dlg, const std::string& mpegLine) {
   sendWord32(dlg.port, static_cast<uint32_t>(file.length()) - kVersHeaderBytes);
   writeWithoutReply(dlg.port, header.data(), header.size());
   setProgress(dlg, 0);
-  const unsigned B = static_cast<unsigned>(file.length() / static_cast<long>(kVersPiece));
   uint32_t crc = 0xFFFFFFFF;
   dlg.setWaitCursor(true);
-  std::array<uint8_t, kVersPiece> piece{};
-  size_t n = 0;
-  unsigned k = 0;
-  do {
-    n = file.read(piece.data(), piece.size());
-    showPieceProgress(dlg, k, B);
-    crc = crc32(n, piece.data(), crc);
-    if (n > 0) writeWithoutReply(dlg.port, piece.data(), n);
-    ++k;
-  } while (n == kVersPiece);
+  sendFileBlocks(dlg, file, ImageCrc::Crc32, crc, 0, nullptr, streamedPieces(dlg.port), kVersPiece);
   // The loader checks the register as it stands: no final inversion.
   sendWord32(dlg.port, crc);
   file.close();
