@@ -45,29 +45,22 @@ const BlockRule& blockRuleFor(unsigned bootLoaderVersion) {
   return kBlockRules[std::size(kBlockRules) - 1];
 }
 
-// The progress by the bytes of the file read so far; an image under 100 bytes has no whole bytes
-// per percent and is scaled directly. The members are written only when the bar moves.
-void showByteProgress(UpdateDialog& dlg, uint32_t read, uint32_t length) {
-  const uint32_t divisor = length / 100;
-  const uint64_t percent = divisor > 0 ? read / divisor : (length > 0 ? 100ull * read / length : 0);
-  Control& progress = dlg.control(ids::Progress);
-  if (const int position = static_cast<int>(std::min<uint64_t>(percent, 100));
-      position != progress.position) {
-    progress.position = position;
-    dlg.updateData();
-  }
-}
+// The bar by the bytes of the file sent so far, moved after every byte.
+struct ByteProgress {
+  Control& bar;
+  PercentScale scale;
+};
 
 // One RAM load: the header, then every byte with its own write, then the loader's answer. A load
 // the loader did not take is repeated whole, header and the block's bytes from its start.
 bool loadBlock(UpdateDialog& dlg, const std::vector<uint8_t>& block, uint32_t readBefore,
-               uint32_t length) {
+               const ByteProgress& progress) {
   for (int attempt = 0; attempt < kLoadAttempts; ++attempt) {
     discardInput(dlg.port);
     loadBlockToRam(dlg.port, static_cast<uint16_t>(block.size()));
     for (size_t i = 0; i < block.size(); ++i) {
       writeWithoutReply(dlg.port, &block[i], 1);
-      showByteProgress(dlg, readBefore + static_cast<uint32_t>(i) + 1, length);
+      moveProgress(dlg, progress.bar, progress.scale.of(int64_t{readBefore} + int64_t(i) + 1));
     }
     std::string reply;
     if (readLengthPrefixedText(dlg.port, reply, kRamLoadR) && reply.starts_with(kRamLoadAnswer))
@@ -126,6 +119,7 @@ Outcome bootLoaderStage(UpdateDialog& dlg, const std::string& mpegLine) {
                       "personal.");
 
   showStatus(dlg, kProgramStatus);
+  const ByteProgress progress{dlg.control(ids::Progress), PercentScale(length)};
   uint32_t address = kDecoderFlashBase;
   uint32_t read = 0;
   std::vector<uint8_t> block;
@@ -136,7 +130,7 @@ Outcome bootLoaderStage(UpdateDialog& dlg, const std::string& mpegLine) {
       dlg.showError(kShortFileText);
       return Outcome::Failed;
     }
-    if (!loadBlock(dlg, block, read, length))
+    if (!loadBlock(dlg, block, read, progress))
       return stageAbort(dlg,
                         "Could send data block to mpeg decoder !!!\nPlease contact service "
                         "personal.");

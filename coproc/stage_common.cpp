@@ -101,11 +101,7 @@ bool sendFileBlocks(UpdateDialog& dlg, ImageFile& file, ImageCrc kind, uint32_t&
   unsigned k = 0;
   do {
     n = file.read(buffer.data(), piece);
-    // The bar moves once per percent at most: write the controls only then.
-    if (const int position = progressOf(k, B); position != progress.position) {
-      progress.position = position;
-      dlg.updateData();
-    }
+    moveProgress(dlg, progress, progressOf(k, B));
     if (kind == ImageCrc::Crc32)
       crc = crc32(n, buffer.data(), crc);
     else if (kind == ImageCrc::Crc16)

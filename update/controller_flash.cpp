@@ -99,15 +99,6 @@ std::span<const uint8_t> bytesOf(std::string_view s) {
   return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
 }
 
-// Progress from the file position; files shorter than 100 bytes have no whole bytes per percent,
-// so their position is scaled directly. Never past the end of the bar.
-int progressOf(const DataFile& file, long divisor) {
-  const long position = file.position();
-  const long percent =
-      divisor > 0 ? position / divisor : (file.length() > 0 ? position * 100 / file.length() : 0);
-  return static_cast<int>(std::clamp(percent, 0L, 100L));
-}
-
 // Sends one record and tests its result character: in the raw protocol the single reply byte, in
 // the record protocol the byte behind the echoed record. 1 when accepted.
 int sendRecord(UpdateDialog& dlg, std::string_view wire, size_t recordLength, size_t replyLength) {
@@ -160,7 +151,9 @@ namespace {
 
 // The records up to the end record, then the closing commands.
 Outcome transferRecords(UpdateDialog& dlg, DataFile& file) {
-  const long divisor = file.length() / 100;
+  // The bar follows the file position.
+  const PercentScale scale(file.length());
+  Control& progress = dlg.control(ids::Progress);
   const bool record = isRecordProtocol(dlg.port);
   std::string line;
   for (;;) {
@@ -168,12 +161,7 @@ Outcome transferRecords(UpdateDialog& dlg, DataFile& file) {
       dlg.showError(formatMessage(kUnexpectedEndText, dlg.selectedFile.c_str()));
       return Outcome::Failed;
     }
-    // The bar moves a step every hundredth of the file: write the controls only then.
-    Control& progress = dlg.control(ids::Progress);
-    if (const int position = progressOf(file, divisor); position != progress.position) {
-      progress.position = position;
-      dlg.updateData();
-    }
+    moveProgress(dlg, progress, scale.of(file.position()));
     const std::string text = withoutLineEnd(line);
     if (hasRecordType(text, "05")) continue;
     if (isEndRecord(text)) break;

@@ -215,6 +215,16 @@ void setProgress(UpdateDialog& dlg, int position) {
   dlg.host.controlsChanged();
 }
 
+void moveProgress(UpdateDialog& dlg, int position) {
+  moveProgress(dlg, dlg.control(ids::Progress), position);
+}
+
+void moveProgress(UpdateDialog& dlg, Control& progress, int position) {
+  if (position == progress.position) return;
+  progress.position = position;
+  dlg.updateData();
+}
+
 // The event pump keeps the window painted and lets the Esc key be seen.
 bool abortCheck(UpdateDialog& dlg, const char* question) {
   pumpMessages(dlg.port, kPumpIntervalMs);

@@ -65,5 +65,10 @@ bool abortCheck(UpdateDialog& dlg, const char* question);
 bool waitSteps(UpdateDialog& dlg, int from, int to, uint32_t stepMs, const char* question);
 // Sets the progress bar and writes the controls.
 void setProgress(UpdateDialog& dlg, int position);
+// Sets the progress bar and writes the controls only when the bar moves: during a transfer the
+// controls are written once per percent at most. The second form takes the bar already looked up,
+// for loops that move it per byte.
+void moveProgress(UpdateDialog& dlg, int position);
+void moveProgress(UpdateDialog& dlg, Control& progress, int position);
 
 }  // namespace qdqm

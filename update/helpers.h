@@ -2,6 +2,7 @@
 // and the tests that compare the version in a data file's name with what the module reports.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -22,6 +23,27 @@ unsigned versionNumber(std::string_view text);
 uint32_t crc32(size_t length, const uint8_t* bytes, uint32_t start);
 // CRC-16 with polynomial 0x1021, MSB first, no final XOR; the low 16 bits of `start` are used.
 uint16_t crc16Ccitt(size_t length, const uint8_t* bytes, uint32_t start);
+
+// The progress of a transfer of `length` bytes: a step per whole hundredth of the length, so the
+// bar moves at most a hundred times; a length under 100 has no whole bytes per percent and is
+// scaled directly. Never below 0 nor past 100. Keep one for a loop: the divisor is taken once.
+class PercentScale {
+ public:
+  constexpr explicit PercentScale(int64_t length) : length_(length), divisor_(length / 100) {}
+  constexpr int of(int64_t done) const {
+    const int64_t percent =
+        divisor_ > 0 ? done / divisor_ : (length_ > 0 ? done * 100 / length_ : 0);
+    return static_cast<int>(std::clamp<int64_t>(percent, 0, 100));
+  }
+
+ private:
+  int64_t length_;
+  int64_t divisor_;
+};
+// The same for a single position.
+constexpr int percentOf(int64_t done, int64_t length) {
+  return PercentScale(length).of(done);
+}
 
 // Four single-byte writes, most significant byte first. Always 1.
 int sendWord32(SerialPort& port, uint32_t value);

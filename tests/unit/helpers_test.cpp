@@ -116,5 +116,18 @@ TEST(SendWord32, FourBytesMostSignificantFirst) {
   EXPECT_EQ(sendWord32(port, 1), 1);
 }
 
+TEST(PercentOf, StepPerWholeHundredthOfTheLength) {
+  EXPECT_EQ(percentOf(0, 1000), 0);
+  EXPECT_EQ(percentOf(19, 1000), 1);  // divisor 10
+  EXPECT_EQ(percentOf(1000, 1000), 100);
+  EXPECT_EQ(percentOf(250, 250), 100);  // divisor 2: 125, capped
+  EXPECT_EQ(percentOf(150, 199), 100);  // divisor 1: 150, capped
+  EXPECT_EQ(percentOf(25, 50), 50);     // under 100 bytes: scaled directly
+  EXPECT_EQ(percentOf(0, 0), 0);        // an empty file
+  EXPECT_EQ(percentOf(-1, 1000), 0);    // an unknown position stays at the start
+  const PercentScale scale(1000);
+  EXPECT_EQ(scale.of(500), percentOf(500, 1000));
+}
+
 }  // namespace
 }  // namespace qdqm
