@@ -11,7 +11,6 @@ namespace {
 constexpr uint32_t kNoReplyT = 100;
 constexpr uint32_t kQueryT = 100;
 constexpr size_t kNameLength = 4;
-constexpr size_t kMaxCopy = 255;
 
 constexpr uint32_t kBootSettleMs = 250;
 constexpr int kSyncBytes = 10;
@@ -22,6 +21,7 @@ constexpr int kLoaderDs = 4;
 constexpr uint32_t kLoaderDPauseMs = 50;
 constexpr std::string_view kLoaderReady = "Waiting";
 constexpr uint32_t kLoaderReadyC = 500;
+constexpr std::array<uint8_t, 4> kVersQuery{'V', 'E', 'R', 'S'};
 constexpr uint32_t kVersionC = 200;
 constexpr std::string_view kStartCode = "###00@@";
 constexpr std::string_view kStartAnswer = "ACK ";
@@ -86,20 +86,25 @@ int enterDecoderLoader(SerialPort& port) {
 std::string decoderVersionText(std::string_view fileName) {
   const std::string_view name = nameProper(fileName);
   std::string text;
-  for (size_t i = 0; i < name.size() && text.size() < kMaxCopy; ++i) {
+  for (size_t i = 0; i < name.size() && text.size() < kMaxNameCopy; ++i) {
     if (i > 0 && name[i] == '.') break;
     text += name[i] == '_' ? '.' : name[i];
   }
   return text;
 }
 
-int queryDecoderVersion(SerialPort& port, std::string_view fileName) {
-  const std::string version = decoderVersionText(fileName);
-  if (version.empty() || version[0] == 'U' || version[0] == 'u') return 0;
-  writeText(port, "VERS");
+int decoderReportsVersion(SerialPort& port, std::string_view fileName, std::string_view version,
+                          std::span<const uint8_t> query) {
+  const std::string_view name = nameProper(fileName);
+  if (name.empty() || name[0] == 'U' || name[0] == 'u' || version.empty()) return 0;
+  writeWithoutReply(port, query.data(), query.size());
   const int arrived = waitForText(port, version, kVersionC);
   discardInput(port);
   return arrived;
+}
+
+int queryDecoderVersion(SerialPort& port, std::string_view fileName) {
+  return decoderReportsVersion(port, fileName, decoderVersionText(fileName), kVersQuery);
 }
 
 int sendDecoderStartCode(SerialPort& port) {

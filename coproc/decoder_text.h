@@ -5,12 +5,16 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "link/serial_port.h"
 
 namespace qdqm {
+
+// File names are copied into buffers of 256 characters: at most 255 of them count.
+constexpr size_t kMaxNameCopy = 255;
 
 // The swid decoder's version reply: 19 bytes, read by textVersionTest.
 constexpr size_t kSwidVersionLength = 19;
@@ -30,6 +34,11 @@ int queryDecoderVersion(SerialPort& port, std::string_view fileName);
 // The version text queryDecoderVersion looks for: the name proper up to its first "." after the
 // first character, "_" read as "." ("V2_13.bin" -> "V2.13"); empty for none.
 std::string decoderVersionText(std::string_view fileName);
+// What both version questions of the decoder's application share: `query` written without
+// waiting for a reply, then 1 when `version` came among the bytes that answer it; the input is
+// discarded after. A forced ("U") or empty name proper, or an empty version, asks nothing (0).
+int decoderReportsVersion(SerialPort& port, std::string_view fileName, std::string_view version,
+                          std::span<const uint8_t> query);
 // "###00@@"; 1 when the loader answered "ACK ".
 int sendDecoderStartCode(SerialPort& port);
 

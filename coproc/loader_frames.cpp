@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "coproc/decoder_text.h"
-#include "coproc/serial_waits.h"
 #include "update/helpers.h"
 
 namespace qdqm {
@@ -19,8 +18,6 @@ constexpr std::array<uint8_t, 5> kBootRequest{kTextFrame, 'S', 0x00, 0x01, 'B'};
 constexpr std::array<uint8_t, 5> kVersionRequest{kTextFrame, 'S', 0x00, 0x01, 'V'};
 constexpr std::string_view kEraseAnswer = "FLM:: Erase Flash from:";
 constexpr std::string_view kWriteAnswer = "FLM:: Write Flash from";
-constexpr uint32_t kVersionC = 200;
-constexpr size_t kMaxCopy = 255;
 
 // A flash frame: 02 46 00 n, then the n text bytes.
 int sendFlashText(SerialPort& port, const std::string& text) {
@@ -66,16 +63,12 @@ int writeDecoderFlash(SerialPort& port, uint32_t address, uint16_t length, uint3
 }
 
 int decoderVersionTest(SerialPort& port, std::string_view fileName) {
+  // The version is what follows the first "." of the name proper; none without a ".".
   const std::string_view name = nameProper(fileName);
-  if (name.empty() || name[0] == 'U' || name[0] == 'u') return 0;
-  const size_t dot = name.substr(0, kMaxCopy).find('.');
-  if (dot == std::string_view::npos) return 0;
-  const std::string_view version = name.substr(dot + 1, kMaxCopy);
-  if (version.empty()) return 0;
-  writeWithoutReply(port, kVersionRequest.data(), kVersionRequest.size());
-  const int arrived = waitForText(port, version, kVersionC);
-  discardInput(port);
-  return arrived;
+  const size_t dot = name.substr(0, kMaxNameCopy).find('.');
+  const std::string_view version =
+      dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1, kMaxNameCopy);
+  return decoderReportsVersion(port, fileName, version, kVersionRequest);
 }
 
 }  // namespace qdqm
