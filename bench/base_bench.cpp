@@ -19,7 +19,6 @@
 // exchange can beat. The tool's CPU time over the same window is read from /proc at the two
 // lines; the whole run's figures come from wait4.
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -60,42 +59,17 @@ constexpr std::string_view kHelp =
     "                     directory, removed afterwards unless --keep)\n"
     "  --keep             keep the work directory\n";
 
-struct Options {
+struct Options : WorkOptions {
   unsigned kib = 16;
   unsigned qm492 = 0;
-  fs::path work;
-  bool keep = false;
 };
 
-bool parseCount(const char* text, unsigned low, unsigned high, unsigned& out) {
-  char* end = nullptr;
-  const unsigned long v = std::strtoul(text, &end, 10);
-  if (end == text || *end != '\0' || v < low || v > high) return false;
-  out = static_cast<unsigned>(v);
-  return true;
-}
-
 bool parse(int argc, char** argv, Options& o) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view a = argv[i];
-    const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
-    if (a == "--keep") {
-      o.keep = true;
-      continue;
-    }
-    if (v == nullptr) return false;
-    ++i;
-    if (a == "--kib") {
-      if (!parseCount(v, 1, kMaxKib, o.kib)) return false;
-    } else if (a == "--qm492") {
-      if (!parseCount(v, 0, kModules, o.qm492)) return false;
-    } else if (a == "--work") {
-      o.work = v;
-    } else {
-      return false;
-    }
-  }
-  return true;
+  return parseOptions(argc, argv, o, [&o](std::string_view a, const char* v) {
+    if (a == "--kib") return parseUnsigned(v, 1, kMaxKib, o.kib);
+    if (a == "--qm492") return parseUnsigned(v, 0, kModules, o.qm492);
+    return false;
+  });
 }
 
 // A module type as the benchmark uses it: what the tool does to it inside its slot's update.
@@ -200,37 +174,23 @@ bool parseSlotFlashEnd(const std::string& line, std::vector<SlotFlash>& flashes)
   return true;
 }
 
-std::string readAll(const fs::path& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(f)), {});
-}
-
 const ModuleKind& kindOf(unsigned slot, const Options& o) {
   return slot + o.qm492 > kModules ? kQM492 : kQM21;
 }
 
+// The span's columns up to the ratio; the cpu column follows.
 void printSpan(const Span& s, double sleepS, double waitS) {
   const double limitS = s.pcS + s.moduleS + sleepS + waitS;
   std::printf("%8.2f %8.2f %8.2f %8.2f %7.2f %6.3f ", s.wallS, s.pcS, s.moduleS, sleepS, waitS,
               limitS > 0 ? s.wallS / limitS : 0.0);
-  if (s.cpuS && s.wallS > 0) {
-    std::printf("%6.2f%%", 100.0 * *s.cpuS / s.wallS);
-  } else {
-    std::printf("%7s", "-");
-  }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   Options o;
-  if (argc > 1 && std::string_view(argv[1]) == "--help") {
-    std::fwrite(kHelp.data(), 1, kHelp.size(), stdout);
-    return 0;
-  }
-  if (!parse(argc, argv, o)) {
-    std::fwrite(kHelp.data(), 1, kHelp.size(), stderr);
-    return kUsage;
+  if (const std::optional<int> status = helpOrUsage(argc, argv, kHelp, parse(argc, argv, o))) {
+    return *status;
   }
 
   const fs::path bin = programsBesideSelf({"qdqm-update", "qdqm-sim"}, "qdqm-base-bench");
@@ -295,9 +255,7 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   const SimRunResult done = runAgainstSim(run);
 
-  std::string problem = done.problem;
-  if (problem.empty() && done.exitCode != 0)
-    problem = "update ended with exit status " + std::to_string(done.exitCode);
+  std::string problem = runProblem(done);
   const std::vector<SlotRun> runs = closedRuns(marks);
   bool inOrder = runs.size() == kModules;
   for (size_t k = 0; inOrder && k < runs.size(); ++k) inOrder = runs[k].slot == k + 1;
@@ -306,7 +264,7 @@ int main(int argc, char** argv) {
               " each updated and deselected in turn";
   for (unsigned slot = 1; problem.empty() && slot <= kModules; ++slot) {
     const fs::path flashOut = work.logs / ("slot" + std::to_string(slot) + ".flash.hex");
-    if (readAll(flashOut) != expectedFlash) {
+    if (readFile(flashOut) != expectedFlash) {
       problem = "slot " + std::to_string(slot) + " flash differs from the image";
     } else if (!flashes[slot - 1].ended) {
       problem = "slot " + std::to_string(slot) + " did not recognise the end of programming";
@@ -322,7 +280,9 @@ int main(int argc, char** argv) {
     const ModuleKind& kind = kindOf(r.slot, o);
     const unsigned n = r.slot >= 1 && r.slot <= kModules ? flashes[r.slot - 1].records : 0;
     std::printf("%-4u %-6s %-6c %7u ", r.slot, kind.type, kind.letter, n);
-    printSpan(spanOf(r.from, r.to), kind.sleepMs / 1000, kind.waitMs / 1000);
+    const Span span = spanOf(r.from, r.to);
+    printSpan(span, kind.sleepMs / 1000, kind.waitMs / 1000);
+    printCpu(span.cpuS, span.wallS);
     std::printf("\n");
     sleepS += kind.sleepMs / 1000;
     waitS += kind.waitMs / 1000;
@@ -331,8 +291,7 @@ int main(int argc, char** argv) {
   std::printf("%-4s %-6s %-6s %7u ", "all", "-", "-", records);
   const Span all = runs.empty() ? Span{} : spanOf(runs.front().from, runs.back().to);
   printSpan(all, sleepS, waitS);
-  std::printf(" %8.2f %6.2f%%", done.runWallS,
-              done.runWallS > 0 ? 100.0 * done.runCpuS / done.runWallS : 0.0);
+  printCpuAndRun(all.cpuS, all.wallS, done.runWallS, done.runCpuS);
   if (!problem.empty()) {
     std::printf("  INVALID: %s\n", problem.c_str());
   } else {

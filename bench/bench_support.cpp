@@ -34,6 +34,51 @@ bool allOf(const std::vector<std::string>& words, std::initializer_list<std::str
   return true;
 }
 
+bool parseOptions(int argc, char** argv, WorkOptions& common,
+                  const std::function<bool(std::string_view name, const char* value)>& option) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view a = argv[i];
+    const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
+    if (a == "--keep") {
+      common.keep = true;
+      continue;
+    }
+    if (v == nullptr) return false;
+    ++i;
+    if (a == "--work") {
+      common.work = v;
+    } else if (!option(a, v)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::optional<int> helpOrUsage(int argc, char** argv, std::string_view help, bool parsed) {
+  if (argc > 1 && std::string_view(argv[1]) == "--help") {
+    std::fwrite(help.data(), 1, help.size(), stdout);
+    return 0;
+  }
+  if (!parsed) {
+    std::fwrite(help.data(), 1, help.size(), stderr);
+    return kUsage;
+  }
+  return std::nullopt;
+}
+
+bool parseUnsigned(const char* text, unsigned low, unsigned high, unsigned& out) {
+  char* end = nullptr;
+  const unsigned long v = std::strtoul(text, &end, 10);
+  if (end == text || *end != '\0' || v < low || v > high) return false;
+  out = static_cast<unsigned>(v);
+  return true;
+}
+
+std::string readFile(const fs::path& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(f)), {});
+}
+
 double monotonicS() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -167,6 +212,19 @@ void finishWorkDir(const WorkDir& work, bool keep, bool allValid) {
 void printTargets(double ratioTarget, bool ratioMet, bool cpuMet) {
   std::printf("  ratio <= %.2f %s, cpu < 5%% %s", ratioTarget, ratioMet ? "met" : "MISSED",
               cpuMet ? "met" : "MISSED");
+}
+
+void printCpu(std::optional<double> cpuS, double wallS) {
+  if (cpuS && wallS > 0) {
+    std::printf("%6.2f%%", 100.0 * *cpuS / wallS);
+  } else {
+    std::printf("%7s", "-");
+  }
+}
+
+void printCpuAndRun(std::optional<double> cpuS, double wallS, double runWallS, double runCpuS) {
+  printCpu(cpuS, wallS);
+  std::printf(" %8.2f %6.2f%%", runWallS, runWallS > 0 ? 100.0 * runCpuS / runWallS : 0.0);
 }
 
 }  // namespace qdqm::bench

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -17,6 +18,24 @@ namespace fs = std::filesystem;
 
 // Exit status for a command line the program does not take.
 constexpr int kUsage = 64;
+
+// The options every benchmark takes: --work DIR and --keep.
+struct WorkOptions {
+  fs::path work;
+  bool keep = false;
+};
+// Walks the command line: --keep, --work DIR, and every other option with its value handed to
+// `option`, which says false for an option it does not know or a value it refuses.
+bool parseOptions(int argc, char** argv, WorkOptions& common,
+                  const std::function<bool(std::string_view name, const char* value)>& option);
+// --help first: the help on stdout and 0; a command line that did not parse: the help on stderr
+// and kUsage; nullopt when the program is to run.
+std::optional<int> helpOrUsage(int argc, char** argv, std::string_view help, bool parsed);
+// A decimal number within [low, high] and nothing behind it; `out` is left alone otherwise.
+bool parseUnsigned(const char* text, unsigned low, unsigned high, unsigned& out);
+
+// A whole file's bytes; empty when it cannot be read.
+std::string readFile(const fs::path& path);
 
 // "a,b,c" as its words; empty words are dropped.
 std::vector<std::string> splitList(std::string_view text);
@@ -74,5 +93,9 @@ void finishWorkDir(const WorkDir& work, bool keep, bool allValid);
 constexpr double kCpuTarget = 0.05;
 // "  ratio <= R met, cpu < 5% met" with MISSED for a target not met.
 void printTargets(double ratioTarget, bool ratioMet, bool cpuMet);
+// The cpu column: CPU time over the window's wall time, "-" when either is missing.
+void printCpu(std::optional<double> cpuS, double wallS);
+// The cpu column, then the whole run's wall time and CPU time over it.
+void printCpuAndRun(std::optional<double> cpuS, double wallS, double runWallS, double runCpuS);
 
 }  // namespace qdqm::bench

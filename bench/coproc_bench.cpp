@@ -20,7 +20,6 @@
 // from wait4. The controller data file has no version, so the run goes straight to the
 // coprocessor: no controller flash and no wait for a restart.
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -75,7 +74,7 @@ constexpr std::string_view kHelp =
     "                     directory, removed afterwards unless --keep)\n"
     "  --keep             keep the work directory\n";
 
-struct Options {
+struct Options : WorkOptions {
   std::vector<std::string> stages{"crc32", "fpga", "swid", "vers", "bootloader"};
   unsigned decoderKib = 256;
   unsigned fpgaKib = 64;
@@ -83,17 +82,7 @@ struct Options {
   unsigned versKib = 64;
   unsigned loaderKib = 256;
   std::vector<std::string> loaderVersions{"0.90", "0.89"};
-  fs::path work;
-  bool keep = false;
 };
-
-bool parseKib(const char* text, unsigned& out) {
-  char* end = nullptr;
-  const unsigned long v = std::strtoul(text, &end, 10);
-  if (end == text || *end != '\0' || v == 0 || v > kMaxKib) return false;
-  out = static_cast<unsigned>(v);
-  return true;
-}
 
 // "X.YY" as the boot loader reports it: one digit, a dot, two digits.
 bool isLoaderVersion(std::string_view text) {
@@ -102,40 +91,25 @@ bool isLoaderVersion(std::string_view text) {
 }
 
 bool parse(int argc, char** argv, Options& o) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view a = argv[i];
-    const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
-    if (a == "--keep") {
-      o.keep = true;
-      continue;
-    }
-    if (v == nullptr) return false;
-    ++i;
+  return parseOptions(argc, argv, o, [&o](std::string_view a, const char* v) {
     if (a == "--stages") {
       o.stages = splitList(v);
-      if (!allOf(o.stages, {"crc32", "fpga", "swid", "vers", "bootloader"})) return false;
-    } else if (a == "--decoder-kib") {
-      if (!parseKib(v, o.decoderKib)) return false;
-    } else if (a == "--fpga-kib") {
-      if (!parseKib(v, o.fpgaKib)) return false;
-    } else if (a == "--swid-kib") {
-      if (!parseKib(v, o.swidKib)) return false;
-    } else if (a == "--vers-kib") {
-      if (!parseKib(v, o.versKib)) return false;
-    } else if (a == "--loader-kib") {
-      if (!parseKib(v, o.loaderKib)) return false;
-    } else if (a == "--loader-versions") {
+      return allOf(o.stages, {"crc32", "fpga", "swid", "vers", "bootloader"});
+    }
+    if (a == "--decoder-kib") return parseUnsigned(v, 1, kMaxKib, o.decoderKib);
+    if (a == "--fpga-kib") return parseUnsigned(v, 1, kMaxKib, o.fpgaKib);
+    if (a == "--swid-kib") return parseUnsigned(v, 1, kMaxKib, o.swidKib);
+    if (a == "--vers-kib") return parseUnsigned(v, 1, kMaxKib, o.versKib);
+    if (a == "--loader-kib") return parseUnsigned(v, 1, kMaxKib, o.loaderKib);
+    if (a == "--loader-versions") {
       o.loaderVersions = splitList(v);
       if (o.loaderVersions.empty()) return false;
       for (const std::string& version : o.loaderVersions)
         if (!isLoaderVersion(version)) return false;
-    } else if (a == "--work") {
-      o.work = v;
-    } else {
-      return false;
+      return true;
     }
-  }
-  return true;
+    return false;
+  });
 }
 
 // One frame stage as the module, its type directory and its image file set it up.
@@ -249,10 +223,8 @@ struct Result {
   unsigned kib = 0;
   double pausesS = 0;   // the pauses the stage makes in the window
   std::string problem;  // empty when every figure was measured and the module got the image
-  int exitCode = -1;
-  double runWallS = 0, runCpuS = 0;
+  SimRunResult run;
   Window window;
-  std::optional<double> windowCpuS;
 };
 
 struct Setup {
@@ -260,11 +232,6 @@ struct Setup {
   fs::path program;  // the program directory: the tool beside its type directories
   fs::path logs;
 };
-
-std::string readAll(const fs::path& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(f)), {});
-}
 
 void writeBytes(const fs::path& path, const std::vector<uint8_t>& bytes) {
   std::ofstream(path, std::ios::binary)
@@ -296,18 +263,6 @@ SimRunResult runTool(const Setup& s, std::vector<std::string> sim, const std::st
   return runAgainstSim(run);
 }
 
-void take(Result& r, const SimRunResult& done) {
-  r.problem = done.problem;
-  r.exitCode = done.exitCode;
-  r.runWallS = done.runWallS;
-  r.runCpuS = done.runCpuS;
-  r.windowCpuS = done.windowCpuS;
-  if (r.problem.empty() && r.exitCode != 0)
-    r.problem = "update ended with exit status " + std::to_string(r.exitCode);
-  else if (r.problem.empty() && !done.ended)
-    r.problem = "no transfer window reported";
-}
-
 Result runFrameStage(const Setup& s, const FrameStage& stage, unsigned kib) {
   Result r;
   r.name = stage.name;
@@ -331,18 +286,18 @@ Result runFrameStage(const Setup& s, const FrameStage& stage, unsigned kib) {
   // that and five minutes for Connect, the version queries at 2400 baud and the waits.
   const double expectedS =
       bytes * 10.0 / kTransferBaud * (kBlockBytes + kFrameOverhead) / kBlockBytes + r.pausesS;
-  const SimRunResult done =
+  r.run =
       runTool(s,
               {(s.bin / "qdqm-sim").string(), "--com", std::to_string(kCom), "--module",
                stage.module, "--coprocessor", stage.coprocessor, "--coproc-version", kCoprocVersion,
                "--wire-timing", "--report-flash", stage.outOption, flashOut.string()},
               r.name, "coproc", 300 + 3 * expectedS,
               [&r](const std::string& line) { return parseCoprocEnd(line, r.window); });
-  take(r, done);
+  r.problem = runProblem(r.run, "transfer");
   if (!r.problem.empty()) return r;
   if (!r.window.ok) {
     r.problem = "the CRC check was not answered O";
-  } else if (readAll(flashOut) != std::string(image.begin(), image.end())) {
+  } else if (readFile(flashOut) != std::string(image.begin(), image.end())) {
     r.problem = std::string(stage.flashName) + " flash differs from the image";
   }
   return r;
@@ -380,14 +335,14 @@ Result runDecoderStage(const Setup& s, const DecoderStage& stage, unsigned kib,
   // The image's wire time, generously; the run is given up at three times that and five minutes
   // for Connect, the routing, the version queries and the waits around the transfer.
   const double expectedS = bytes * static_cast<double>(stage.bitsPerByte) / stage.baud;
-  const SimRunResult done = runTool(
+  r.run = runTool(
       s, std::move(sim), r.name, "decoder", 300 + 3 * expectedS,
       [&r, kind](const std::string& line) { return parseDecoderEnd(line, kind, r.window); });
-  take(r, done);
+  r.problem = runProblem(r.run, "transfer");
   if (!r.problem.empty()) return r;
   if (!r.window.ok) {
     r.problem = "the decoder did not report the transfer ok";
-  } else if (readAll(decoderOut) != std::string(image.begin(), image.end())) {
+  } else if (readFile(decoderOut) != std::string(image.begin(), image.end())) {
     r.problem = "decoder flash differs from the image";
   }
   return r;
@@ -398,19 +353,14 @@ void printResult(const Result& r) {
   const double limitS = w.wireS + r.pausesS;
   std::printf("%-8s %-6s %5u %6u %6u %8.2f %8.2f %8.2f %6.3f ", r.name.c_str(), r.module, r.kib,
               w.baud, w.blocks, w.wallS, w.wireS, r.pausesS, w.wireS > 0 ? w.wallS / limitS : 0.0);
-  if (r.windowCpuS && w.wallS > 0) {
-    std::printf("%6.2f%% ", 100.0 * *r.windowCpuS / w.wallS);
-  } else {
-    std::printf("%7s ", "-");
-  }
-  std::printf("%8.2f %6.2f%%", r.runWallS, r.runWallS > 0 ? 100.0 * r.runCpuS / r.runWallS : 0.0);
+  printCpuAndRun(r.run.windowCpuS, w.wallS, r.run.runWallS, r.run.runCpuS);
   if (!r.problem.empty()) {
     std::printf("  INVALID: %s\n", r.problem.c_str());
     std::fflush(stdout);
     return;
   }
   const bool ratioMet = w.wallS <= kRatioTarget * limitS;
-  const bool cpuMet = r.windowCpuS && *r.windowCpuS <= kCpuTarget * w.wallS;
+  const bool cpuMet = r.run.windowCpuS && *r.run.windowCpuS <= kCpuTarget * w.wallS;
   printTargets(kRatioTarget, ratioMet, cpuMet);
   std::printf("\n");
   std::fflush(stdout);
@@ -420,13 +370,8 @@ void printResult(const Result& r) {
 
 int main(int argc, char** argv) {
   Options o;
-  if (argc > 1 && std::string_view(argv[1]) == "--help") {
-    std::fwrite(kHelp.data(), 1, kHelp.size(), stdout);
-    return 0;
-  }
-  if (!parse(argc, argv, o)) {
-    std::fwrite(kHelp.data(), 1, kHelp.size(), stderr);
-    return kUsage;
+  if (const std::optional<int> status = helpOrUsage(argc, argv, kHelp, parse(argc, argv, o))) {
+    return *status;
   }
 
   Setup s;

@@ -8,7 +8,6 @@
 // no exchange can beat. The tool's CPU time over the same window is read from /proc at the
 // simulator's two reports; the whole run's figures come from wait4.
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -45,48 +44,32 @@ constexpr std::string_view kHelp =
     "                     directory, removed afterwards unless --keep)\n"
     "  --keep             keep the work directory\n";
 
-struct Options {
+struct Options : WorkOptions {
   std::vector<std::string> rates{"high", "19200"};
   std::vector<std::string> protocols{"raw", "record"};
   std::vector<std::string> exchanges{"tool", "literal"};
   unsigned kib = 64;
   unsigned recordBytes = 16;
-  fs::path work;
-  bool keep = false;
 };
 
 bool parse(int argc, char** argv, Options& o) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view a = argv[i];
-    const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
-    if (a == "--keep") {
-      o.keep = true;
-      continue;
-    }
-    if (v == nullptr) return false;
-    ++i;
+  return parseOptions(argc, argv, o, [&o](std::string_view a, const char* v) {
     if (a == "--rates") {
       o.rates = splitList(v);
-      if (!allOf(o.rates, {"high", "19200"})) return false;
-    } else if (a == "--protocols") {
-      o.protocols = splitList(v);
-      if (!allOf(o.protocols, {"raw", "record"})) return false;
-    } else if (a == "--exchanges") {
-      o.exchanges = splitList(v);
-      if (!allOf(o.exchanges, {"tool", "literal"})) return false;
-    } else if (a == "--kib") {
-      o.kib = static_cast<unsigned>(std::strtoul(v, nullptr, 10));
-      if (o.kib == 0 || o.kib > 1024) return false;
-    } else if (a == "--record-bytes") {
-      o.recordBytes = static_cast<unsigned>(std::strtoul(v, nullptr, 10));
-      if (o.recordBytes == 0 || o.recordBytes > 255) return false;
-    } else if (a == "--work") {
-      o.work = v;
-    } else {
-      return false;
+      return allOf(o.rates, {"high", "19200"});
     }
-  }
-  return true;
+    if (a == "--protocols") {
+      o.protocols = splitList(v);
+      return allOf(o.protocols, {"raw", "record"});
+    }
+    if (a == "--exchanges") {
+      o.exchanges = splitList(v);
+      return allOf(o.exchanges, {"tool", "literal"});
+    }
+    if (a == "--kib") return parseUnsigned(v, 1, 1024, o.kib);
+    if (a == "--record-bytes") return parseUnsigned(v, 1, 255, o.recordBytes);
+    return false;
+  });
 }
 
 // "flash end T records N baud B bytes-in I bytes-out O wire-us W wall-us D ended E"
@@ -115,10 +98,8 @@ bool parseEnd(const std::string& line, FlashWindow& w) {
 struct Result {
   std::string rate, protocol, exchange;
   std::string problem;  // empty when every figure was measured and the flash is right
-  int exitCode = -1;
-  double runWallS = 0, runCpuS = 0;
+  SimRunResult run;
   FlashWindow window;
-  std::optional<double> windowCpuS;
 };
 
 struct Setup {
@@ -155,22 +136,10 @@ Result runOne(const Setup& s, const std::string& rate, const std::string& protoc
   run.tag = tag;
   run.limitS = kRunLimitS;
   run.end = [&r](const std::string& line) { return parseEnd(line, r.window); };
-  const SimRunResult done = runAgainstSim(run);
-  r.problem = done.problem;
-  r.exitCode = done.exitCode;
-  r.runWallS = done.runWallS;
-  r.runCpuS = done.runCpuS;
-  r.windowCpuS = done.windowCpuS;
-
-  if (!r.problem.empty()) return r;
-  if (r.exitCode != 0) {
-    r.problem = "update ended with exit status " + std::to_string(r.exitCode);
-  } else if (!done.ended) {
-    r.problem = "no programming window reported";
-  } else {
-    std::ifstream f(flashOut);
-    const std::string flash((std::istreambuf_iterator<char>(f)), {});
-    if (flash != s.expectedFlash) r.problem = "flash differs from the image";
+  r.run = runAgainstSim(run);
+  r.problem = runProblem(r.run, "programming");
+  if (r.problem.empty() && readFile(flashOut) != s.expectedFlash) {
+    r.problem = "flash differs from the image";
   }
   return r;
 }
@@ -186,12 +155,7 @@ void printResult(const Result& r) {
   std::printf("%-7s %-6s %-7s %6u %7u %8.2f %8.2f %6.3f ", r.protocol.c_str(), r.rate.c_str(),
               r.exchange.c_str(), w.baud, w.records, w.wallS, w.wireS,
               w.wireS > 0 ? w.wallS / w.wireS : 0.0);
-  if (r.windowCpuS && w.wallS > 0) {
-    std::printf("%6.2f%% ", 100.0 * *r.windowCpuS / w.wallS);
-  } else {
-    std::printf("%7s ", "-");
-  }
-  std::printf("%8.2f %6.2f%%", r.runWallS, r.runWallS > 0 ? 100.0 * r.runCpuS / r.runWallS : 0.0);
+  printCpuAndRun(r.run.windowCpuS, w.wallS, r.run.runWallS, r.run.runCpuS);
   if (!r.problem.empty()) {
     std::printf("  INVALID: %s\n", r.problem.c_str());
     std::fflush(stdout);
@@ -199,7 +163,7 @@ void printResult(const Result& r) {
   }
   if (r.exchange == "tool") {
     const bool ratioMet = w.wallS <= ratioTarget(w.baud) * w.wireS;
-    const bool cpuMet = r.windowCpuS && *r.windowCpuS <= kCpuTarget * w.wallS;
+    const bool cpuMet = r.run.windowCpuS && *r.run.windowCpuS <= kCpuTarget * w.wallS;
     printTargets(ratioTarget(w.baud), ratioMet, cpuMet);
   }
   if (!w.endRecognised) std::printf("  (module did not recognise the end of programming)");
@@ -211,13 +175,8 @@ void printResult(const Result& r) {
 
 int main(int argc, char** argv) {
   Options o;
-  if (argc > 1 && std::string_view(argv[1]) == "--help") {
-    std::fwrite(kHelp.data(), 1, kHelp.size(), stdout);
-    return 0;
-  }
-  if (!parse(argc, argv, o)) {
-    std::fwrite(kHelp.data(), 1, kHelp.size(), stderr);
-    return kUsage;
+  if (const std::optional<int> status = helpOrUsage(argc, argv, kHelp, parse(argc, argv, o))) {
+    return *status;
   }
 
   Setup s;

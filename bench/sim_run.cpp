@@ -95,4 +95,11 @@ SimRunResult runAgainstSim(const SimRun& run) {
   return r;
 }
 
+std::string runProblem(const SimRunResult& done, std::string_view window) {
+  if (!done.problem.empty()) return done.problem;
+  if (done.exitCode != 0) return "update ended with exit status " + std::to_string(done.exitCode);
+  if (!window.empty() && !done.ended) return "no " + std::string(window) + " window reported";
+  return {};
+}
+
 }  // namespace qdqm::bench

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bench/bench_support.h"
@@ -39,5 +40,10 @@ struct SimRunResult {
 // that its output files are written) and reaps it. A window the module never saw end is reported
 // when the simulator stops; the tool's CPU time then runs to its exit.
 SimRunResult runAgainstSim(const SimRun& run);
+
+// Why a finished run counts for nothing before the benchmark's own checks: the run's problem, the
+// tool's exit status, or (`window` naming it: "programming", "transfer") no window reported.
+// Empty when there is none.
+std::string runProblem(const SimRunResult& done, std::string_view window = {});
 
 }  // namespace qdqm::bench
