@@ -18,6 +18,8 @@ namespace qdqm {
 
 namespace {
 
+// Offered when Esc is pressed during the FPGA entry's reset wait; "%s" is deviceText.
+constexpr const char* kFpgaAbortQuestion = "Do you wish to abbort the %s FPGA-Update ?";
 constexpr const char* kQuestionCaption = "Question";
 constexpr const char* kAttentionCaption = "Attention";
 constexpr const char* kFpgaAnywayQuestion =
@@ -55,6 +57,35 @@ bool applies(const StageRow& row, const std::string& deviceText, const std::stri
   for (std::string_view p : row.prefixes)
     if (!p.empty() && deviceText.starts_with(p)) return true;
   return false;
+}
+
+// Hands each row that applies to this module, with its line of the controller data file, to
+// `visit` until that returns false: the FPGA row goes on to the others; of the others only the
+// first that applies is visited. A row is tested only when its turn comes, against deviceText as
+// it is then (an FPGA stage's reset wait reads the module's text again).
+template <typename Visit>
+void rowsThatApply(std::span<const StageRow> table, const std::string& deviceText,
+                   const std::string& fpgaLine, const std::string& mpegLine, Visit visit) {
+  for (const StageRow& row : table) {
+    const std::string& line = row.line == StageLine::Fpga ? fpgaLine : mpegLine;
+    if (!applies(row, deviceText, line)) continue;
+    if (!visit(row, line) || row.entry != StageEntry::Fpga) break;
+  }
+}
+
+// The name of a coprocessor file that the rows applying to this module would open and that cannot
+// be read (or is shorter than its image header); empty when every such file is there.
+std::string unreadableCoprocessorFile(const UpdateDialog& dlg, std::span<const StageRow> table,
+                                      const std::string& fpgaLine, const std::string& mpegLine) {
+  std::string missing;
+  rowsThatApply(
+      table, dlg.deviceText, fpgaLine, mpegLine, [&](const StageRow& row, const std::string& line) {
+        if (line.size() <= kNoFileLength) return true;
+        if (const std::string name = fileNameOf(line); !fileReadable(dlg, name, row.headerBytes))
+          missing = name;
+        return missing.empty();
+      });
+  return missing;
 }
 
 // The last two characters of a version text as a decimal number ("QD09 V3.22" -> 22).
@@ -242,22 +273,10 @@ bool waitSteps(UpdateDialog& dlg, int from, int to, uint32_t stepMs, const char*
   return false;
 }
 
-std::string unreadableCoprocessorFile(const UpdateDialog& dlg, std::span<const StageRow> table,
-                                      const std::string& fpgaLine, const std::string& mpegLine) {
-  for (const StageRow& row : table) {
-    const std::string& line = row.line == StageLine::Fpga ? fpgaLine : mpegLine;
-    if (!applies(row, dlg.deviceText, line)) continue;
-    if (line.size() > kNoFileLength) {
-      const std::string name = fileNameOf(line);
-      ImageFile file;
-      if (!file.open(resolveInWorkingDir(dlg, name)) ||
-          file.length() < static_cast<long>(row.headerBytes))
-        return name;
-    }
-    // The FPGA row goes on to the others; of the others only the first that applies runs.
-    if (row.entry != StageEntry::Fpga) break;
-  }
-  return {};
+bool fileReadable(const UpdateDialog& dlg, const std::string& name, size_t headerBytes) {
+  ImageFile file;
+  return file.open(resolveInWorkingDir(dlg, name)) &&
+         file.length() >= static_cast<long>(headerBytes);
 }
 
 Outcome waitForControllerReset(UpdateDialog& dlg, const char* question) {
@@ -294,14 +313,13 @@ void runStandAlone(UpdateDialog& dlg, std::span<const StageRow> table) {
   if (flash.outcome == Outcome::Failed) dlg.overallResult = 0;
   dlg.resetPending = flash.selected;
 
-  // The FPGA row may go on to the others; of the others the first that applies runs.
-  for (const StageRow& row : table) {
-    const std::string& line = row.line == StageLine::Fpga ? flash.fpgaLine : flash.mpegLine;
-    if (!applies(row, dlg.deviceText, line)) continue;
-    const Next next = runRow(dlg, row, line, installed);
-    if (next == Next::CleanUp) return cleanUp(dlg);
-    if (next == Next::Verdict || row.entry != StageEntry::Fpga) break;
-  }
+  Next next = Next::Verdict;
+  rowsThatApply(table, dlg.deviceText, flash.fpgaLine, flash.mpegLine,
+                [&](const StageRow& row, const std::string& line) {
+                  next = runRow(dlg, row, line, installed);
+                  return next == Next::OtherRows;
+                });
+  if (next == Next::CleanUp) return cleanUp(dlg);
   verdict(dlg, false);
 }
 

@@ -20,8 +20,7 @@ enum class Outcome { Done, Failed, Abort, UpToDate };
 
 // The question after the verdict; "%s" is typeText. No ends the program as Exit does.
 constexpr std::string_view kUpdateAnotherText = "Do you wish to update another %s ?";
-// Offered when Esc is pressed during a wait; "%s" is deviceText.
-inline constexpr const char* kFpgaAbortQuestion = "Do you wish to abbort the %s FPGA-Update ?";
+// Offered when Esc is pressed during an MPEG wait; "%s" is deviceText.
 inline constexpr const char* kMpegAbortQuestion = "Do you wish to abbort the %s MPEG-Update ?";
 
 // A coprocessor stage: gets its header line of the controller data file, line end included.
@@ -49,10 +48,9 @@ void runStandAlone(UpdateDialog& dlg, std::span<const StageRow> table);
 // The base unit's run: the module in every slot updated in turn, each slot's result its state.
 void runBaseUnit(UpdateDialog& dlg);
 
-// The name of a coprocessor file that the rows applying to this module would open and that cannot
-// be read (or is shorter than its image header); empty when every such file is there.
-std::string unreadableCoprocessorFile(const UpdateDialog& dlg, std::span<const StageRow> table,
-                                      const std::string& fpgaLine, const std::string& mpegLine);
+// True when the file `name` (in the working directory) opens for reading and holds at least
+// `headerBytes` bytes (a stage's image header).
+bool fileReadable(const UpdateDialog& dlg, const std::string& name, size_t headerBytes);
 
 // The wait for the controller's restart; Esc offers `question` ("%s": deviceText). Abort when the
 // user answers Yes or the module does not report its version afterwards; else Done.
