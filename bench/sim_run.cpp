@@ -33,27 +33,30 @@ SimRunResult runAgainstSim(const SimRun& run) {
   bool started = false;
   std::optional<double> cpuAtStart, cpuAtEnd, exitCpuS;
   pid_t tool = -1;
+  // A line from the simulator. Once the tool has exited (`exited`) its CPU time is the one at its
+  // exit, no window starts any more and only a window not yet ended can end.
+  auto take = [&](const std::string& line, bool exited) {
+    const auto cpu = [&] { return exited ? exitCpuS : cpuSeconds(tool); };
+    simLog << line << "\n";
+    if (run.line && tool > 0) run.line(line, cpu());
+    if (!windowed) return;
+    if (!exited && line.starts_with(startLine)) {
+      started = true;
+      cpuAtStart = cpu();
+    } else if (line.starts_with(endLine) && started && !(exited && r.ended) && run.end(line)) {
+      r.ended = true;
+      cpuAtEnd = cpu();
+    }
+  };
   if (!ready) {
     r.problem = "qdqm-sim did not come up";
   } else {
     const double t0 = monotonicS();
     tool = spawn(run.tool, nullptr, run.logs / (run.tag + ".out"), run.logs / (run.tag + ".err"));
     if (tool < 0) r.problem = "cannot start " + fs::path(run.tool.front()).filename().string();
-    auto take = [&](const std::string& line) {
-      simLog << line << "\n";
-      if (run.line) run.line(line, cpuSeconds(tool));
-      if (!windowed) return;
-      if (line.starts_with(startLine)) {
-        started = true;
-        cpuAtStart = cpuSeconds(tool);
-      } else if (line.starts_with(endLine) && started && run.end(line)) {
-        r.ended = true;
-        cpuAtEnd = cpuSeconds(tool);
-      }
-    };
     while (tool > 0) {
       simLines.fill(50);
-      while (auto line = simLines.next()) take(*line);
+      while (auto line = simLines.next()) take(*line, false);
       // Noticed without reaping, so /proc still answers for the exited tool.
       siginfo_t info{};
       if (waitid(P_PID, static_cast<id_t>(tool), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
@@ -79,15 +82,7 @@ SimRunResult runAgainstSim(const SimRun& run) {
 
   kill(sim, SIGTERM);
   while (simLines.fill(1000)) {
-    while (auto line = simLines.next()) {
-      simLog << *line << "\n";
-      if (run.line && tool > 0) run.line(*line, exitCpuS);
-      if (!windowed) continue;
-      if (line->starts_with(endLine) && started && !r.ended && run.end(*line)) {
-        r.ended = true;
-        cpuAtEnd = exitCpuS;
-      }
-    }
+    while (auto line = simLines.next()) take(*line, true);
   }
   waitpid(sim, nullptr, 0);
 
