@@ -14,7 +14,6 @@ namespace {
 
 constexpr uint16_t kCrcStart = 0xFFFF;
 constexpr uint32_t kEraseSettleMs = 50;
-constexpr uint32_t kSuccessPauseMs = 500;
 constexpr uint32_t kBlockPauseMs = 50;
 constexpr uint32_t kCrcTimeout = 40000;
 constexpr uint32_t kTransferRate = 19200;
@@ -55,11 +54,7 @@ Outcome qdFpgaStage(UpdateDialog& dlg, const std::string& fpgaLine) {
   if (programFpgaFlash(dlg, file, "waiting for 'FPGA Data Okay' ...") == Outcome::Abort)
     return Outcome::Abort;
 
-  dlg.control(ids::Progress).position = 0;
-  showStatus(dlg, "FPGA Update was successfull ...");
-  dlg.clock.sleepMs(kSuccessPauseMs);
-  discardInput(dlg.port);
-  return Outcome::Done;
+  return transferDone(dlg, "FPGA Update was successfull ...");
 }
 
 Outcome qm23FpgaStage(UpdateDialog& dlg, const std::string& mpegLine) {

@@ -14,7 +14,6 @@ namespace {
 
 constexpr const char* kBaud2400Text = "Could not set baud rate to 2400 !!!";
 constexpr const char* kNotRunningText = "QM-Module is not running after Update !!!";
-constexpr const char* kDoneStatus = "update was successfull ...";
 
 // Version queries and the update-mode request go at the rate every controller keeps listening
 // at for them; the transfer runs at the normal rate.
@@ -116,9 +115,9 @@ bool sendFileBlocks(UpdateDialog& dlg, ImageFile& file, ImageCrc kind, uint32_t&
   return true;
 }
 
-Outcome transferDone(UpdateDialog& dlg) {
+Outcome transferDone(UpdateDialog& dlg, const char* status) {
   dlg.control(ids::Progress).position = 0;
-  showStatus(dlg, kDoneStatus);
+  showStatus(dlg, status);
   dlg.clock.sleepMs(kDoneMs);
   discardInput(dlg.port);
   return Outcome::Done;

@@ -59,7 +59,8 @@ bool sendFileBlocks(UpdateDialog& dlg, ImageFile& file, ImageCrc kind, uint32_t&
 // The direct sender: sendDataBlock with the stages' time-out of 2000 ms.
 BlockSender directBlocks(SerialPort& port);
 
-// The end of a successful transfer: "update was successfull ...", 500 ms, input discarded.
-Outcome transferDone(UpdateDialog& dlg);
+// The end of a successful transfer: the bar back to 0, `status` shown for 500 ms, input discarded.
+inline constexpr const char* kDoneStatus = "update was successfull ...";
+Outcome transferDone(UpdateDialog& dlg, const char* status = kDoneStatus);
 
 }  // namespace qdqm
