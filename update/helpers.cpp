@@ -42,7 +42,9 @@ bool sameChars(std::string_view a, size_t ai, std::string_view b, size_t bi, siz
   return true;
 }
 
-// The version digits after the last "$" of a file name, "_" read as "0"; empty when none.
+// The version digits after the last "$" of a file name, "_" read as "0"; empty when none. With
+// uFlag also empty for a forced ("U") file and for an empty name proper: a single character (no
+// digits either way) or a name ending in a separator (a directory, never a file a stage opens).
 std::string fileDigits(std::string_view fileName, bool uFlag) {
   if (uFlag) {
     const std::string_view name = nameProper(fileName);
@@ -177,8 +179,8 @@ int fpgaVersionTest(SerialPort& port, std::string_view fileName, bool uFlag) {
 }
 
 int notOlderVersionTest(std::string_view versionBlock, std::string_view fileName) {
-  if (isUFileName(fileName)) return 0;
-  const std::string file = fileDigits(fileName, false);
+  // A forced ("U") file is never current.
+  const std::string file = fileDigits(fileName, true);
   if (file.empty()) return 0;
   const std::string_view t = versionBlock;
   const size_t dot = t.rfind('.');
@@ -220,8 +222,8 @@ std::string twinHalf(std::string_view t, size_t from, size_t to, size_t last) {
 int twinVersionTest(std::string_view versionBlock, std::string_view fileName) {
   constexpr size_t kHalf = 16;
   constexpr size_t kShortestBlock = 30;
-  if (isUFileName(fileName)) return 0;
-  const std::string file = fileDigits(fileName, false);
+  // A forced ("U") file is never current.
+  const std::string file = fileDigits(fileName, true);
   if (file.empty() || versionBlock.size() < kShortestBlock) return 0;
   const std::string first = twinHalf(versionBlock, 1, kHalf, kHalf - 1);
   const std::string second =
