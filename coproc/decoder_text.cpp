@@ -41,8 +41,9 @@ constexpr ProgressText kProgressTexts[] = {
     {DecoderProgress::Module, "MODULE", 3000},
 };
 
+// Written as writeWithoutReply writes: no reply awaited, the same time-out.
 int writeText(SerialPort& port, std::string_view text) {
-  return writeWithoutReply(port, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  return exchange(port, text, std::span<uint8_t>(), 0, kNoReplyT);
 }
 
 }  // namespace
