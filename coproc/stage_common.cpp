@@ -27,13 +27,13 @@ constexpr int kSteps = 100;
 constexpr uint32_t kDoneMs = 500;
 constexpr uint32_t kBlockTimeout = 2000;
 
+}  // namespace
+
 void startResetWait(UpdateDialog& dlg) {
   showStatus(dlg, kResetStatus);
   setProgress(dlg, 0);
   dlg.host.repaint();
 }
-
-}  // namespace
 
 std::string fileNameOf(const std::string& line) {
   return line.empty() ? line : line.substr(0, line.size() - 1);
@@ -61,13 +61,12 @@ Outcome alwaysResetWait(UpdateDialog& dlg) {
                                                                       : Outcome::Done;
 }
 
-Outcome moduleAlivePoll(UpdateDialog& dlg, uint8_t typeCode, VersionBlock& block) {
-  if (!setBaudRate(dlg.port, kServiceRate)) return stageAbort(dlg, kBaud2400Text);
-  dlg.clock.sleepMs(kPollSettleMs);
-  discardInput(dlg.port);
+Outcome pollVersion(UpdateDialog& dlg, const VersionReader& read, VersionBlock& block,
+                    std::string& version) {
   for (int attempt = 1; attempt <= kPollAttempts; ++attempt) {
     startResetWait(dlg);
-    if (!isNoVersion(readCoprocessorVersion(dlg.port, typeCode, &block))) {
+    version = read(block);
+    if (!isNoVersion(version)) {
       setProgress(dlg, 0);
       return Outcome::Done;
     }
@@ -75,7 +74,19 @@ Outcome moduleAlivePoll(UpdateDialog& dlg, uint8_t typeCode, VersionBlock& block
     if (attempt < kPollAttempts && waitSteps(dlg, 0, kSteps, kPollStepMs, kMpegAbortQuestion))
       return Outcome::Abort;
   }
-  return stageAbort(dlg, kNotRunningText);
+  dlg.showError(kNotRunningText);
+  return Outcome::Failed;
+}
+
+Outcome moduleAlivePoll(UpdateDialog& dlg, uint8_t typeCode, VersionBlock& block) {
+  if (!setBaudRate(dlg.port, kServiceRate)) return stageAbort(dlg, kBaud2400Text);
+  dlg.clock.sleepMs(kPollSettleMs);
+  discardInput(dlg.port);
+  std::string version;
+  const Outcome polled = pollVersion(
+      dlg, [&](VersionBlock& b) { return readCoprocessorVersion(dlg.port, typeCode, &b); }, block,
+      version);
+  return polled == Outcome::Done ? Outcome::Done : Outcome::Abort;
 }
 
 int progressOf(unsigned k, unsigned B) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "app/update_dialog.h"
 #include "coproc/image_file.h"
@@ -36,7 +37,21 @@ Outcome longResetWait(UpdateDialog& dlg);
 // The wait that always runs: `Reset` first when nothing restarted the controller in this run
 // and it speaks the record protocol, then 100 steps of 120 ms.
 Outcome alwaysResetWait(UpdateDialog& dlg);
-// At 2400 baud, up to three version queries of the coprocessor; the block of the one answered.
+// The start of every wait for the controller: "waiting for controller reset...", the bar at 0,
+// the window repainted.
+void startResetWait(UpdateDialog& dlg);
+// Reads a coprocessor's version: its text for the window ("Ver.: ?.??" when none came, see
+// isNoVersion), the raw reply into `block`. Directly or through a base unit's slot.
+using VersionReader = std::function<std::string(VersionBlock& block)>;
+// Up to three reads of the version, each after startResetWait; the controller may still be
+// starting, so a silent try is followed by 100 steps of 200 ms (Esc offers the MPEG question)
+// before the next. Done, the bar back at 0, when one was answered (`version` and `block` hold it);
+// Failed after "QM-Module is not running after Update !!!" when the module stayed silent; Abort
+// when the user took the offer to abort.
+Outcome pollVersion(UpdateDialog& dlg, const VersionReader& read, VersionBlock& block,
+                    std::string& version);
+// At 2400 baud, the direct version poll of the coprocessor; the block of the one answered. A
+// module that stays silent ends the stage (Abort) as a user abort does.
 Outcome moduleAlivePoll(UpdateDialog& dlg, uint8_t typeCode, VersionBlock& block);
 
 // Position before piece k of B whole pieces; never divides by zero, never passes 100.

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "app/update_dialog.h"
 #include "coproc/serial_waits.h"
 #include "coproc/stage_common.h"
 #include "coproc/update_mode.h"
@@ -198,6 +199,44 @@ TEST(CoprocProgress, NeverDividesByZeroNorPasses100) {
   EXPECT_EQ(progressOf(3, 2), 100);
   EXPECT_EQ(progressOf(0, 0), 0);  // a file shorter than one block
   EXPECT_EQ(progressOf(1, 0), 100);
+}
+
+// The version poll tells a module that stays silent (Failed, after its message) from a user who
+// aborts a wait between two tries (Abort).
+TEST(VersionPoll, ThreeTriesFailedWhenSilentAbortOnEsc) {
+  VirtualClock clock;
+  testing::ScriptedHost host;
+  testing::FakeOpener opener{clock};
+  UpdateDialog dlg(opener, clock, host);
+  VersionBlock block;
+  std::string version;
+  int reads = 0;
+  const VersionReader silent = [&](VersionBlock&) {
+    ++reads;
+    return std::string(kUnknownVersionText);
+  };
+  EXPECT_EQ(pollVersion(dlg, silent, block, version), Outcome::Failed);
+  EXPECT_EQ(reads, 3);
+  ASSERT_EQ(host.texts().size(), 1u);
+  EXPECT_EQ(host.texts()[0], "QM-Module is not running after Update !!!");
+
+  host.boxes.clear();
+  reads = 0;
+  const VersionReader atSecond = [&](VersionBlock&) {
+    return ++reads == 2 ? std::string("Ver.: 1.23") : std::string(kUnknownVersionText);
+  };
+  EXPECT_EQ(pollVersion(dlg, atSecond, block, version), Outcome::Done);
+  EXPECT_EQ(version, "Ver.: 1.23");
+  EXPECT_EQ(dlg.control(ids::Progress).position, 0);
+  EXPECT_TRUE(host.boxes.empty());
+
+  reads = 0;
+  host.escLatched = true;
+  host.answers = {true};
+  EXPECT_EQ(pollVersion(dlg, silent, block, version), Outcome::Abort);
+  EXPECT_EQ(reads, 1);
+  ASSERT_EQ(host.boxes.size(), 1u);
+  EXPECT_TRUE(host.boxes[0].question);
 }
 
 TEST(VersionTests, NotOlder) {
