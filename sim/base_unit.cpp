@@ -52,13 +52,6 @@ const Letter* letterOf(char c) {
   return nullptr;
 }
 
-// One byte on a line, unrounded: start bit, 8 data bits, the parity bit when there is one, stop
-// bit.
-double byteNs(const Line& line) {
-  const double bits = line.parity == Parity::None ? 10.0 : 11.0;
-  return line.baud ? bits * 1e9 / line.baud : 0;
-}
-
 // Service commands (14 .., 15 ..) reach a module on its 2400-baud channel.
 bool isService(std::string_view payload) {
   return !payload.empty() && (payload[0] == '\x14' || payload[0] == '\x15');
@@ -274,14 +267,14 @@ void BaseUnit::slotFrame(uint64_t atUs) {
     }
     while (!complete && waited < out.size() && out[waited].doneUs <= deadline) ++waited;
   }
-  moduleWireNs_ += static_cast<double>(forward.size()) * byteNs(line);
+  moduleWireNs_ += static_cast<double>(forward.size()) * byteTimeNs(line);
   for (size_t i = 0; i < waited; ++i) {
     // The part of the reply byte that went while the payload was still going out.
     const uint64_t doneUs = out[i].doneUs;
     const uint64_t fromUs = doneUs - std::min<uint64_t>(doneUs, byteTimeUs(out[i].line));
     const uint64_t hi = std::min(doneUs, t), lo = std::max(fromUs, forwardFromUs);
     const uint64_t overlapUs = hi > lo ? hi - lo : 0;
-    moduleWireNs_ += byteNs(out[i].line) - static_cast<double>(overlapUs) * 1000.0;
+    moduleWireNs_ += byteTimeNs(out[i].line) - static_cast<double>(overlapUs) * 1000.0;
   }
   if (!complete) return out.clear();
   // The rest of the module's reply is dropped.

@@ -113,14 +113,6 @@ constexpr std::string_view kEraseError = "FLM:: Erase error";
 constexpr std::string_view kWriteError = "FLM:: Write error";
 constexpr std::string_view kLoadError = "Prog load error";
 
-size_t bitsPerByte(const Line& line) {
-  return line.parity == Parity::None ? 10 : 11;
-}
-
-double wireNs(const Line& line) {
-  return line.baud ? static_cast<double>(bitsPerByte(line)) * 1e9 / line.baud : 0;
-}
-
 uint64_t wireUs(std::string_view text, const Line& line) {
   return text.size() * uint64_t{byteTimeUs(line)};
 }
@@ -196,7 +188,7 @@ void Decoder::receive(uint8_t byte, const Line& sent, uint64_t atUs, const Fault
   const uint8_t heard = sent == at ? byte : garble(byte);
   beforeByte_ = Mark{atUs - std::min<uint64_t>(atUs, byteTimeUs(at)), counts_};
   ++counts_.in;
-  counts_.wireNs += wireNs(at);
+  counts_.wireNs += byteTimeNs(at);
   switch (setup_.kind) {
     case DecoderKind::Swid:
       return swid(heard, atUs, faults, send);
@@ -229,7 +221,7 @@ std::optional<Command> Decoder::heard(uint8_t byte, Where where) {
 Decoder::Sent Decoder::say(std::string_view text, uint64_t readyUs, const Send& send) {
   const Sent sent = send(text, readyUs, line());
   counts_.out += sent.bytes;
-  counts_.wireNs += static_cast<double>(sent.bytes) * wireNs(line());
+  counts_.wireNs += static_cast<double>(sent.bytes) * byteTimeNs(line());
   return sent;
 }
 

@@ -4,9 +4,20 @@
 
 namespace qdqm::sim {
 
+namespace {
+
+uint32_t bitsPerByte(const Line& line) {
+  return line.parity == Parity::None ? 10 : 11;
+}
+
+}  // namespace
+
 uint32_t byteTimeUs(const Line& line) {
-  const uint32_t bits = line.parity == Parity::None ? 10 : 11;
-  return line.baud ? bits * 1'000'000u / line.baud : 0;
+  return line.baud ? bitsPerByte(line) * 1'000'000u / line.baud : 0;
+}
+
+double byteTimeNs(const Line& line) {
+  return line.baud ? static_cast<double>(bitsPerByte(line)) * 1e9 / line.baud : 0;
 }
 
 uint8_t garble(uint8_t byte) {

@@ -23,8 +23,10 @@ struct Emission {
   Line line;
 };
 
-// 8 data bits, 1 stop bit, a start bit and the parity bit when there is one.
+// 8 data bits, 1 stop bit, a start bit and the parity bit when there is one: whole microseconds
+// for pacing the bytes, unrounded nanoseconds for adding up wire time. 0 at 0 baud.
 uint32_t byteTimeUs(const Line& line);
+double byteTimeNs(const Line& line);
 
 // What a receiver listening at other settings makes of a byte: never the byte itself.
 uint8_t garble(uint8_t byte);

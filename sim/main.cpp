@@ -34,6 +34,7 @@ namespace {
 using qdqm::sim::BaseUnit;
 using qdqm::sim::Controller;
 using qdqm::sim::Device;
+using qdqm::sim::Line;
 using qdqm::sim::ModuleOptions;
 
 volatile sig_atomic_t stopRequested = 0;
@@ -113,17 +114,13 @@ uint64_t nowUs() {
   return uint64_t(ts.tv_sec) * 1'000'000 + uint64_t(ts.tv_nsec) / 1000;
 }
 
-// Bytes both ways and their wire time at 10 bits a byte, counted from the start; a window's
-// figures are the difference of two counts.
+// Bytes both ways and their wire time, each at its line's bits a byte, counted from the start; a
+// window's figures are the difference of two counts.
 struct Counts {
   uint64_t bytesIn = 0;
   uint64_t bytesOut = 0;
   double wireNs = 0;
 };
-
-double wireNs(uint32_t baud) {
-  return baud ? 10.0 * 1e9 / baud : 0;
-}
 
 // One stretch of traffic, printed as "NAME start T" when it opens and "NAME end T UNIT N baud B
 // bytes-in I bytes-out O wire-us W wall-us D FLAG F" when it closes; a module in a base unit's
@@ -187,8 +184,9 @@ class WireReport {
         coproc_(to, prefix_, "coproc", "blocks", "ok") {}
 
   // A byte from the tool whose last bit arrives at atUs, before the device takes it.
-  void byteIn(const Controller& device, uint8_t byte, uint32_t baud, uint64_t atUs) {
-    const auto startUs = static_cast<uint64_t>(static_cast<double>(atUs) - wireNs(baud) / 1000);
+  void byteIn(const Controller& device, uint8_t byte, const Line& line, uint64_t atUs) {
+    const double byteNs = qdqm::sim::byteTimeNs(line);
+    const auto startUs = static_cast<uint64_t>(static_cast<double>(atUs) - byteNs / 1000);
     if (byte == ':') {
       lineStartUs_ = startUs;
       atLineStart_ = now_;
@@ -198,20 +196,20 @@ class WireReport {
       atFrameStart_ = now_;
     }
     ++now_.bytesIn;
-    now_.wireNs += wireNs(baud);
+    now_.wireNs += byteNs;
   }
   // After the device took a byte: its new reply bytes and what the byte did to the programming
   // and to a coprocessor transfer.
-  void afterReceive(Controller& device, size_t firstNew, uint32_t baud, uint64_t atUs) {
+  void afterReceive(Controller& device, size_t firstNew, const Line& line, uint64_t atUs) {
     const auto& out = device.output();
     uint64_t endUs = atUs;
     for (size_t i = firstNew; i < out.size(); ++i) {
       ++now_.bytesOut;
-      now_.wireNs += wireNs(out[i].line.baud);
+      now_.wireNs += qdqm::sim::byteTimeNs(out[i].line);
       endUs = std::max(endUs, out[i].doneUs);
     }
-    flash(device, baud, endUs);
-    coprocessor(device, baud, endUs);
+    flash(device, line.baud, endUs);
+    coprocessor(device, line.baud, endUs);
     decoder(device);
   }
   // At exit: a programming whose end the module never recognised (its end record arrived
@@ -300,13 +298,13 @@ class WireReport {
 class SlotReports : public qdqm::sim::ModuleTap {
  public:
   explicit SlotReports(FILE* to) : to_(to) {}
-  void before(unsigned slot, Controller& module, uint8_t byte, const qdqm::sim::Line& line,
+  void before(unsigned slot, Controller& module, uint8_t byte, const Line& line,
               uint64_t atUs) override {
-    report(slot).byteIn(module, byte, line.baud, atUs);
+    report(slot).byteIn(module, byte, line, atUs);
   }
-  void after(unsigned slot, Controller& module, size_t firstNew, const qdqm::sim::Line& line,
+  void after(unsigned slot, Controller& module, size_t firstNew, const Line& line,
              uint64_t atUs) override {
-    report(slot).afterReceive(module, firstNew, line.baud, atUs);
+    report(slot).afterReceive(module, firstNew, line, atUs);
   }
   void finish(const BaseUnit& base) {
     for (auto& [slot, r] : reports_) r->finish(*base.module(slot));
@@ -323,29 +321,30 @@ class SlotReports : public qdqm::sim::ModuleTap {
 };
 
 // The two sides of a base unit, as counts since the start from which a benchmark takes its
-// windows: on the PC side the bytes both ways and their wire time at 10 bits a byte, on the
-// modules' side the time the slot frames kept their lines busy (BaseUnit::moduleWireUs). Printed
-// at every slot select (00 00 A1 n) as "base select N T bytes-in I bytes-out O wire-us W
-// module-wire-us M", T when the frame's last byte arrived and the frame and its answer counted;
-// and where the frames turn to a slot, at the first slot frame after a select or after frames to
-// another slot, as "base slot K T ..." with the same counts, T when the frame's first byte began
-// arriving and the frame not yet counted.
+// windows: on the PC side the bytes both ways and their wire time, on the modules' side the time
+// the slot frames kept their lines busy (BaseUnit::moduleWireUs). Printed at every slot select
+// (00 00 A1 n) as "base select N T bytes-in I bytes-out O wire-us W module-wire-us M", T when the
+// frame's last byte arrived and the frame and its answer counted; and where the frames turn to a
+// slot, at the first slot frame after a select or after frames to another slot, as "base slot K
+// T ..." with the same counts, T when the frame's first byte began arriving and the frame not yet
+// counted.
 class BaseReport {
  public:
   explicit BaseReport(FILE* to) : to_(to) {}
   // A byte from the PC whose last bit arrives at atUs, before the base unit takes it.
-  void byteIn(const BaseUnit& base, uint32_t baud, uint64_t atUs) {
+  void byteIn(const BaseUnit& base, const Line& line, uint64_t atUs) {
+    const double byteNs = qdqm::sim::byteTimeNs(line);
     beforeByte_ = now_;
     beforeModuleUs_ = base.moduleWireUs();
-    byteFromUs_ = static_cast<uint64_t>(static_cast<double>(atUs) - wireNs(baud) / 1000);
+    byteFromUs_ = static_cast<uint64_t>(static_cast<double>(atUs) - byteNs / 1000);
     ++now_.bytesIn;
-    now_.wireNs += wireNs(baud);
+    now_.wireNs += byteNs;
   }
   void afterReceive(BaseUnit& base, size_t firstNew, uint64_t atUs) {
     const auto& out = base.output();
     for (size_t i = firstNew; i < out.size(); ++i) {
       ++now_.bytesOut;
-      now_.wireNs += wireNs(out[i].line.baud);
+      now_.wireNs += qdqm::sim::byteTimeNs(out[i].line);
     }
     if (base.frameStarts() != frameStarts_) {
       frameStarts_ = base.frameStarts();
@@ -535,24 +534,23 @@ int main(int argc, char** argv) {
     if (n <= 0) continue;
     termios now_tio{};
     tcgetattr(master, &now_tio);
-    const qdqm::sim::Line sent{baudOf(cfgetospeed(&now_tio)), qdqm::sim::Parity::None};
+    const Line sent{baudOf(cfgetospeed(&now_tio)), qdqm::sim::Parity::None};
     // Parity is not visible on a pty: compare the rate only, and take the bytes as sent with the
     // parity the module (or the decoder it routes the line to) expects. A base unit listens at
     // 8N1.
-    qdqm::sim::Line heard = sent;
+    Line heard = sent;
     heard.parity = single ? single->listening().parity : qdqm::sim::Parity::None;
     const double atNs = static_cast<double>(nowUs()) * 1000;
-    const double bits = heard.parity == qdqm::sim::Parity::None ? 10.0 : 11.0;
-    const double stepNs = options.wireTiming && sent.baud ? bits * 1e9 / sent.baud : 0;
+    const double stepNs = options.wireTiming ? qdqm::sim::byteTimeNs(heard) : 0;
     inboundDoneNs = std::max(inboundDoneNs, atNs);
     for (long i = 0; i < n; ++i) {
       inboundDoneNs += stepNs;
       const uint64_t at = static_cast<uint64_t>(inboundDoneNs / 1000);
       const size_t before = out.size();
-      if (reportFlash && single) report.byteIn(*single, buffer[i], sent.baud, at);
-      if (reportFlash && base) baseReport.byteIn(*base, sent.baud, at);
+      if (reportFlash && single) report.byteIn(*single, buffer[i], heard, at);
+      if (reportFlash && base) baseReport.byteIn(*base, heard, at);
       device.receive(buffer[i], heard, at);
-      if (reportFlash && single) report.afterReceive(*single, before, sent.baud, at);
+      if (reportFlash && single) report.afterReceive(*single, before, heard, at);
       if (reportFlash && base) baseReport.afterReceive(*base, before, at);
     }
   }

@@ -399,6 +399,9 @@ TEST(SimVersDecoder, CommandsAt9600EvenParityOnly) {
   ASSERT_FALSE(out.empty());
   EXPECT_EQ(out[0].line, kVers);
   EXPECT_EQ(byteTimeUs(kVers), 11'000'000u / 9600);
+  EXPECT_DOUBLE_EQ(byteTimeNs(kVers), 11e9 / 9600);
+  EXPECT_DOUBLE_EQ(byteTimeNs(Line{9600}), 10e9 / 9600);
+  EXPECT_EQ(byteTimeNs(Line{0, Parity::Even}), 0.0);
 
   // The loader: the four D may come with other bytes between them; it answers nothing else.
   EXPECT_EQ(w.ask("REST", kVers), "\r\nLoader\r\n");
