@@ -16,7 +16,6 @@ constexpr uint16_t kCrcStart = 0xFFFF;
 constexpr uint32_t kEraseSettleMs = 50;
 constexpr uint32_t kBlockPauseMs = 50;
 constexpr uint32_t kCrcTimeout = 40000;
-constexpr uint32_t kTransferRate = 19200;
 constexpr int kModeAttempts = 3;
 
 // After the erase, both stages alike: the file in 64-byte blocks 50 ms apart, then the CRC-16

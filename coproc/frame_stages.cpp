@@ -13,13 +13,6 @@
 namespace qdqm {
 namespace {
 
-constexpr const char* kOpenFailedText = "Could not open data file (MPEG) !!!";
-constexpr const char* kShortHeaderText = "Unexpected end of data file !!!";
-constexpr const char* kHeaderStatus = "programming mpeg decoder flash...";
-
-constexpr uint32_t kTransferRate = 19200;
-constexpr uint32_t kBlockTimeout = 2000;
-
 enum class ResetWait { Long, Always };
 using VersionTest = int (*)(std::string_view versionBlock, std::string_view fileName);
 
@@ -84,14 +77,14 @@ Outcome runFrameStage(UpdateDialog& dlg, const FrameStage& s, const std::string&
 
   showStatus(dlg, kOpenFileStatus);
   ImageFile file;
-  if (!file.open(resolveInWorkingDir(dlg, name))) return stageAbort(dlg, kOpenFailedText);
+  if (!file.open(resolveInWorkingDir(dlg, name))) return stageAbort(dlg, kMpegOpenText);
   showStatus(dlg, s.modeStatus);
   if (!enterCoprocessorUpdateMode(dlg.port, s.typeCode)) return stageAbort(dlg, kStartcodeText);
   std::array<uint8_t, kImageHeaderBytes> header{};
   if (s.imageHeader) {
     if (file.read(header.data(), header.size()) < header.size())
-      return stageAbort(dlg, kShortHeaderText);
-    showStatus(dlg, kHeaderStatus);
+      return stageAbort(dlg, kShortFileText);
+    showStatus(dlg, kMpegProgramStatus);
   }
   if (!setBaudRate(dlg.port, kTransferRate)) return stageAbort(dlg, kBaud19200Text);
   dlg.clock.sleepMs(s.settleMs);
@@ -99,8 +92,7 @@ Outcome runFrameStage(UpdateDialog& dlg, const FrameStage& s, const std::string&
   if (s.imageHeader) {
     // A refused length shows up as a refused header block.
     sendDataLength(dlg.port, static_cast<uint32_t>(file.length()) - kImageHeaderBytes);
-    if (!sendDataBlock(dlg.port, header.data(), header.size(), kBlockTimeout))
-      return stageAbort(dlg, s.blockError);
+    if (!directBlocks(dlg.port)(header.data(), header.size())) return stageAbort(dlg, s.blockError);
   }
 
   setProgress(dlg, 0);

@@ -16,9 +16,6 @@
 namespace qdqm {
 namespace {
 
-constexpr const char* kProgramStatus = "programming mpeg decoder flash...";
-constexpr const char* kShortFileText = "Unexpected end of data file !!!";
-
 constexpr uint32_t kApplicationRate = 9600;
 constexpr uint32_t kLoaderRate = 57600;
 constexpr uint32_t kRouteMs = 2000;
@@ -74,16 +71,12 @@ bool loadBlock(UpdateDialog& dlg, const std::vector<uint8_t>& block, uint32_t re
 Outcome bootLoaderStage(UpdateDialog& dlg, const std::string& mpegLine) {
   const std::string name = fileNameOf(mpegLine);
   ImageFile file;
-  if (!file.open(resolveInWorkingDir(dlg, name))) {
-    dlg.showError("Could not open data file (MPEG) !!!");
-    return Outcome::Failed;
-  }
+  if (!file.open(resolveInWorkingDir(dlg, name))) return stageFailed(dlg, kMpegOpenText);
   const uint32_t length = static_cast<uint32_t>(file.length());
   enterMpegUpdateMode(dlg.port);
   dlg.clock.sleepMs(kRouteMs);
   discardInput(dlg.port);
-  if (!setBaudRate(dlg.port, kApplicationRate))
-    return stageAbort(dlg, "Could not set baud rate to 9600 !!!");
+  if (!setBaudRate(dlg.port, kApplicationRate)) return stageAbort(dlg, kBaud9600Text);
   discardInput(dlg.port);
   dlg.clock.sleepMs(kSettleMs);
 
@@ -118,7 +111,7 @@ Outcome bootLoaderStage(UpdateDialog& dlg, const std::string& mpegLine) {
                       "Could not erase the mpeg decoder flash !!!\n Please contact service "
                       "personal.");
 
-  showStatus(dlg, kProgramStatus);
+  showStatus(dlg, kMpegProgramStatus);
   const ByteProgress progress{dlg.control(ids::Progress), PercentScale(length)};
   uint32_t address = kDecoderFlashBase;
   uint32_t read = 0;
@@ -126,10 +119,8 @@ Outcome bootLoaderStage(UpdateDialog& dlg, const std::string& mpegLine) {
   while (read < length) {
     block.resize(std::min<uint32_t>(rule.blockSize, length - read));
     // A file that shrank since its length was taken: no partial load goes to the decoder.
-    if (file.read(block.data(), block.size()) < block.size()) {
-      dlg.showError(kShortFileText);
-      return Outcome::Failed;
-    }
+    if (file.read(block.data(), block.size()) < block.size())
+      return stageFailed(dlg, kShortFileText);
     if (!loadBlock(dlg, block, read, progress))
       return stageAbort(dlg,
                         "Could send data block to mpeg decoder !!!\nPlease contact service "

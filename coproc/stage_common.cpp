@@ -44,6 +44,11 @@ Outcome stageAbort(UpdateDialog& dlg, const char* text) {
   return Outcome::Abort;
 }
 
+Outcome stageFailed(UpdateDialog& dlg, const char* text) {
+  dlg.showError(text);
+  return Outcome::Failed;
+}
+
 Outcome longResetWait(UpdateDialog& dlg) {
   if (dlg.resetPending == 0) return Outcome::Done;
   startResetWait(dlg);

@@ -22,15 +22,24 @@ inline constexpr const char* kFpgaProgramStatus = "programming FPGA flash...";
 inline constexpr const char* kDataOkayStatus = "waiting for 'Data Okay' ...";
 inline constexpr const char* kStartcodeText = "Could not send Startcode for Update !!!";
 inline constexpr const char* kBaud19200Text = "Could not set baud rate to 19200 !!!";
+inline constexpr const char* kBaud9600Text = "Could not set baud rate to 9600 !!!";
 inline constexpr const char* kFpgaEraseText = "FPGA returned error during flash-erase  !!!";
 inline constexpr const char* kFpgaBlockText = "FPGA returned error during updateprocess  !!!";
 inline constexpr const char* kFpgaChecksumText = "FPGA returned Checksumerror  !!!";
+inline constexpr const char* kMpegOpenText = "Could not open data file (MPEG) !!!";
+inline constexpr const char* kMpegProgramStatus = "programming mpeg decoder flash...";
+inline constexpr const char* kShortFileText = "Unexpected end of data file !!!";
+
+// The rate of an image transfer through the controller (the FPGA and frame stages).
+constexpr uint32_t kTransferRate = 19200;
 
 // The stage's line of the controller data file without its last character (the line end).
 std::string fileNameOf(const std::string& line);
 
-// Shows `text` in the error box and ends the stage.
+// Shows `text` in the error box and ends the stage: Abort goes straight to the clean-up, Failed
+// lets the run reach its verdict.
 Outcome stageAbort(UpdateDialog& dlg, const char* text);
+Outcome stageFailed(UpdateDialog& dlg, const char* text);
 
 // The long wait for a restarting controller (only when resetPending): 100 steps of 220 ms.
 Outcome longResetWait(UpdateDialog& dlg);

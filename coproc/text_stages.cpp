@@ -16,9 +16,7 @@ namespace {
 constexpr const char* kWaitModuleStatus = "waiting for MPEG Module...";
 constexpr const char* kCompareStatus = "compare mpeg decoder version...";
 constexpr const char* kModeStatus = "set mpeg decoder update mode...";
-constexpr const char* kProgramStatus = "programming mpeg decoder flash...";
 constexpr const char* kNewStartStatus = "waiting for new start of mpeg ...";
-constexpr const char* kOpenFailedText = "Could not open data file (MPEG) !!!";
 constexpr const char* kNotRunningText = "mpeg decoder returned 'new code not running'  !!!";
 constexpr const char* kNotValidText = "mpeg decoder returned 'new code not valide'  !!!";
 
@@ -67,11 +65,6 @@ BlockSender streamedPieces(SerialPort& port) {
   };
 }
 
-Outcome stageFailed(UpdateDialog& dlg, const char* text) {
-  dlg.showError(text);
-  return Outcome::Failed;
-}
-
 }  // namespace
 
 Outcome swidStage(UpdateDialog& dlg, const std::string& mpegLine) {
@@ -101,8 +94,8 @@ Outcome swidStage(UpdateDialog& dlg, const std::string& mpegLine) {
   showStatus(dlg, kModeStatus);
   sendDecoderBoot(dlg.port);
   ImageFile file;
-  if (!file.open(resolveInWorkingDir(dlg, name))) return stageAbort(dlg, kOpenFailedText);
-  showStatus(dlg, kProgramStatus);
+  if (!file.open(resolveInWorkingDir(dlg, name))) return stageAbort(dlg, kMpegOpenText);
+  showStatus(dlg, kMpegProgramStatus);
   setProgress(dlg, 0);
   dlg.setWaitCursor(true);
   uint32_t noCrc = 0;
@@ -134,8 +127,7 @@ Outcome versStage(UpdateDialog& dlg, const std::string& mpegLine) {
   enterMpegUpdateMode(dlg.port);
   dlg.clock.sleepMs(kVersRouteMs);
   discardInput(dlg.port);
-  if (!setBaudRate(dlg.port, kVersRate))
-    return stageAbort(dlg, "Could not set baud rate to 9600 !!!");
+  if (!setBaudRate(dlg.port, kVersRate)) return stageAbort(dlg, kBaud9600Text);
   discardInput(dlg.port);
   if (!setParity(dlg.port, kEvenParity)) return stageAbort(dlg, "Could not set Parity to Even !!!");
   discardInput(dlg.port);
@@ -148,13 +140,13 @@ Outcome versStage(UpdateDialog& dlg, const std::string& mpegLine) {
   if (!enterDecoderLoader(dlg.port))
     return stageAbort(dlg, "Could not set MPEGModule in UpDate Mode !!!");
   ImageFile file;
-  if (!file.open(resolveInWorkingDir(dlg, name))) return stageAbort(dlg, kOpenFailedText);
+  if (!file.open(resolveInWorkingDir(dlg, name))) return stageAbort(dlg, kMpegOpenText);
   if (!sendDecoderStartCode(dlg.port)) return stageAbort(dlg, kStartcodeText);
   std::array<uint8_t, kVersHeaderBytes> header{};
   if (file.read(header.data(), header.size()) < header.size())
-    return stageAbort(dlg, "Unexpected end of data file !!!");
+    return stageAbort(dlg, kShortFileText);
 
-  showStatus(dlg, kProgramStatus);
+  showStatus(dlg, kMpegProgramStatus);
   sendWord32(dlg.port, static_cast<uint32_t>(file.length()) - kVersHeaderBytes);
   writeWithoutReply(dlg.port, header.data(), header.size());
   setProgress(dlg, 0);
