@@ -8,9 +8,8 @@ namespace qdqm::sim {
 
 namespace {
 
-// The PC's line, and the one a module hears service commands on.
+// The PC's line.
 constexpr Line kPcLine{19200, Parity::None};
-constexpr Line kServiceLine{2400, Parity::None};
 
 constexpr std::pair<std::string_view, uint8_t> kTypeCodes[] = {
     {"QM292", 0x53}, {"QM21_", 0x56}, {"QM21H", 0x6B}, {"QM21M", 0x6D}, {"QM23_", 0x5E},
@@ -50,11 +49,6 @@ const Letter* letterOf(char c) {
     if (l.letter == c) return &l;
   }
   return nullptr;
-}
-
-// Service commands (14 .., 15 ..) reach a module on its 2400-baud channel.
-bool isService(std::string_view payload) {
-  return !payload.empty() && (payload[0] == '\x14' || payload[0] == '\x15');
 }
 
 }  // namespace
@@ -227,7 +221,9 @@ void BaseUnit::slotFrame(uint64_t atUs) {
   if (letter.transaction) forward += kLineEnd;
   // Service commands go out as the module hears its service channel; anything else at the
   // settings it listens at, so it always arrives whole.
-  const Line line = !letter.transaction && isService(payload_) ? kServiceLine : module.listening();
+  const bool service =
+      !letter.transaction && !payload_.empty() && isServiceLead(static_cast<uint8_t>(payload_[0]));
+  const Line line = service ? kServiceLine : module.listening();
 
   // What the module sent before this payload is not part of its answer.
   auto& out = module.output();

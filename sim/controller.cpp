@@ -93,11 +93,9 @@ constexpr Frame kFrames[] = {
     {":00000008f8\r\n", Action::Reset},
 };
 
-// The service channel: binary frames at 2400 baud, 8N1, heard whatever rate the controller
-// otherwise listens at. A frame is 15 and two bytes, or 14 and one; the QM21 family's wake-up
+// The service channel's frames: 15 and two bytes, or 14 and one; the QM21 family's wake-up
 // (15 EF) is two bytes.
 enum class Service : uint8_t { Answer, UpdateMode, Version, Software, Panel };
-constexpr Line kServiceLine{2400, Parity::None};
 constexpr int kAnyByte = -1;
 constexpr int kNoArgument = -2;  // a two-byte 15 frame
 struct ServiceFrame {
@@ -248,8 +246,8 @@ void Controller::toDecoder(uint8_t byte, const Line& sent, uint64_t atUs) {
 
 size_t Controller::serviceFrameLength() const {
   const auto at = [&](size_t i) { return static_cast<uint8_t>(service_[i]); };
+  if (!isServiceLead(at(0))) return 0;
   if (at(0) == 0x14) return 2;
-  if (at(0) != 0x15) return 0;
   const bool wake = service_.size() >= 2 && at(1) == 0xEF;
   return wake && twoByteWakeUp(profile_.type) ? 2 : 3;
 }

@@ -20,6 +20,13 @@ namespace qdqm::sim {
 
 enum class Protocol { Raw, Record };
 
+// The service channel a module hears at 2400 baud, 8N1, besides the rate it otherwise listens
+// at; its frames begin 14 or 15.
+constexpr Line kServiceLine{2400, Parity::None};
+constexpr bool isServiceLead(uint8_t byte) {
+  return byte == 0x14 || byte == 0x15;
+}
+
 struct Profile {
   std::string type = "QM65A";  // 5 characters, or 4 ("PS17") for a module that sends only those
   Protocol protocol = Protocol::Raw;
