@@ -197,8 +197,7 @@ long PosixSerialDevice::write(const uint8_t* data, size_t n) {
   for (int attempt = 0;; ++attempt) {
     const ssize_t w = ::write(fd_, data, n);
     if (w >= 0) {
-      outputDoneUs_ =
-          std::max(outputDoneUs_, monotonicUs()) + static_cast<uint64_t>(w) * byteTimeUs(written_);
+      outputDoneUs_ = std::max(outputDoneUs_, monotonicUs()) + static_cast<uint64_t>(w) * byteUs;
       return static_cast<long>(w);
     }
     const int err = errno;
@@ -227,6 +226,7 @@ bool PosixSerialDevice::pollInput(uint64_t us) {
   } while (r < 0 && errno == EINTR);
   if (r <= 0) return false;
   // A hang-up comes with POLLIN set (the read then gives 0 or EIO): the line is gone, not readable.
+  // Bytes the peer sent just before hanging up are given up with it, since the line is gone.
   if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
     lost_ = true;
     return false;
