@@ -36,10 +36,10 @@ struct BlockRule {
 };
 constexpr BlockRule kBlockRules[] = {{90, 0x0FE0, 100}, {0, 0x8000, 1000}};
 
+// The last rule (from version 0) takes every loader the others do not.
 const BlockRule& blockRuleFor(unsigned bootLoaderVersion) {
-  for (const BlockRule& r : kBlockRules)
-    if (bootLoaderVersion >= r.fromVersion) return r;
-  return kBlockRules[std::size(kBlockRules) - 1];
+  return *std::find_if(std::begin(kBlockRules), std::end(kBlockRules) - 1,
+                       [&](const BlockRule& r) { return bootLoaderVersion >= r.fromVersion; });
 }
 
 // The bar by the bytes of the file sent so far, moved after every byte.
