@@ -28,6 +28,14 @@ bool sameText(std::string_view a, std::string_view b) {
          });
 }
 
+// The bytes written as hex pairs from the count on, summed modulo 256.
+uint8_t byteSum(std::string_view line) {
+  uint8_t sum = 0;
+  for (size_t at = 1; at < line.size(); at += 2)
+    sum = static_cast<uint8_t>(sum + hexByteAt(line, at));
+  return sum;
+}
+
 // One record: the count, then the address and type characters and the data characters as given,
 // then the two's complement checksum over every byte.
 std::string makeRecord(std::string_view addressAndType, std::string_view dataDigits) {
@@ -36,9 +44,7 @@ std::string makeRecord(std::string_view addressAndType, std::string_view dataDig
   appendHex(out, static_cast<uint32_t>(count), 2);
   out += addressAndType;
   out += dataDigits;
-  uint32_t sum = 0;
-  for (size_t at = 1; at < out.size(); at += 2) sum += hexByteAt(out, at);
-  appendHex(out, static_cast<uint8_t>(-sum), 2);
+  appendHex(out, static_cast<uint8_t>(-byteSum(out)), 2);
   return out;
 }
 
@@ -53,10 +59,7 @@ bool isWellFormedRecord(std::string_view line) {
   if (!std::all_of(line.begin() + 1, line.end(), [](char c) { return digitValue(c) >= 0; }))
     return false;
   if (line.size() != kRecordOverhead + 2 * size_t{hexByteAt(line, 1)}) return false;
-  uint8_t sum = 0;
-  for (size_t at = 1; at < line.size(); at += 2)
-    sum = static_cast<uint8_t>(sum + hexByteAt(line, at));
-  return sum == 0;
+  return byteSum(line) == 0;
 }
 
 bool isEndRecord(std::string_view line) {
