@@ -108,12 +108,21 @@ std::string resolvePath(const std::string& base, std::string_view name) {
   return at.string();
 }
 
-int enterTypeDir(UpdateDialog& dlg, std::string_view dirSpec) {
-  const std::string dir = resolvePath(dlg.programDir, dirSpec);
+namespace {
+
+// Makes `dirSpec`, taken from `base`, the working directory; false when it names no directory.
+bool enterDir(UpdateDialog& dlg, const std::string& base, std::string_view dirSpec) {
+  const std::string dir = resolvePath(base, dirSpec);
   std::error_code ec;
-  if (dir.empty() || !fs::is_directory(dir, ec)) return 0;
+  if (dir.empty() || !fs::is_directory(dir, ec)) return false;
   dlg.workingDir = dir;
-  return 1;
+  return true;
+}
+
+}  // namespace
+
+int enterTypeDir(UpdateDialog& dlg, std::string_view dirSpec) {
+  return enterDir(dlg, dlg.programDir, dirSpec) ? 1 : 0;
 }
 
 std::string resolveInWorkingDir(const UpdateDialog& dlg, std::string_view name) {
@@ -121,13 +130,11 @@ std::string resolveInWorkingDir(const UpdateDialog& dlg, std::string_view name) 
 }
 
 int listDirectory(UpdateDialog& dlg, std::string_view dirSpec, int listId, unsigned filter) {
-  const std::string dir = resolvePath(dlg.workingDir, dirSpec);
-  std::error_code ec;
-  if (dir.empty() || !fs::is_directory(dir, ec)) return 0;
-  dlg.workingDir = dir;
+  if (!enterDir(dlg, dlg.workingDir, dirSpec)) return 0;
   if (filter != kListFiles) return 1;  // no file here lacks all of the DOS attributes
   Control& list = dlg.control(listId);
-  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+  std::error_code ec;
+  for (fs::directory_iterator it(dlg.workingDir, ec), end; !ec && it != end; it.increment(ec))
     if (it->is_regular_file(ec)) list.items.push_back(it->path().filename().string());
   return 1;
 }
