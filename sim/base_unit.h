@@ -63,7 +63,6 @@ class BaseUnit : public Device {
   const Controller* module(unsigned slot) const;
   uint8_t typeCode(unsigned slot) const;
   uint8_t selected() const { return selected_; }
-  unsigned slots() const { return setup_.slots; }
   // The modules are switched off (end of the program): see Controller::powerOff.
   void powerOff();
 

@@ -69,7 +69,6 @@ class Decoder {
   };
 
   explicit Decoder(Setup setup);
-  DecoderKind kind() const { return setup_.kind; }
   // The settings it listens and answers at now.
   Line line() const;
   // A byte whose last bit arrived at `atUs`, sent at `sent`; replies go out through `send`.
