@@ -23,6 +23,21 @@ bool byteValue(std::string_view text, uint8_t& out) {
   return true;
 }
 
+// "X.YY" in hex digits as two bytes ("1.05" = 01 05, "a.05" = 0A 05).
+bool hexVersion(std::string_view text, std::array<uint8_t, 2>& out) {
+  const size_t dot = text.find('.');
+  if (dot == std::string_view::npos) return false;
+  unsigned major = 0, minor = 0;
+  const auto a = std::from_chars(text.data(), text.data() + dot, major, 16);
+  const auto b = std::from_chars(text.data() + dot + 1, text.data() + text.size(), minor, 16);
+  if (a.ec != std::errc{} || a.ptr != text.data() + dot || b.ec != std::errc{} ||
+      b.ptr != text.data() + text.size() || major > 255 || minor > 255) {
+    return false;
+  }
+  out = {static_cast<uint8_t>(major), static_cast<uint8_t>(minor)};
+  return true;
+}
+
 // Two bytes as four hex digits ("0100" = 01 00).
 bool hexBytes(std::string_view text, std::array<uint8_t, 2>& out) {
   unsigned value = 0;
@@ -172,20 +187,6 @@ bool finish(Pending& p, bool inSlot, std::string& error) {
 }
 
 }  // namespace
-
-bool hexVersion(std::string_view text, std::array<uint8_t, 2>& out) {
-  const size_t dot = text.find('.');
-  if (dot == std::string_view::npos) return false;
-  unsigned major = 0, minor = 0;
-  const auto a = std::from_chars(text.data(), text.data() + dot, major, 16);
-  const auto b = std::from_chars(text.data() + dot + 1, text.data() + text.size(), minor, 16);
-  if (a.ec != std::errc{} || a.ptr != text.data() + dot || b.ec != std::errc{} ||
-      b.ptr != text.data() + text.size() || major > 255 || minor > 255) {
-    return false;
-  }
-  out = {static_cast<uint8_t>(major), static_cast<uint8_t>(minor)};
-  return true;
-}
 
 std::string_view decoderName(DecoderKind kind) {
   for (const auto& [w, k] : kDecoders) {

@@ -37,8 +37,6 @@ struct Options {
 // The arguments after the program name. nullopt on a bad one, `error` then says which and why.
 std::optional<Options> parseOptions(std::span<const std::string_view> args, std::string& error);
 
-// "X.YY" in hex digits as two bytes ("1.05" = 01 05, "a.05" = 0A 05).
-bool hexVersion(std::string_view text, std::array<uint8_t, 2>& out);
 // The word --decoder takes for a kind ("swid", ...).
 std::string_view decoderName(DecoderKind kind);
 
