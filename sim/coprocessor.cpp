@@ -51,11 +51,6 @@ constexpr BlockForm kBlocks[] = {
     {VersionBlock::TwinSecond, CoprocessorKind::Crc16Decoder, "Fv", ' '},
 };
 
-// What the FPGA flash held before its first erase: an old configuration, never blank.
-uint8_t oldConfiguration(size_t offset) {
-  return static_cast<uint8_t>((offset * 37u + 0x5Au) & 0x7Fu);
-}
-
 // The frames of frame mode: what follows the command byte.
 constexpr uint8_t kFrameStart = 0x3A;
 constexpr size_t kLengthByte = SIZE_MAX;  // a length byte, then that many bytes
@@ -77,6 +72,10 @@ CoprocessorKind defaultCoprocessor(std::string_view type) {
     if (type.starts_with(prefix)) return kind;
   }
   return CoprocessorKind::None;
+}
+
+uint8_t oldFlashByte(size_t offset) {
+  return static_cast<uint8_t>((offset * 37u + 0x5Au) & 0x7Fu);
 }
 
 uint32_t crc32(std::span<const uint8_t> bytes, uint32_t crc) {
@@ -181,7 +180,7 @@ void Coprocessors::program(std::span<const uint8_t> bytes) {
   size_t at = received_.size();
   for (uint8_t b : bytes) {
     while (fpgaFlash_.size() <= at) {
-      fpgaFlash_.push_back(fpgaErasedOnce_ ? 0xFF : oldConfiguration(fpgaFlash_.size()));
+      fpgaFlash_.push_back(fpgaErasedOnce_ ? 0xFF : oldFlashByte(fpgaFlash_.size()));
     }
     fpgaFlash_[at++] &= b;
   }

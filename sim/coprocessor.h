@@ -22,6 +22,9 @@ CoprocessorKind defaultCoprocessor(std::string_view type);
 uint32_t crc32(std::span<const uint8_t> bytes, uint32_t crc = 0xFFFFFFFF);
 // CRC-16, polynomial 0x1021, MSB first, no final XOR: how the FPGA and the CRC-16 decoder check.
 uint16_t crc16(std::span<const uint8_t> bytes, uint16_t crc = 0xFFFF);
+// What an FPGA or decoder flash held at `offset` before its first erase: old contents, never
+// blank.
+uint8_t oldFlashByte(size_t offset);
 
 // Frame mode's frames taken apart byte by byte: 3A, the command, then for E1 a length byte and
 // that many bytes, for E2 four bytes. Data can be anything, so only the position tells a byte's

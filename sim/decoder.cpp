@@ -137,11 +137,6 @@ std::optional<uint32_t> hexNumber(std::string_view text, size_t digits = 0) {
   return value;
 }
 
-// What the decoder flash held before its first erase: an old application, never blank.
-uint8_t oldContent(size_t offset) {
-  return static_cast<uint8_t>((offset * 37u + 0x5Au) & 0x7Fu);
-}
-
 }  // namespace
 
 DecoderKind defaultDecoder(std::string_view type) {
@@ -492,7 +487,7 @@ void Decoder::erase(std::string_view text, uint64_t atUs, const Send& send) {
     return;
   }
   if (flash_.size() < *length) {
-    for (size_t i = flash_.size(); i < *length; ++i) flash_.push_back(oldContent(i));
+    for (size_t i = flash_.size(); i < *length; ++i) flash_.push_back(oldFlashByte(i));
   }
   std::fill(flash_.begin(), flash_.begin() + *length, 0xFF);
   erasedFrom_ = kDecoderFlashStart;
