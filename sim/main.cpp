@@ -262,10 +262,10 @@ class WireReport {
 
   void decoder(const Controller& device) {
     const auto& transfers = device.decoder().transfers();
-    const std::string_view kind = qdqm::sim::decoderName(device.profile().decoder);
     for (;;) {
       if (decoderEnds_ < decoderStarts_ && transfers[decoderEnds_].ended) {
         const auto& t = transfers[decoderEnds_++];
+        const std::string_view kind = qdqm::sim::decoderName(device.profile().decoder);
         std::fprintf(to_,
                      "%sdecoder end %llu kind %.*s bytes-in %llu bytes-out %llu wire-us %.0f "
                      "wall-us %llu ok %d\n",
