@@ -86,11 +86,6 @@ bool updatesModules(uint8_t major) {
 
 }  // namespace
 
-const char* const kNoModuleText = "Could not connect to module !\nError Code: 20";
-const char* const kHiSpeedText =
-    "Could not set baudrate of module to HiSpeed!\nError Please reconnect updateplug (reset "
-    "module), then press 'OK'!";
-
 std::string formatDeviceText(const std::string& type, uint8_t major, uint8_t minor) {
   char text[64];
   std::snprintf(text, sizeof text, "%s V%x.%02x", type.c_str(), major, minor);

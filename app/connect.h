@@ -9,8 +9,10 @@
 namespace qdqm {
 
 // The module no longer answers; the high-speed switch failed (shared with the update run).
-extern const char* const kNoModuleText;
-extern const char* const kHiSpeedText;
+inline constexpr const char* kNoModuleText = "Could not connect to module !\nError Code: 20";
+inline constexpr const char* kHiSpeedText =
+    "Could not set baudrate of module to HiSpeed!\nError Please reconnect updateplug (reset "
+    "module), then press 'OK'!";
 
 // Reads type and versions and writes dlg.deviceText; 1 or 0.
 int showModuleInfo(UpdateDialog& dlg);
