@@ -200,7 +200,7 @@ std::optional<Options> parseOptions(std::span<const std::string_view> args, std:
   Pending single;
   std::map<unsigned, Pending> slots;
   Pending* current = &single;  // the module the module options apply to
-  unsigned slot = 0;
+  const auto inSlot = [&] { return current != &single; };
   std::optional<std::array<uint8_t, 2>> baseVersion;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string_view a = args[i];
@@ -249,18 +249,17 @@ std::optional<Options> parseOptions(std::span<const std::string_view> args, std:
         return bad("K=TYPE, K 1..9");
       }
       if (slots.contains(n)) return bad("slot given twice");
-      slot = n;
       current = &slots[n];
       current->m.profile.type = v.substr(eq + 1);
     } else if (a == "--code") {
       uint8_t code = 0;
       if (!byteValue(value(), code)) return bad();
-      if (slot == 0) return bad("a slot's type code: put it after --slot K=TYPE");
+      if (!inSlot()) return bad("a slot's type code: put it after --slot K=TYPE");
       current->code = code;
     } else if (a == "--fault") {
       const std::string_view v = value();
       if (v == kWrongSlotByte) {
-        if (slot == 0) return bad("a base unit's fault: put it after --slot K=TYPE");
+        if (!inSlot()) return bad("a base unit's fault: put it after --slot K=TYPE");
         current->m.wrongSlotByte = true;
       } else if (parseFault(v, current->m.faults) != 1) {
         return bad();
@@ -272,7 +271,7 @@ std::optional<Options> parseOptions(std::span<const std::string_view> args, std:
         if (m.name == a) option = &m;
       }
       if (!option) return bad("unknown");
-      if (slot != 0 && !option->inSlot) return bad("a slot's type comes with --slot K=TYPE");
+      if (inSlot() && !option->inSlot) return bad("a slot's type comes with --slot K=TYPE");
       if (!option->set(*current, option->value ? value() : "")) return bad();
       if (current->first.empty()) current->first = a;
     }
