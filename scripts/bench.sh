@@ -20,12 +20,11 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 dir=${QDQM_BENCH_BUILD:-$here/build-bench}
 "$here/scripts/build.sh" "$dir" -DQDQM_GUI=OFF -DBUILD_TESTING=OFF >/dev/null
-if [[ ${1:-} == coproc ]]; then
-  shift
-  exec "$dir/qdqm-coproc-bench" "$@"
-fi
-if [[ ${1:-} == base ]]; then
-  shift
-  exec "$dir/qdqm-base-bench" "$@"
-fi
-"$dir/qdqm-flash-bench" "$@"
+program=qdqm-flash-bench
+case ${1:-} in
+  coproc | base)
+    program=qdqm-$1-bench
+    shift
+    ;;
+esac
+exec "$dir/$program" "$@"
