@@ -143,6 +143,12 @@ same() {
     return 1
   fi
 }
+# verdict N OK WHAT: "Result: COMN WHAT" when OK is 1, else FAILED (and the demo fails).
+verdict() {
+  if [ "$2" -eq 1 ]; then echo "Result: COM$1 $3"; else echo "Result: COM$1 FAILED"; fi
+  [ "$2" -eq 1 ] || failed=1
+  echo
+}
 # round N TYPE-DIR FILE [fpga|decoder COPROCESSOR-FILE]...: updates the module on COMN, stops it,
 # compares its controller flash with FILE's image and each FPGA or decoder with its file.
 round() {
@@ -158,9 +164,7 @@ round() {
     same "$1" "$run/com$com.$1" "$run/program/$dir/$2" || ok=0
     shift 2
   done
-  if [ "$ok" -eq 1 ]; then echo "Result: COM$com updated"; else echo "Result: COM$com FAILED"; fi
-  [ "$ok" -eq 1 ] || failed=1
-  echo
+  verdict "$com" "$ok" updated
 }
 start_sim 7 "${qd21s[@]}"
 echo "\$ qdqm-update ports"
@@ -195,8 +199,6 @@ same "slot 2 controller flash" "$run/com16-slot2.flash.hex" "$run/images/QM492_-
 same "slot 2 decoder" "$run/com16-slot2.decoder" "$run/program/QM492_/mpeg/mpg492\$2_01.bin" || ok=0
 same "slot 3 controller flash" "$run/com16-slot3.flash.hex" "$run/images/QM292_-upd2.01.hex" || ok=0
 same "slot 3 decoder" "$run/com16-slot3.decoder" "$run/program/QM292_/mpeg/QM292_2_01.bin" || ok=0
-if [ "$ok" -eq 1 ]; then echo "Result: COM16 updated slot by slot"; else echo "Result: COM16 FAILED"; fi
-[ "$ok" -eq 1 ] || failed=1
-echo
+verdict 16 "$ok" "updated slot by slot"
 if [ "$failed" -eq 0 ]; then echo "Demo: every module updated and compared."; fi
 exit "$failed"
