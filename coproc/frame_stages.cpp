@@ -14,7 +14,6 @@ namespace qdqm {
 namespace {
 
 enum class ResetWait { Long, Always };
-using VersionTest = int (*)(std::string_view versionBlock, std::string_view fileName);
 
 // How the two stages differ; the procedure below is the same for both.
 struct FrameStage {

@@ -52,6 +52,8 @@ void startResetWait(UpdateDialog& dlg);
 // Reads a coprocessor's version: its text for the window ("Ver.: ?.??" when none came, see
 // isNoVersion), the raw reply into `block`. Directly or through a base unit's slot.
 using VersionReader = std::function<std::string(VersionBlock& block)>;
+// Compares a version block, read as text, with the coprocessor file's name; 1 when up to date.
+using VersionTest = int (*)(std::string_view versionBlock, std::string_view fileName);
 // Up to three reads of the version, each after startResetWait; the controller may still be
 // starting, so a silent try is followed by 100 steps of 200 ms (Esc offers the MPEG question)
 // before the next. Done, the bar back at 0, when one was answered (`version` and `block` hold it);

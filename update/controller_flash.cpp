@@ -147,6 +147,28 @@ bool recordsAreWhole(UpdateDialog& dlg, DataFile& file, const std::string& fileN
   return whole;
 }
 
+bool readTypeLine(UpdateDialog& dlg, DataFile& file, const std::string& fileName,
+                  const std::string& moduleType) {
+  std::string typeLine;
+  if (!file.readPiece(typeLine, kTypeLineRoom)) {
+    dlg.showError(formatMessage(kUnexpectedEndText, fileName.c_str()));
+    return false;
+  }
+  if (typeLine.size() < kTypeLength || moduleType.size() < kTypeLength ||
+      typeLine.compare(0, kTypeLength, moduleType, 0, kTypeLength) != 0) {
+    dlg.showError(kWrongTypeText);
+    return false;
+  }
+  return true;
+}
+
+bool readPathLine(UpdateDialog& dlg, DataFile& file, const std::string& fileName,
+                  std::string& line) {
+  if (file.readPiece(line, kPathLineRoom)) return true;
+  dlg.showError(formatMessage(kUnexpectedEndText, fileName.c_str()));
+  return false;
+}
+
 namespace {
 
 // The records up to the end record, then the closing commands.
@@ -237,30 +259,16 @@ ControllerStageResult programControllerStage(UpdateDialog& dlg, const Coprocesso
     dlg.showError(formatMessage(kCannotOpenText, dlg.selectedFile.c_str()));
     return result;
   }
-  const char* name = dlg.selectedFile.c_str();
-  std::string typeLine;
-  if (!file.readPiece(typeLine, kTypeLineRoom)) {
-    dlg.showError(formatMessage(kUnexpectedEndText, name));
+  const std::string& name = dlg.selectedFile;
+  if (!readTypeLine(dlg, file, name, dlg.typeText) ||
+      !readPathLine(dlg, file, name, result.fpgaLine))
     return result;
-  }
-  if (typeLine.size() < kTypeLength || dlg.typeText.size() < kTypeLength ||
-      typeLine.compare(0, kTypeLength, dlg.typeText, 0, kTypeLength) != 0) {
-    dlg.showError(kWrongTypeText);
-    return result;
-  }
-  if (!file.readPiece(result.fpgaLine, kPathLineRoom)) {
-    dlg.showError(formatMessage(kUnexpectedEndText, name));
-    return result;
-  }
   if (dlg.deviceText.starts_with("QD09") &&
       (dlg.hwRevisionText.empty() || result.fpgaLine[0] != dlg.hwRevisionText[0])) {
-    dlg.showError(formatMessage(kWrongRevisionText, name));
+    dlg.showError(formatMessage(kWrongRevisionText, name.c_str()));
     return result;
   }
-  if (!file.readPiece(result.mpegLine, kPathLineRoom)) {
-    dlg.showError(formatMessage(kUnexpectedEndText, name));
-    return result;
-  }
+  if (!readPathLine(dlg, file, name, result.mpegLine)) return result;
   if (check) {
     if (const std::string missing = check(result.fpgaLine, result.mpegLine); !missing.empty()) {
       dlg.showError(formatMessage(kCannotOpenText, missing.c_str()));

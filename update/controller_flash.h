@@ -46,6 +46,14 @@ bool confirmVersion(UpdateDialog& dlg, unsigned installed, unsigned selected);
 // Leaves the file where it was.
 bool recordsAreWhole(UpdateDialog& dlg, DataFile& file, const std::string& fileName);
 
+// The data file's header lines. The type line (read with room for 98 characters) must begin with
+// the module's 5-character type; the FPGA and MPEG lines are read with room for 259, line end
+// included. False after the message (41: the file ended, 42: another module's file).
+bool readTypeLine(UpdateDialog& dlg, DataFile& file, const std::string& fileName,
+                  const std::string& moduleType);
+bool readPathLine(UpdateDialog& dlg, DataFile& file, const std::string& fileName,
+                  std::string& line);
+
 // Messages of the controller flash, shared with the flash through a base unit's slot.
 inline constexpr const char* kCannotOpenText = "Could not open data file %s !\nError Code: 40";
 inline constexpr const char* kUnexpectedEndText =

@@ -42,8 +42,6 @@ constexpr const char* kBaseUnitFailureText =
 constexpr const char* kHiSpeedStatus = "set baudrate to HISpeed...";
 
 constexpr unsigned kParityNone = 0;
-// A header line of 3 characters or fewer, its line end included, names no file.
-constexpr size_t kNoFileLength = 3;
 constexpr uint32_t kResetStepMs = 50;
 constexpr uint32_t kLoaderResetStepMs = 35;
 constexpr uint32_t kCaRemovalStepMs = 20;
@@ -80,7 +78,7 @@ std::string unreadableCoprocessorFile(const UpdateDialog& dlg, std::span<const S
   std::string missing;
   rowsThatApply(
       table, dlg.deviceText, fpgaLine, mpegLine, [&](const StageRow& row, const std::string& line) {
-        if (line.size() <= kNoFileLength) return true;
+        if (!namesFile(line)) return true;
         if (const std::string name = fileNameOf(line); !fileReadable(dlg, name, row.headerBytes))
           missing = name;
         return missing.empty();
@@ -156,7 +154,7 @@ Next bootLoaderEntry(UpdateDialog& dlg, const StageRow& row, const std::string& 
   showStatus(dlg, kResetStatus);
   dlg.host.repaint();
   waitSteps(dlg, 0, 100, kCaRemovalStepMs, nullptr);
-  if (line.size() <= kNoFileLength) return Next::Verdict;
+  if (!namesFile(line)) return Next::Verdict;
   return afterStage(dlg, row.run(dlg, line), Next::Verdict);
 }
 
@@ -170,7 +168,7 @@ Next runRow(UpdateDialog& dlg, const StageRow& row, const std::string& line, uns
           formatMessage(fpga ? kFpgaAnywayQuestion : kMpegAnywayQuestion, dlg.deviceText.c_str()),
           Icon::Question))
     return Next::Verdict;
-  if (row.entry != StageEntry::BootLoader && line.size() <= kNoFileLength)
+  if (row.entry != StageEntry::BootLoader && !namesFile(line))
     return fpga ? Next::OtherRows : Next::Verdict;
   switch (row.entry) {
     case StageEntry::Fpga:
@@ -271,6 +269,12 @@ bool waitSteps(UpdateDialog& dlg, int from, int to, uint32_t stepMs, const char*
     setProgress(dlg, k + 1);
   }
   return false;
+}
+
+bool namesFile(const std::string& line) {
+  // A line of 3 characters or fewer, its line end included, names no file.
+  constexpr size_t kNoFileLength = 3;
+  return line.size() > kNoFileLength;
 }
 
 bool fileReadable(const UpdateDialog& dlg, const std::string& name, size_t headerBytes) {

@@ -48,6 +48,10 @@ void runStandAlone(UpdateDialog& dlg, std::span<const StageRow> table);
 // The base unit's run: the module in every slot updated in turn, each slot's result its state.
 void runBaseUnit(UpdateDialog& dlg);
 
+// A coprocessor line of the data file names a file only when it holds more than 3 characters,
+// its line end included.
+bool namesFile(const std::string& line);
+
 // True when the file `name` (in the working directory) opens for reading and holds at least
 // `headerBytes` bytes (a stage's image header).
 bool fileReadable(const UpdateDialog& dlg, const std::string& name, size_t headerBytes);
