@@ -30,7 +30,10 @@ std::string typeString(const uint8_t* type) {
 void singleModule(UpdateDialog& dlg) {
   SerialPort& port = dlg.port;
   uint8_t type[kModuleTypeBuffer]{};
-  if (!identifyModule(port, type)) return dlg.showError(kNoModuleText);
+  // A controller that an earlier run left at a raised rate does not hear 19200 until it restarts;
+  // it is looked for at its rates and told to come back first.
+  if (!identifyModule(port, type) && !(findModuleAtRaisedRate(port) && identifyModule(port, type)))
+    return dlg.showError(kNoModuleText);
   Control& lowSpeed = dlg.control(ids::LowSpeed);
   if (!lowSpeed.checked && !switchToHighSpeed(port, type)) {
     lowSpeed.checked = true;
@@ -137,6 +140,11 @@ void onConnect(UpdateDialog& dlg) {
     singleModule(dlg);
   dlg.setWaitCursor(false);
   dlg.updateData();
+}
+
+void leaveModuleAtNormalRate(UpdateDialog& dlg) {
+  const uint32_t rate = lineBaudRate(dlg.port);
+  if (rate != 0 && rate != kNormalRate) returnToNormalRate(dlg.port);
 }
 
 // Slots are numbered from 1; slot k is row k - 1.

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "app/catalogue.h"
+#include "app/connect.h"
 #include "app/procedures.h"
 #include "link/port_map.h"
 
@@ -199,6 +200,7 @@ void UpdateDialog::requestExit() {
 }
 
 void UpdateDialog::onExit() {
+  leaveModuleAtNormalRate(*this);
   port.close();
   ended_ = true;
   host.closeWindow();

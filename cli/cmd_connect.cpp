@@ -107,6 +107,8 @@ int cmdConnect(const Args& args) {
   host.attach(&dlg);
   JsonReport report;
   report.exit = connect(o, args, dlg, report);
+  // The next command (or the dialog) finds the module at 19200, where every Connect starts.
+  leaveModuleAtNormalRate(dlg);
   if (o.json) {
     report.messages = host.shown;
     writeJsonReport(args.out, report);

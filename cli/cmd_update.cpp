@@ -265,6 +265,8 @@ int runUpdateCommand(const Args& args, PortOpener& opener, Clock& clock) {
   report.verdict = "none";
   report.exit = o.baseUnit ? connectAndUpdateSlots(o, args, dlg, report)
                            : connectAndUpdate(o, args, dlg, report);
+  // A Connect that ended without an update run (version not in the list, nothing to update).
+  leaveModuleAtNormalRate(dlg);
   if (o.json) {
     report.messages = host.shown;
     writeJsonReport(args.out, report);

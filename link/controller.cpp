@@ -96,6 +96,18 @@ bool sameFamily(const uint8_t* a, const uint8_t* b) {
   return std::memcmp(a, b, 4) == 0;
 }
 
+// The type query answered: a controller that repeated the command speaks the record protocol and
+// is asked again in it.
+int finishIdentification(SerialPort& port, uint8_t* type) {
+  if (std::memcmp(type, kRecordEcho.data(), kRecordEcho.size()) != 0) return 1;
+  port.clock.sleepMs(10);
+  discardInput(port);
+  if (!queryTypeRecord(port, type)) return 0;
+  discardInput(port);
+  port.state.recordProtocol = true;
+  return 1;
+}
+
 }  // namespace
 
 uint8_t hexDigitValue(uint8_t c) {
@@ -235,13 +247,7 @@ int identifyModule(SerialPort& port, uint8_t* type) {
   } else if (!wakeBootLoader(port) || !queryType(port, type)) {
     return 0;
   }
-  if (std::memcmp(type, kRecordEcho.data(), kRecordEcho.size()) != 0) return 1;
-  port.clock.sleepMs(10);
-  discardInput(port);
-  if (!queryTypeRecord(port, type)) return 0;
-  discardInput(port);
-  port.state.recordProtocol = true;
-  return 1;
+  return finishIdentification(port, type);
 }
 
 int selectControllerRetry(SerialPort& port) {
@@ -287,6 +293,13 @@ int switchToHighSpeed(SerialPort& port, const uint8_t* expectedType) {
   }
   if (verify && identifyModule(port, type) && sameFamily(type, expectedType)) return 1;
 
+  returnToNormalRate(port);
+  std::memset(type, 0, sizeof type);
+  return identifyModule(port, type) && sameFamily(type, expectedType) ? 1 : 0;
+}
+
+int returnToNormalRate(SerialPort& port) {
+  if (!port.isOpen()) return 0;
   if (isRecordProtocol(port)) {
     discardInput(port);
     Reply r{};
@@ -299,8 +312,26 @@ int switchToHighSpeed(SerialPort& port, const uint8_t* expectedType) {
   }
   setBaudRate(port, kNormalRate);
   discardInput(port);
-  std::memset(type, 0, sizeof type);
-  return identifyModule(port, type) && sameFamily(type, expectedType) ? 1 : 0;
+  return 1;
+}
+
+int findModuleAtRaisedRate(SerialPort& port) {
+  if (!port.isOpen()) return 0;
+  for (const SpeedStep& s : kSpeedSteps) {
+    if (!setBaudRate(port, s.rate)) continue;
+    discardInput(port);
+    uint8_t type[kModuleTypeBuffer]{};
+    port.state.recordProtocol = false;
+    syncBytes(port, type);
+    port.clock.sleepMs(10);
+    discardInput(port);
+    std::memset(type, 0, sizeof type);
+    if (queryType(port, type) && finishIdentification(port, type)) return returnToNormalRate(port);
+  }
+  port.state.recordProtocol = false;
+  setBaudRate(port, kNormalRate);
+  discardInput(port);
+  return 0;
 }
 
 }  // namespace qdqm

@@ -41,6 +41,13 @@ int wakeBootLoader(SerialPort& port);
 int identifyModule(SerialPort& port, uint8_t* type);
 int selectControllerRetry(SerialPort& port);
 int switchToHighSpeed(SerialPort& port, const uint8_t* expectedType);
+// Sends the controller's own 19200 command (in the protocol of the last identification) at the
+// line's current rate, then follows with the line; 1 unless the port is closed.
+int returnToNormalRate(SerialPort& port);
+// For a controller that a run ended before its restart left at a raised rate: asks for the type at
+// 38400, 57600 and 115200 (without the 2400-baud wake-up) and brings the first that answers back
+// to 19200. 1 when one answered; the line is at 19200 afterwards either way.
+int findModuleAtRaisedRate(SerialPort& port);
 inline bool isRecordProtocol(const SerialPort& port) {
   return port.state.recordProtocol;
 }

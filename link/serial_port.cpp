@@ -65,6 +65,12 @@ int setBaudRate(SerialPort& port, uint32_t rate) {
   return now.baud == rate ? 1 : 0;
 }
 
+uint32_t lineBaudRate(SerialPort& port) {
+  LineSettings settings;
+  if (!port.isOpen() || !port.device->readSettings(settings)) return 0;
+  return settings.baud;
+}
+
 int setParity(SerialPort& port, unsigned code) {
   if (!port.isOpen()) return 0;
   LineSettings settings;

@@ -1,6 +1,7 @@
 // The serial port and its exchange primitive: the only code that drives a SerialDevice. Every
 // operation takes the port first and fails (0) when it is closed; results are 1/0 as the callers
-// expect. `exchange` counts its time-out in polling cycles (about 7 ms when idle), not milliseconds.
+// expect. `exchange` counts its time-out in polling cycles (about 7 ms when idle), not
+// milliseconds.
 #pragma once
 
 #include <cstddef>
@@ -46,6 +47,8 @@ constexpr uint32_t kPumpIntervalMs = 100;
 // Opens "COM" n (1..99) at 19200 baud 8N1, closing the port that was open first.
 int openPort(unsigned n, SerialPort& port);
 int setBaudRate(SerialPort& port, uint32_t rate);
+// The line's rate as the device holds it; 0 when the port is closed or its settings unreadable.
+uint32_t lineBaudRate(SerialPort& port);
 // 0 none, 1 odd, 2 even; any other code leaves the parity.
 int setParity(SerialPort& port, unsigned code);
 int writeBytes(SerialPort& port, const uint8_t* data, size_t n);
@@ -56,14 +59,14 @@ int readBytes(SerialPort& port, uint8_t* buffer, size_t n, size_t& got);
 // Writes the command, then collects at least m reply bytes within T polling cycles. The reply
 // buffer must hold m + 4 bytes: reads take up to 5 bytes, so up to 4 surplus bytes land behind
 // the reply. `got`, when given, receives the number of bytes collected.
-int exchange(SerialPort& port, std::span<const uint8_t> command, std::span<uint8_t> reply,
-             size_t m, uint32_t T, size_t* got = nullptr);
-inline int exchange(SerialPort& port, std::string_view command, std::span<uint8_t> reply,
-                    size_t m, uint32_t T, size_t* got = nullptr) {
-  return exchange(port,
-                  std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(command.data()),
-                                           command.size()),
-                  reply, m, T, got);
+int exchange(SerialPort& port, std::span<const uint8_t> command, std::span<uint8_t> reply, size_t m,
+             uint32_t T, size_t* got = nullptr);
+inline int exchange(SerialPort& port, std::string_view command, std::span<uint8_t> reply, size_t m,
+                    uint32_t T, size_t* got = nullptr) {
+  return exchange(
+      port,
+      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(command.data()), command.size()),
+      reply, m, T, got);
 }
 
 // Reply of a 4-byte header (bytes 2, 3: length L, high byte first) and L bytes of text.

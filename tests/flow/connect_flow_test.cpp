@@ -331,7 +331,19 @@ TEST_F(ConnectFlow, FailuresShowOneNumberedBox) {
   }
 }
 
-TEST_F(ConnectFlow, SecondConnectStartsAt19200) {
+// The rates at which the tool wrote the given frame, in order.
+std::vector<uint32_t> ratesOf(const testing::SimLine& line, std::string_view frame) {
+  std::vector<uint32_t> rates;
+  for (const auto& w : line.writes)
+    if (std::string_view(reinterpret_cast<const char*>(w.bytes.data()), w.bytes.size()) == frame)
+      rates.push_back(w.settings.baud);
+  return rates;
+}
+
+constexpr std::string_view kRaw19200 = ":020000030400f7";
+constexpr std::string_view kRecord19200 = ":0200000281007B\r\n";
+
+TEST_F(ConnectFlow, SecondConnectFindsTheModuleAtItsRaisedRate) {
   std::filesystem::create_directories(dir / "QD21S_5");
   sim::Profile p = profile("QD21S", sim::Protocol::Raw, '3');
   p.hardware = 5;
@@ -343,8 +355,69 @@ TEST_F(ConnectFlow, SecondConnectStartsAt19200) {
   const auto& writes = r.opener.line(1)->writes;
   ASSERT_GT(writes.size(), first);
   EXPECT_EQ(writes[first].settings.baud, 19200u);
-  // The module still listens at 115200 until it is reset: nothing answers at 19200.
+  // Nothing answers at 19200 (nor the wake-up at 2400); the module is found at 115200, told to go
+  // back to 19200 and identified there, then raised again as by any Connect.
+  EXPECT_TRUE(r.host.boxes.empty()) << r.host.texts()[0];
+  EXPECT_THAT(ratesOf(*r.opener.line(1), kRaw19200), ElementsAre(115200u));
+  EXPECT_EQ(r.dlg.deviceText, "QD21S V3.19");
+  EXPECT_EQ(r.opener.line(1)->settings().baud, 115200u);
+  EXPECT_EQ(r.device.listening().baud, 115200u);
+}
+
+// A program that ended after Connect (the port closed and opened again at 19200): the record
+// protocol is found at 57600 and told back with its own record.
+TEST_F(ConnectFlow, RecordModuleLeftAtRaisedRateIsFound) {
+  file("QM41B_/upd2.01");
+  Run r(profile("QM41B", sim::Protocol::Record, '2'), {}, dir);
+  r.dlg.control(ids::LowSpeed).checked = false;
+  onConnect(r.dlg);
+  ASSERT_EQ(r.device.listening().baud, 57600u);
+  ASSERT_EQ(r.dlg.selectPort(1), 1);  // reopened at 19200; the module stays at 57600
+  r.dlg.control(ids::LowSpeed).checked = true;
+  onConnect(r.dlg);
+  EXPECT_TRUE(r.host.boxes.empty());
+  EXPECT_THAT(ratesOf(*r.opener.line(1), kRecord19200), ElementsAre(57600u));
+  EXPECT_EQ(r.device.listening().baud, 19200u);
+  EXPECT_EQ(r.opener.line(1)->settings().baud, 19200u);
+  EXPECT_THAT(r.dlg.control(ids::VersionList).items, ElementsAre("upd2.01"));
+}
+
+TEST_F(ConnectFlow, ModuleAnsweringNowhereStillGetsCode20) {
+  sim::Faults silent;
+  silent.silent = true;
+  Run r(profile("QD21S", sim::Protocol::Raw, '3'), silent, dir);
+  onConnect(r.dlg);
   EXPECT_THAT(r.host.texts(), ElementsAre("Could not connect to module !\nError Code: 20"));
+  // Every raised rate was asked, none was told to go back, and the line ends at 19200.
+  std::vector<uint32_t> asked = ratesOf(*r.opener.line(1), ":0100000501f9");
+  EXPECT_THAT(asked, ElementsAre(19200u, 38400u, 57600u, 115200u));
+  EXPECT_TRUE(ratesOf(*r.opener.line(1), kRaw19200).empty());
+  EXPECT_EQ(r.opener.line(1)->settings().baud, 19200u);
+}
+
+// Exit after a Connect that was not followed by an update sends the controller back to 19200,
+// so that the next program finds it where every Connect starts; at 19200 Exit sends nothing.
+TEST_F(ConnectFlow, ExitAfterConnectLeavesTheModuleAt19200) {
+  file("QD21S_5/upd1.05");
+  sim::Profile p = profile("QD21S", sim::Protocol::Raw, '3');
+  p.hardware = 5;
+  {
+    Run r(p, {}, dir);
+    onConnect(r.dlg);
+    ASSERT_EQ(r.device.listening().baud, 115200u);
+    r.dlg.onExitClicked();
+    EXPECT_TRUE(r.dlg.ended());
+    EXPECT_EQ(r.device.listening().baud, 19200u);
+    EXPECT_THAT(ratesOf(*r.opener.line(1), kRaw19200), ElementsAre(115200u));
+  }
+  {
+    Run r(p, {}, dir);
+    r.dlg.control(ids::LowSpeed).checked = true;
+    onConnect(r.dlg);
+    const size_t before = r.opener.line(1)->writes.size();
+    r.dlg.onExitClicked();
+    EXPECT_EQ(r.opener.line(1)->writes.size(), before);
+  }
 }
 
 }  // namespace

@@ -89,4 +89,31 @@ TEST_F(UpdateE2E, VersionNotInTheListEndsWithoutVerdict) {
   EXPECT_EQ(readFile(flash()), ":00000001FF\n");  // nothing was programmed
 }
 
+// Commands one after another on a module that answers at 115200 once raised: every command finds
+// it, also after a run that ended before the controller's restart (No to the older-version
+// question leaves it at 115200 while the tool's line returns to 19200).
+TEST_F(UpdateE2E, CommandsInARowFindTheModuleWhateverRateTheLastOneLeft) {
+  dataFile("QD21S", "QD21S_1", "upd1.01", 512, 3);
+  dataFile("QD21S", "QD21S_1", "upd2.01", 1024, 7);
+  startSim({"--module", "QD21S", "--version", "1.05", "--hw", "1", "--top-speed", "3",
+            "--flash-out", flash().string()});
+  const std::string listed = "Connected Device: QD21S V1.05\n* upd2.01\n  upd1.01\n";
+  std::string out;
+  out.clear();
+  EXPECT_EQ(runTool("connect --port 7", out), 0) << errText();
+  EXPECT_EQ(out, listed);
+  out.clear();
+  EXPECT_EQ(runTool("connect --port 7", out), 0) << errText();
+  EXPECT_EQ(out, listed);
+  out.clear();
+  EXPECT_EQ(update("--version upd1.01 --no", out), 2) << errText();
+  EXPECT_NE(errText().find("Do you whish to overwrite the newer version ? No"), std::string::npos)
+      << errText();
+  out.clear();
+  EXPECT_EQ(update("--yes", out), 0) << errText();
+  EXPECT_EQ(out, "Connected Device: QD21S V1.05\nUpdate version: upd2.01\n");
+  stopSim();
+  EXPECT_EQ(readFile(flash()), readFile(image("upd2.01")));
+}
+
 }  // namespace
