@@ -78,6 +78,7 @@ int connect(const ConnectOptions& o, const Args& args, UpdateDialog& dlg, JsonRe
   }
   const Control& list = dlg.control(ids::VersionList);
   report.versions = list.items;
+  explainEmptyVersionList(args, "connect", dlg);
   if (list.selection >= 0 && list.selection < static_cast<int>(list.items.size()))
     report.selected = list.items[static_cast<size_t>(list.selection)];
   if (!o.json) {

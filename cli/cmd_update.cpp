@@ -171,7 +171,10 @@ int connectAndUpdate(const UpdateOptions& o, const Args& args, UpdateDialog& dlg
   report.versions = list.items;
   if (!dlg.deviceText.empty() && !o.json)
     args.out << "Connected Device: " << dlg.deviceText << std::endl;
-  if (!dlg.control(ids::Update).enabled) return kNoVerdict;
+  if (!dlg.control(ids::Update).enabled) {
+    explainEmptyVersionList(args, "update", dlg);
+    return kNoVerdict;
+  }
 
   if (!o.version.empty()) {
     if (!selectEntry(dlg.control(ids::VersionList), o.version)) {

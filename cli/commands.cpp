@@ -3,6 +3,7 @@
 #include <charconv>
 #include <ostream>
 
+#include "app/update_dialog.h"
 #include "cli/json_report.h"
 
 namespace qdqm::cli {
@@ -48,6 +49,14 @@ void printUsage(std::ostream& os) {
   for (const Command& c : commands()) os << "       qdqm-update " << c.usage << "\n";
   os << "       qdqm-update --version             print the program version\n"
         "       qdqm-update --help                print this text\n";
+}
+
+void explainEmptyVersionList(const Args& args, std::string_view command, const UpdateDialog& dlg) {
+  // Only the empty type directory leaves the working directory there with nothing listed.
+  if (dlg.control(ids::Update).enabled || dlg.workingDir == dlg.programDir) return;
+  if (!dlg.control(ids::VersionList).items.empty()) return;
+  args.err << "qdqm-update " << command << ": no update version for " << dlg.typeText << ": "
+           << dlg.workingDir << " holds no file\n";
 }
 
 }  // namespace qdqm::cli

@@ -10,6 +10,7 @@
 #include <vector>
 
 namespace qdqm {
+class UpdateDialog;
 class Clock;
 class PortOpener;
 }  // namespace qdqm
@@ -38,6 +39,9 @@ void writeUsageErrorJson(const Args& args, std::optional<std::string> verdict);
 // A port number as the dialog offers them: "COM" 1 to 99.
 bool parsePortNumber(std::string_view text, unsigned& port);
 void printUsage(std::ostream& os);
+// Connect ends without a message when the module's type directory holds no file (the dialog then
+// simply offers no version); on the terminal that needs saying: which type, which directory.
+void explainEmptyVersionList(const Args& args, std::string_view command, const UpdateDialog& dlg);
 
 int cmdPorts(const Args& args);
 int cmdConnect(const Args& args);

@@ -116,4 +116,18 @@ TEST_F(UpdateE2E, CommandsInARowFindTheModuleWhateverRateTheLastOneLeft) {
   EXPECT_EQ(readFile(flash()), readFile(image("upd2.01")));
 }
 
+// Connect ends silently on an empty type directory; the terminal names the type and the directory.
+TEST_F(UpdateE2E, EmptyTypeDirectoryIsNamed) {
+  fs::create_directories(dir / "qd21s_1");
+  startSim({"--module", "QD21S", "--version", "1.05", "--hw", "1"});
+  const std::string said =
+      ": no update version for QD21S: " + (dir / "qd21s_1").string() + " holds no file\n";
+  for (const char* command : {"connect", "update"}) {
+    std::string out;
+    EXPECT_EQ(runTool(std::string(command) + " --port 7 --low-speed", out), 2) << command;
+    EXPECT_EQ(out, "Connected Device: QD21S V1.05\n") << command;
+    EXPECT_EQ(errText(), "qdqm-update " + std::string(command) + said);
+  }
+}
+
 }  // namespace
