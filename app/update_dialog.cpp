@@ -107,7 +107,7 @@ int UpdateDialog::selectPort(unsigned n) {
     std::snprintf(text, sizeof text, "Could not open serial port COM %u\nError Code: %u", n,
                   n + 10);
     messageText = text;
-    const std::string hint = permissionHint(n, port.lastOpenError);
+    const std::string hint = openFailureHint(n, port.lastOpenError);
     if (!hint.empty()) messageText += "\n" + hint;
     showError(messageText);
     portIndex = -1;

@@ -6,9 +6,13 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string_view>
 
 namespace qdqm {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -66,13 +70,44 @@ bool isPermissionRefusal(int error) {
   return error == EACCES || error == EPERM;
 }
 
-std::string permissionHint(unsigned n, int error) {
-  if (!isPermissionRefusal(error)) return {};
+std::vector<std::string> deviceHolders(const std::string& devicePath) {
+  std::vector<std::string> holders;
+  std::error_code ec;
+  const fs::path device = fs::canonical(devicePath, ec);
+  if (ec) return holders;
+  const std::string self = std::to_string(getpid());
+  for (const fs::directory_entry& proc : fs::directory_iterator("/proc", ec)) {
+    const std::string pid = proc.path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos || pid == self) continue;
+    std::error_code fdError;
+    // Processes of other users (and those that end meanwhile) cannot be read: skipped.
+    for (const fs::directory_entry& fd : fs::directory_iterator(proc.path() / "fd", fdError)) {
+      std::error_code linkError;
+      if (fs::read_symlink(fd.path(), linkError) != device) continue;
+      std::string name;
+      std::getline(std::ifstream(proc.path() / "comm"), name);
+      holders.push_back((name.empty() ? "a program" : name) + " (pid " + pid + ")");
+      break;
+    }
+  }
+  return holders;
+}
+
+std::string openFailureHint(unsigned n, int error) {
   std::string device = devicePathForPort(n);
-  if (device.empty()) device = "COM" + std::to_string(n);
-  return "Access to " + device +
-         " was refused: add your user to the dialout group (sudo usermod -aG dialout $USER) and "
-         "log in again.";
+  if (device.empty()) return {};
+  if (isPermissionRefusal(error))
+    return "Access to " + device +
+           " was refused: add your user to the dialout group (sudo usermod -aG dialout $USER) "
+           "and log in again.";
+  if (error != EBUSY) return {};
+  const std::vector<std::string> holders = deviceHolders(device);
+  std::string who;
+  for (const std::string& h : holders) who += (who.empty() ? "" : ", ") + h;
+  std::error_code ec;
+  const fs::path real = fs::canonical(device, ec);
+  return (ec ? device : real.string()) + " is in use by " +
+         (who.empty() ? "another program" : who) + ".";
 }
 
 }  // namespace qdqm

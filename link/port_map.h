@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "link/serial_device.h"
 
@@ -20,7 +21,11 @@ std::string shortDeviceName(unsigned n, const SerialDevice& device);
 
 // Whether an open failed because the user may not use the device.
 bool isPermissionRefusal(int error);
-// How to get access to port n's device after a permission refusal; empty for other errors.
-std::string permissionHint(unsigned n, int error);
+// The processes that hold `devicePath` open, as "name (pid N)", found in /proc/*/fd (the caller's
+// own process left out). Processes of other users are only seen with root's rights.
+std::vector<std::string> deviceHolders(const std::string& devicePath);
+// What to tell the user after port n failed to open, besides the numbered message: how to get
+// access after a permission refusal, who holds a busy port; empty for other errors.
+std::string openFailureHint(unsigned n, int error);
 
 }  // namespace qdqm

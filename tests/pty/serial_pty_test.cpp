@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 
@@ -149,6 +151,34 @@ TEST_F(PtyTest, OpensTheLinkedDeviceRawAndExclusive) {
   EXPECT_EQ(second.lastOpenError, EBUSY);
   EXPECT_EQ(openPort(0, second), 0);
   EXPECT_TRUE(host.boxes.empty());
+}
+
+// A second process finds COM7 busy; its hint names the process holding it (this one).
+TEST_F(PtyTest, BusyPortNamesItsHolder) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(fds[0]);
+    SerialPort other{opener, clock, host};
+    const std::string said = openPort(7, other) == 0 && other.lastOpenError == EBUSY
+                                 ? openFailureHint(7, other.lastOpenError)
+                                 : "opened";
+    (void)!::write(fds[1], said.data(), said.size());
+    _exit(0);
+  }
+  close(fds[1]);
+  std::string said;
+  char buf[256];
+  for (ssize_t r; (r = ::read(fds[0], buf, sizeof buf)) > 0;)
+    said.append(buf, static_cast<size_t>(r));
+  close(fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  std::string name;
+  std::getline(std::ifstream("/proc/self/comm"), name);
+  EXPECT_EQ(said, slavePath + " is in use by " + name + " (pid " + std::to_string(getpid()) + ").");
 }
 
 TEST_F(PtyTest, ExchangeCycleEdges) {
@@ -313,10 +343,11 @@ TEST(PortMap, DirectoryAndFallbackDevices) {
   EXPECT_TRUE(isPermissionRefusal(EACCES));
   EXPECT_TRUE(isPermissionRefusal(EPERM));
   EXPECT_FALSE(isPermissionRefusal(ENOENT));
-  EXPECT_EQ(permissionHint(5, EACCES),
+  EXPECT_EQ(openFailureHint(5, EACCES),
             "Access to /dev/ttyUSB0 was refused: add your user to the dialout group (sudo usermod "
             "-aG dialout $USER) and log in again.");
-  EXPECT_EQ(permissionHint(5, ENOENT), "");
+  EXPECT_EQ(openFailureHint(5, ENOENT), "");
+  EXPECT_EQ(openFailureHint(40, EACCES), "");  // no device behind the number
 }
 
 }  // namespace
