@@ -8,6 +8,7 @@
 #include "app/procedures.h"
 #include "app/update_dialog.h"
 #include "cli/commands.h"
+#include "cli/interrupts.h"
 #include "cli/json_report.h"
 #include "cli/slot_rows.h"
 #include "cli/terminal_host.h"
@@ -103,13 +104,20 @@ int cmdConnect(const Args& args) {
   }
   SteadyClock clock;
   PosixPortOpener opener;
+  opener.onOpened = InterruptWatch::watchLine;
   TerminalHost host(args.err, TerminalHost::terminalOptions());
+  InterruptWatch interrupts;
+  host.watchInterrupts(&interrupts);
   UpdateDialog dlg(opener, clock, host);
   host.attach(&dlg);
   JsonReport report;
   report.exit = connect(o, args, dlg, report);
   // The next command (or the dialog) finds the module at 19200, where every Connect starts.
   leaveModuleAtNormalRate(dlg);
+  if (interrupts.interrupted()) {
+    args.err << "qdqm-update connect: interrupted\n";
+    report.exit = kConnectFailed;
+  }
   if (o.json) {
     report.messages = host.shown;
     writeJsonReport(args.out, report);

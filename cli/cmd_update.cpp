@@ -14,6 +14,7 @@
 #include "app/procedures.h"
 #include "app/update_dialog.h"
 #include "cli/commands.h"
+#include "cli/interrupts.h"
 #include "cli/json_report.h"
 #include "cli/slot_rows.h"
 #include "cli/terminal_host.h"
@@ -262,6 +263,8 @@ int runUpdateCommand(const Args& args, PortOpener& opener, Clock& clock) {
   TerminalHost::Options options = TerminalHost::terminalOptions();
   options.answer = o.answer;
   TerminalHost host(args.err, options);
+  InterruptWatch interrupts;
+  host.watchInterrupts(&interrupts);
   UpdateDialog dlg(opener, clock, host);
   host.attach(&dlg);
   JsonReport report;
@@ -270,6 +273,11 @@ int runUpdateCommand(const Args& args, PortOpener& opener, Clock& clock) {
                            : connectAndUpdate(o, args, dlg, report);
   // A Connect that ended without an update run (version not in the list, nothing to update).
   leaveModuleAtNormalRate(dlg);
+  // Stopped by the user: no verdict, unless the module was updated all the same.
+  if (interrupts.interrupted() && report.exit != 0) {
+    args.err << "qdqm-update update: interrupted\n";
+    report.exit = kNoVerdict;
+  }
   if (o.json) {
     report.messages = host.shown;
     writeJsonReport(args.out, report);
@@ -280,6 +288,7 @@ int runUpdateCommand(const Args& args, PortOpener& opener, Clock& clock) {
 int cmdUpdate(const Args& args) {
   SteadyClock clock;
   PosixPortOpener opener;
+  opener.onOpened = InterruptWatch::watchLine;
   return runUpdateCommand(args, opener, clock);
 }
 

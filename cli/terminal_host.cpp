@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "app/update_dialog.h"
+#include "cli/interrupts.h"
 #include "update/driver.h"
 
 namespace qdqm::cli {
@@ -37,7 +38,14 @@ void TerminalHost::endBarLine() {
   barShown_ = false;
 }
 
+bool TerminalHost::escapePressed() {
+  abortQuestionDue_ = interrupts_ != nullptr && interrupts_->takeInterrupt();
+  if (abortQuestionDue_) interrupted_ = true;
+  return abortQuestionDue_;
+}
+
 void TerminalHost::messageBox(const std::string& caption, const std::string& text, Icon) {
+  abortQuestionDue_ = false;
   shown.push_back({caption, text});
   endBarLine();
   err_ << caption << ": " << text << std::endl;
@@ -51,7 +59,13 @@ bool TerminalHost::askYesNo(const std::string& caption, const std::string& text,
     err_ << " No" << std::endl;
     return false;
   }
-  if (options_.answer) {
+  const bool abortQuestion = abortQuestionDue_;
+  abortQuestionDue_ = false;
+  if (interrupted_ && !options_.askOnTerminal) {
+    err_ << (abortQuestion ? " Yes" : " No") << std::endl;
+    return abortQuestion;
+  }
+  if (options_.answer && !interrupted_) {
     err_ << (*options_.answer ? " Yes" : " No") << std::endl;
     return *options_.answer;
   }

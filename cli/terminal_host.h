@@ -17,6 +17,8 @@ class UpdateDialog;
 
 namespace qdqm::cli {
 
+class InterruptWatch;
+
 struct TerminalOptions {
   std::optional<bool> answer;  // --yes / --no
   bool askOnTerminal = false;  // stdin is a terminal: ask the user
@@ -33,12 +35,17 @@ class TerminalHost final : public Host {
 
   // The model whose progress and status are shown on controlsChanged().
   void attach(const UpdateDialog* dialog) { dialog_ = dialog; }
+  // Interrupts that act as Esc. Once one was taken, a question that cannot be asked on the
+  // terminal is answered so that the run stops: Yes to the abort question that follows the
+  // interrupt, No to every later one (--yes and --no no longer count).
+  void watchInterrupts(InterruptWatch* watch) { interrupts_ = watch; }
 
   void messageBox(const std::string& caption, const std::string& text, Icon icon) override;
   bool askYesNo(const std::string& caption, const std::string& text, Icon icon) override;
   void controlsChanged() override;
   void pumpEvents() override {}
-  bool escapePressed() override { return false; }  // no key state on a terminal
+  // No key state on a terminal: Esc is the first Ctrl-C or SIGTERM, where a watch is given.
+  bool escapePressed() override;
   void forgetEscape() override {}
   void beep(unsigned hz, unsigned ms) override;
   void repaint() override {}
@@ -61,6 +68,9 @@ class TerminalHost final : public Host {
   std::string lastStatus_;
   int lastPosition_ = -1;
   bool barShown_ = false;
+  InterruptWatch* interrupts_ = nullptr;
+  bool interrupted_ = false;
+  bool abortQuestionDue_ = false;  // an interrupt was just taken as Esc
 };
 
 }  // namespace qdqm::cli

@@ -274,7 +274,9 @@ long PosixSerialDevice::clearErrorAndCountWaiting() {
 }
 
 std::unique_ptr<SerialDevice> PosixPortOpener::open(unsigned n, int& error) {
-  return PosixSerialDevice::open(devicePathForPort(n), error);
+  std::unique_ptr<PosixSerialDevice> device = PosixSerialDevice::open(devicePathForPort(n), error);
+  if (device && onOpened) onOpened(device->descriptor());
+  return device;
 }
 
 }  // namespace qdqm

@@ -31,6 +31,7 @@ class PosixSerialDevice final : public SerialDevice {
   long read(uint8_t* buffer, size_t n) override;
   long clearErrorAndCountWaiting() override;
   bool lost() const override { return lost_; }
+  int descriptor() const { return fd_; }
 
  private:
   PosixSerialDevice(int fd, std::string name, bool modemLines)
@@ -52,6 +53,8 @@ class PosixSerialDevice final : public SerialDevice {
 class PosixPortOpener final : public PortOpener {
  public:
   std::unique_ptr<SerialDevice> open(unsigned n, int& error) override;
+  // Told the descriptor of every device opened (the terminal's interrupt handling needs it).
+  void (*onOpened)(int fd) = nullptr;
 };
 
 }  // namespace qdqm

@@ -1,7 +1,12 @@
 // `qdqm-update update` against `qdqm-sim --flash-out` on a pseudo-terminal, in real time: the
 // simulator's flash must equal the image of the data file that qdqm-datafile wrote.
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <string>
 
@@ -128,6 +133,39 @@ TEST_F(UpdateE2E, EmptyTypeDirectoryIsNamed) {
     EXPECT_EQ(out, "Connected Device: QD21S V1.05\n") << command;
     EXPECT_EQ(errText(), "qdqm-update " + std::string(command) + said);
   }
+}
+
+// Ctrl-C or SIGTERM during the controller flash: the first acts as Esc and the run ends through
+// its clean-up without verdict; a second one ends the program at once with the line at 19200.
+TEST_F(UpdateE2E, InterruptsEndTheRun) {
+  dataFile("QD21S", "QD21S_1", "upd2.01", 32768, 7);
+  startSim(
+      {"--module", "QD21S", "--version", "1.05", "--hw", "1", "--top-speed", "3", "--wire-timing"});
+  const std::string slave = fs::canonical(dir / "ports" / "COM7").string();
+
+  pid_t tool = startTool("update --port 7 --yes");
+  ASSERT_TRUE(awaitErr("10%", 30)) << errText();
+  kill(tool, SIGINT);
+  EXPECT_EQ(waitTool(tool), 2);
+  std::string err = errText();
+  EXPECT_EQ(err.find("Attention: The module was sucessfully updated."), std::string::npos) << err;
+  EXPECT_NE(err.find("\nqdqm-update update: interrupted\n"), std::string::npos) << err;
+
+  tool = startTool("update --port 7 --yes");
+  ASSERT_TRUE(awaitErr("10%", 30)) << errText();
+  kill(tool, SIGTERM);
+  kill(tool, SIGINT);
+  EXPECT_EQ(waitTool(tool), 2);
+  err = errText();
+  EXPECT_TRUE(err.ends_with("\nqdqm-update: interrupted again, ended\n")) << err;
+  // The tool had raised the line to 115200; the pty keeps what the tool set last.
+  const int fd = open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  termios tio{};
+  ASSERT_EQ(tcgetattr(fd, &tio), 0);
+  close(fd);
+  EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B19200));
+  EXPECT_EQ(tio.c_cflag & PARENB, 0u);
 }
 
 }  // namespace

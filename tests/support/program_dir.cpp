@@ -67,6 +67,33 @@ int ProgramDirTest::runTool(const std::string& arguments, std::string& out) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+pid_t ProgramDirTest::startTool(const std::string& arguments) {
+  const std::string cmd = "exec " + (dir / "qdqm-update").string() + " " + arguments +
+                          " </dev/null >" + (dir / "out.txt").string() + " 2>" +
+                          (dir / "err.txt").string();
+  fs::remove(dir / "err.txt");  // what an earlier run said must not be taken for this one's
+  const pid_t tool = fork();
+  if (tool == 0) {
+    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  return tool;
+}
+
+int ProgramDirTest::waitTool(pid_t tool) {
+  int status = 0;
+  if (waitpid(tool, &status, 0) != tool) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool ProgramDirTest::awaitErr(const std::string& text, int seconds) {
+  for (int i = 0; i < seconds * 100; ++i) {
+    if (errText().find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
 std::string ProgramDirTest::errText() const {
   return readFile(dir / "err.txt");
 }

@@ -25,7 +25,13 @@ class ProgramDirTest : public ::testing::Test {
   // Runs `qdqm-update <arguments>` (stdin from /dev/null); its exit status (-1 when it did not
   // exit) and standard output.
   int runTool(const std::string& arguments, std::string& out);
-  // What the last runTool wrote on stderr.
+  // Starts `qdqm-update <arguments>` without waiting (stdin /dev/null, stdout and stderr kept);
+  // waitTool gives its exit status (-1 when it did not exit).
+  pid_t startTool(const std::string& arguments);
+  int waitTool(pid_t tool);
+  // Waits up to `seconds` until the tool's stderr holds `text`.
+  bool awaitErr(const std::string& text, int seconds);
+  // What the last runTool or startTool wrote on stderr.
   std::string errText() const;
 
   std::filesystem::path dir;

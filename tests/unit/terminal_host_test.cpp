@@ -1,10 +1,12 @@
 // The terminal Host during an update run: the "another" question, the progress bar.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <sstream>
 #include <string>
 
 #include "app/update_dialog.h"
+#include "cli/interrupts.h"
 #include "cli/terminal_host.h"
 #include "link/clock.h"
 #include "tests/support/quiet_ports.h"
@@ -57,6 +59,42 @@ TEST(TerminalHostUpdate, BarLineEndsBeforeABox) {
   EXPECT_EQ(err.str(), bar0 + bar50 + bar100 +
                            "\nAttention: done\n"
                            "Question: Do you wish to update another QD21S ? No\n");
+}
+
+// The first interrupt is the Esc key once; the abort question right after it is answered Yes even
+// with --no, every later question No even with --yes ("update another" stays No).
+TEST(TerminalHostUpdate, InterruptActsAsEscAndStopsTheRun) {
+  std::ostringstream err;
+  {
+    cli::TerminalHost host(err, {.answer = false});
+    cli::InterruptWatch watch;
+    host.watchInterrupts(&watch);
+    EXPECT_FALSE(host.escapePressed());
+    EXPECT_FALSE(host.askYesNo("Question", "Abort update ?", Icon::Question));
+    raise(SIGINT);
+    EXPECT_TRUE(watch.interrupted());
+    EXPECT_TRUE(host.escapePressed());
+    EXPECT_TRUE(host.askYesNo("Question", "Abort update ?", Icon::Question));
+    EXPECT_FALSE(host.escapePressed());  // taken once
+  }
+  {
+    cli::TerminalHost host(err, {.answer = true});
+    cli::InterruptWatch watch;
+    host.watchInterrupts(&watch);
+    EXPECT_FALSE(watch.interrupted());
+    raise(SIGTERM);
+    ASSERT_TRUE(host.escapePressed());
+    host.messageBox("Error message", "Time out", Icon::Stop);
+    EXPECT_FALSE(host.askYesNo("Question", "Go on nevertheless ?", Icon::Question));
+    EXPECT_FALSE(
+        host.askYesNo("Question", "Do you wish to update another QD21S ?", Icon::Question));
+  }
+  EXPECT_EQ(err.str(),
+            "Question: Abort update ? No\n"
+            "Question: Abort update ? Yes\n"
+            "Error message: Time out\n"
+            "Question: Go on nevertheless ? No\n"
+            "Question: Do you wish to update another QD21S ? No\n");
 }
 
 }  // namespace

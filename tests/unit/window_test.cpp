@@ -139,7 +139,12 @@ TEST(WindowSelectPort, RefusedPortShowsNumberedMessageAndLeavesConnectDisabled) 
   ASSERT_EQ(w.host.boxes.size(), 1u);
   EXPECT_EQ(w.host.boxes[0].caption, "Error message");
   EXPECT_EQ(w.host.boxes[0].icon, Icon::Stop);
-  EXPECT_EQ(w.host.boxes[0].text, "Could not open serial port COM 3\nError Code: 13");
+  // The numbered message, then who holds the busy device.
+  EXPECT_TRUE(
+      w.host.boxes[0].text.starts_with("Could not open serial port COM 3\nError Code: 13\n"))
+      << w.host.boxes[0].text;
+  EXPECT_TRUE(w.host.boxes[0].text.ends_with(" is in use by another program."))
+      << w.host.boxes[0].text;
   EXPECT_FALSE(w.dlg.control(ids::Connect).enabled);
   EXPECT_FALSE(w.dlg.control(ids::HintLine2).visible);
   EXPECT_EQ(w.dlg.portIndex, -1);
