@@ -87,4 +87,20 @@ TEST_F(CoprocE2E, VersDecoderInRealTime) {
   EXPECT_NE(errText().find("waiting for running mpeg ..."), std::string::npos) << errText();
 }
 
+// The adapter pulled while the decoder's image goes out in CRC-32 frames: the stage's message at
+// once, no verdict.
+TEST_F(CoprocE2E, AdapterUnpluggedDuringTheDecoderTransfer) {
+  files("QM292", "QM292_", "QM292_2_01.bin", 16384);
+  startSim({"--module", "QM292", "--version", "1.05", "--coproc-version", "1.05", "--wire-timing"});
+  const pid_t tool = startTool("update --port 7 --yes");
+  ASSERT_TRUE(awaitErr("10%", 60)) << errText();
+  unplugSim();
+  EXPECT_EQ(waitTool(tool), 2);
+  const std::string err = errText();
+  EXPECT_NE(err.find("Error message: mpeg decoder returned error during updateprocess  !!!\n"),
+            std::string::npos)
+      << err;
+  EXPECT_EQ(err.find("Attention: The module was sucessfully updated."), std::string::npos) << err;
+}
+
 }  // namespace

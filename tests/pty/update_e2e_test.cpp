@@ -168,4 +168,28 @@ TEST_F(UpdateE2E, InterruptsEndTheRun) {
   EXPECT_EQ(tio.c_cflag & PARENB, 0u);
 }
 
+// The adapter pulled during the controller flash: the record's exchange fails at once with the
+// stage's message; plugged in again (a new device behind COM7), the next run flashes the module.
+TEST_F(UpdateE2E, AdapterUnpluggedDuringTheControllerFlash) {
+  dataFile("QD21S", "QD21S_1", "upd2.01", 32768, 7);
+  startSim(
+      {"--module", "QD21S", "--version", "1.05", "--hw", "1", "--top-speed", "3", "--wire-timing"});
+  const pid_t tool = startTool("update --port 7 --yes");
+  ASSERT_TRUE(awaitErr("10%", 30)) << errText();
+  unplugSim();
+  EXPECT_EQ(waitTool(tool), 1);
+  const std::string err = errText();
+  EXPECT_NE(err.find("Error message: Time out while controller flash programming !\nError Code: "
+                     "61\nError message: Could not update the module !"),
+            std::string::npos)
+      << err;
+
+  startSim({"--module", "QD21S", "--version", "1.05", "--hw", "1", "--top-speed", "3",
+            "--flash-out", flash().string()});
+  std::string out;
+  EXPECT_EQ(update("--yes", out), 0) << errText();
+  stopSim();
+  EXPECT_EQ(readFile(flash()), readFile(image("upd2.01")));
+}
+
 }  // namespace

@@ -55,6 +55,14 @@ void ProgramDirTest::stopSim() {
   sim = -1;
 }
 
+void ProgramDirTest::unplugSim() {
+  if (sim <= 0) return;
+  kill(sim, SIGKILL);
+  waitpid(sim, nullptr, 0);
+  sim = -1;
+  fs::remove(dir / "ports" / "COM7");
+}
+
 int ProgramDirTest::runTool(const std::string& arguments, std::string& out) {
   const std::string cmd = (dir / "qdqm-update").string() + " " + arguments + " </dev/null 2>" +
                           (dir / "err.txt").string();

@@ -22,6 +22,8 @@ class ProgramDirTest : public ::testing::Test {
   void startSim(std::vector<std::string> args);
   // SIGTERM and wait: the simulator writes its --flash-out file on the way out.
   void stopSim();
+  // SIGKILL and wait: the pty's master closes as when a USB adapter is pulled.
+  void unplugSim();
   // Runs `qdqm-update <arguments>` (stdin from /dev/null); its exit status (-1 when it did not
   // exit) and standard output.
   int runTool(const std::string& arguments, std::string& out);
