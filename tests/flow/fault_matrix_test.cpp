@@ -165,6 +165,7 @@ enum class Outcome {
 enum class Left {
   Nothing,          // nothing erased, written or started
   OldFlash,         // the erase was refused: the flash keeps its old program
+  Erased,           // erased, nothing programmed
   PartFlash,        // erased and partly programmed
   UnsealedFlash,    // programmed, but the closing commands never reached it
   NewFlash,         // the controller programmed; no coprocessor touched
@@ -348,6 +349,22 @@ const Scenario kScenarios[] = {
      "erase=C", {}, "upd2.01",
      {"Erasing checksum error !\nError Code: 101", "Could not erase flash !\nError Code: 50"},
      Outcome::Aborted, 3, Left::OldFlash},
+    {"FlashRecord_EraseRefusedP", Stage::FlashRecord, Module::QM41B,
+     "erase=P", {}, "upd2.01",
+     {"Could not erase block in flash !\n Error Code: 102", "Could not erase flash !\nError Code: 50"},
+     Outcome::Aborted, 3, Left::OldFlash},
+    {"FlashRecord_EraseRefusedA", Stage::FlashRecord, Module::QM41B,
+     "erase=A", {}, "upd2.01",
+     {"Erasing address error !\nError Code: 103", "Could not erase flash !\nError Code: 50"},
+     Outcome::Aborted, 3, Left::OldFlash},
+    {"FlashRecord_EraseRefusedOther", Stage::FlashRecord, Module::QM41B,
+     "erase=X", {}, "upd2.01",
+     {"Unknown return code !\nError Code: 104", "Could not erase flash !\nError Code: 50"},
+     Outcome::Aborted, 3, Left::OldFlash},
+    {"FlashRecord_ExtraBytes", Stage::FlashRecord, Module::QM41B,
+     "extra=4", {}, "upd2.01",
+     {"Unknown return code !\nError Code: 104", "Could not erase flash !\nError Code: 50"},
+     Outcome::Aborted, 3, Left::Erased},
     {"FlashRecord_SilentMidway", Stage::FlashRecord, Module::QM41B,
      "vanish=10", {}, "upd2.01",
      {"Time out while controller flash programming !\nError Code: 61", kFailure, kAnotherQM41B},
@@ -585,6 +602,18 @@ const Scenario kScenarios[] = {
      "refuse=3:P", {}, "upd2.01",
      {"Could not programm byte to flash !\nError Code: 202", kAllFailed, kAnotherQMxx},
      Outcome::Failed, 350, Left::PartFlash},
+    {"SlotUpdate_RefusedC", Stage::SlotUpdate, Module::Slot21,
+     "refuse=3:C", {}, "upd2.01",
+     {"Programming checksum error !\nError Code: 201", kAllFailed, kAnotherQMxx},
+     Outcome::Failed, 450, Left::PartFlash},
+    {"SlotUpdate_RefusedA", Stage::SlotUpdate, Module::Slot21,
+     "refuse=3:A", {}, "upd2.01",
+     {"Programming address error !\n Error Code: 203", kAllFailed, kAnotherQMxx},
+     Outcome::Failed, 450, Left::PartFlash},
+    {"SlotUpdate_RefusedOther", Stage::SlotUpdate, Module::Slot21,
+     "refuse=3:X", {}, "upd2.01",
+     {"Unknown return code !\n Error Code: 204", kAllFailed, kAnotherQMxx},
+     Outcome::Failed, 450, Left::PartFlash},
     {"SlotUpdate_EraseRefusedC", Stage::SlotUpdate, Module::Slot21,
      "erase=C", {}, "upd2.01",
      {"Erasing checksum error !\nError Code: 101", "Could not erase flash !\nError Code: 50",
@@ -672,6 +701,8 @@ bool holds(Left left, const sim::Controller& m, const ModuleSetup& s, const sim:
     case Left::OldFlash:
       // Erased cells read FF; a refused erase leaves the old program.
       return m.erases() > 0 && m.flash().empty() && m.flashByte(0) != 0xFF && untouched;
+    case Left::Erased:
+      return m.erases() > 0 && m.flash().empty() && m.flashByte(0) == 0xFF && untouched;
     case Left::PartFlash:
       return !m.flash().empty() && !programmed && !m.programmingEnded() && untouched;
     case Left::UnsealedFlash:
@@ -689,6 +720,7 @@ bool holds(Left left, const sim::Controller& m, const ModuleSetup& s, const sim:
 constexpr std::pair<Left, const char*> kLeftNames[] = {
     {Left::Nothing, "nothing touched"},
     {Left::OldFlash, "old flash kept"},
+    {Left::Erased, "flash erased, nothing programmed"},
     {Left::PartFlash, "flash partly programmed"},
     {Left::UnsealedFlash, "flash programmed, not closed"},
     {Left::NewFlash, "new flash, coprocessor untouched"},
