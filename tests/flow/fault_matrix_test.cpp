@@ -3,7 +3,8 @@
 // byte, end with the right outcome within the time its time-outs allow (virtual clock), leave the
 // line at 19200 baud without parity, close every file it opened, and leave the module as the
 // fault leaves it. docs/fault-matrix.md lists the same table; a test below keeps the two equal
-// (QDQM_WRITE_FAULT_MATRIX=1 rewrites the document from the table).
+// (QDQM_WRITE_FAULT_MATRIX=1 rewrites the document from the table; QDQM_MATRIX_DUMP=1 prints
+// what each run showed, for writing a new row).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
