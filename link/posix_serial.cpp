@@ -137,9 +137,7 @@ bool PosixSerialDevice::readSettings(LineSettings& out) {
   return true;
 }
 
-bool PosixSerialDevice::writeSettings(const LineSettings& settings) {
-  termios tio{};
-  if (lost_ || tcgetattr(fd_, &tio) != 0) return false;
+bool applyLineSettings(termios& tio, const LineSettings& settings) {
   const RateCode* rate = std::find_if(std::begin(kRates), std::end(kRates),
                                       [&](const RateCode& r) { return r.baud == settings.baud; });
   if (rate == std::end(kRates)) return false;
@@ -156,6 +154,13 @@ bool PosixSerialDevice::writeSettings(const LineSettings& settings) {
   tio.c_cc[VTIME] = 0;
   cfsetispeed(&tio, rate->code);
   cfsetospeed(&tio, rate->code);
+  return true;
+}
+
+bool PosixSerialDevice::writeSettings(const LineSettings& settings) {
+  termios tio{};
+  if (lost_ || tcgetattr(fd_, &tio) != 0) return false;
+  if (!applyLineSettings(tio, settings)) return false;
   // A new rate or parity must not cut the bytes still leaving (a raw end record is followed by
   // no reply): drain the output, and since adapters and ptys report it drained before the last
   // byte is on the wire, also wait for the wire time of what was written.

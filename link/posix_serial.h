@@ -10,6 +10,11 @@
 
 namespace qdqm {
 
+// Turns a tty's current settings into the line the modules expect: raw 8-bit bytes both ways,
+// 1 stop bit, no flow control, the parity and rate asked for; the rest stays as it was. False
+// (and `tio` unchanged) for a rate the tty layer has no code for.
+bool applyLineSettings(termios& tio, const LineSettings& settings);
+
 class PosixSerialDevice final : public SerialDevice {
  public:
   // Opens the device exclusively; null with an errno code in `error` on failure.

@@ -93,13 +93,14 @@ const BaseUnit::Slot* BaseUnit::slotAt(unsigned n) const {
 }
 
 void BaseUnit::plug(unsigned slot, Profile profile, Faults faults, std::optional<uint8_t> code,
-                    bool wrongSlotByte) {
+                    unsigned wrongSlotFrom) {
   Slot* s = slotAt(slot);
   if (!s) throw std::out_of_range("no slot " + std::to_string(slot) + " in this base unit");
   s->code = code.value_or(defaultTypeCode(profile.type).value_or(0));
   s->module = std::make_unique<Controller>(std::move(profile), std::move(faults));
   s->module->setWireTiming(wireTiming());
-  s->wrongSlotByte = wrongSlotByte;
+  s->wrongSlotFrom = wrongSlotFrom;
+  s->frames = 0;
   s->lineFreeUs = 0;
 }
 
@@ -216,6 +217,7 @@ void BaseUnit::slotFrame(uint64_t atUs) {
   Slot* s = slotAt(slot_);
   if (!s || !s->module) return;
   Controller& module = *s->module;
+  ++s->frames;
   const Letter& letter = *letterOf(letter_);
   std::string forward = payload_;
   if (letter.transaction) forward += kLineEnd;
@@ -275,7 +277,8 @@ void BaseUnit::slotFrame(uint64_t atUs) {
   if (!complete) return out.clear();
   // The rest of the module's reply is dropped.
   out.clear();
-  answer.push_back(static_cast<char>(s->wrongSlotByte ? slot_ + 1 : slot_));
+  const bool wrong = s->wrongSlotFrom != 0 && s->frames >= s->wrongSlotFrom;
+  answer.push_back(static_cast<char>(wrong ? slot_ + 1 : slot_));
   emit(answer, readyUs, kPcLine);
 }
 

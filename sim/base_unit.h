@@ -56,9 +56,10 @@ class BaseUnit : public Device {
 
   // Puts a module into `slot` (1 .. slot count; throws std::out_of_range otherwise), replacing
   // any there. Its type code is `code`, else defaultTypeCode (00 for a type without one).
-  // wrongSlotByte: the answers for this slot end in the slot number + 1.
+  // wrongSlotFrom: from the slot's Nth slot frame on (1: all of them; 0: never), the answers for
+  // this slot end in the slot number + 1.
   void plug(unsigned slot, Profile profile, Faults faults = {},
-            std::optional<uint8_t> code = std::nullopt, bool wrongSlotByte = false);
+            std::optional<uint8_t> code = std::nullopt, unsigned wrongSlotFrom = 0);
   Controller* module(unsigned slot);
   const Controller* module(unsigned slot) const;
   uint8_t typeCode(unsigned slot) const;
@@ -86,7 +87,8 @@ class BaseUnit : public Device {
   struct Slot {
     std::unique_ptr<Controller> module;
     uint8_t code = 0;
-    bool wrongSlotByte = false;
+    unsigned wrongSlotFrom = 0;
+    unsigned frames = 0;      // slot frames to this slot so far
     uint64_t lineFreeUs = 0;  // the line to the module is busy with a payload until then
   };
   enum class State : uint8_t {

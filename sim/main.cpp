@@ -90,8 +90,9 @@ void usage(FILE* to) {
                "  --decoder-out FILE  write the decoder flash as raw bytes on exit (the routed\n"
                "                      decoder's when the module has one)\n"
                "  --fault FAULT       add a fault (may repeat):\n%.*s"
-               "  wrong-slot-byte   after --slot: the base unit's answers for that slot end\n"
-               "                    in the slot number + 1\n"
+               "  wrong-slot-byte[=N]\n"
+               "                    after --slot: the base unit's answers for that slot end\n"
+               "                    in the slot number + 1 (from its Nth slot frame on)\n"
                "  --wire-timing       pace both directions at the line's rate\n"
                "  --report-flash      print a line when programming starts and one when it ends,\n"
                "                      the same for a coprocessor or decoder transfer; with a\n"
@@ -487,7 +488,7 @@ int main(int argc, char** argv) {
   if (options.baseUnit) {
     base = std::make_unique<BaseUnit>(*options.baseUnit);
     for (const auto& [slot, m] : options.slots) {
-      base->plug(slot, m.profile, m.faults, m.code, m.wrongSlotByte);
+      base->plug(slot, m.profile, m.faults, m.code, m.wrongSlotFrom);
     }
   } else {
     single = std::make_unique<Controller>(options.single.profile, options.single.faults);

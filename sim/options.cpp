@@ -258,9 +258,15 @@ std::optional<Options> parseOptions(std::span<const std::string_view> args, std:
       current->code = code;
     } else if (a == "--fault") {
       const std::string_view v = value();
-      if (v == kWrongSlotByte) {
+      if (v.starts_with(kWrongSlotByte)) {
         if (!inSlot()) return bad("a base unit's fault: put it after --slot K=TYPE");
-        current->m.wrongSlotByte = true;
+        // wrong-slot-byte: every answer; wrong-slot-byte=N: from the Nth slot frame on.
+        uint32_t from = 1;
+        const std::string_view rest = v.substr(kWrongSlotByte.size());
+        if (!rest.empty() && (rest[0] != '=' || !decimal(rest.substr(1), from) || from == 0)) {
+          return bad();
+        }
+        current->m.wrongSlotFrom = from;
       } else if (parseFault(v, current->m.faults) != 1) {
         return bad();
       }

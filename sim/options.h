@@ -21,7 +21,9 @@ struct ModuleOptions {
   Faults faults;
   std::string flashOut, fpgaOut, decoderOut;
   uint8_t code = 0;
-  bool wrongSlotByte = false;
+  // The base unit's answers for this slot end in the wrong slot number from its Nth slot frame
+  // on (0: never).
+  unsigned wrongSlotFrom = 0;
 };
 
 struct Options {

@@ -11,7 +11,9 @@
 #include "app/procedures.h"
 #include "link/base_unit.h"
 #include "link/controller.h"
+#include "sim/base_unit.h"
 #include "sim/controller.h"
+#include "tests/support/base_unit_window.h"
 #include "tests/support/scripted_host.h"
 #include "tests/support/sim_line.h"
 #include "tests/support/sim_window.h"
@@ -418,6 +420,36 @@ TEST_F(ConnectFlow, ExitAfterConnectLeavesTheModuleAt19200) {
     r.dlg.onExitClicked();
     EXPECT_EQ(r.opener.line(1)->writes.size(), before);
   }
+}
+
+// Bytes a previous session left unread wait on the line: Connect clears them before it asks
+// anything, so neither the module's type nor the base unit's version is read from them.
+TEST_F(ConnectFlow, StaleInputBeforeConnectIsNeverAReply) {
+  file("QD21S_5/upd2.01");
+  file("QM21__/upd2.01");
+  {
+    sim::Profile p = profile("QD21S");
+    p.hardware = 5;
+    Run r(p, {}, dir);
+    r.opener.line(1)->stale("QD99Z\x01\x05.");
+    onConnect(r.dlg);
+    EXPECT_TRUE(r.host.boxes.empty());
+    EXPECT_EQ(r.dlg.deviceText, "QD21S V3.19");
+    EXPECT_TRUE(r.dlg.control(ids::Update).enabled);
+  }
+  // The base unit's version is the first reply of its branch, with no sync before it: stale type
+  // codes would read as version 56.67.
+  testing::BaseUnitWindow u({9, {0x02, 0x22}}, dir);
+  sim::Profile qm21 = profile("QM21_");
+  qm21.software = {0x01, 0x05};
+  u.unit.plug(1, qm21);
+  u.opener.line(1)->stale(std::string("\x56\x67\x00\x00\x00\x00\x00\x00\x00", 9));
+  onConnect(u.dlg);
+  EXPECT_TRUE(u.host.boxes.empty());
+  EXPECT_EQ(u.dlg.deviceText, "QM65B   V2.22");
+  EXPECT_EQ(u.dlg.slots[0].nameText, "QM21_");
+  EXPECT_EQ(u.dlg.slots[0].versionText, "Ver.: 1.05");
+  EXPECT_EQ(u.dlg.slots[1].nameText, "empty");
 }
 
 }  // namespace

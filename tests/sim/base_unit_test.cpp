@@ -499,14 +499,21 @@ TEST(SimBaseUnit, TimeOutsCountFromTheEndOfThePayload) {
 
 TEST(SimBaseUnit, WrongSlotByteFault) {
   BaseUnit b;
-  b.plug(3, module("QM66A"), {}, std::nullopt, true);
+  b.plug(3, module("QM66A"), {}, std::nullopt, 1);
   b.plug(4, module("QM66A"));
+  // Slot 5 goes wrong at its third frame; the frames to other slots do not count.
+  b.plug(5, module("QM66A"), {}, std::nullopt, 3);
   Wire w(b);
   EXPECT_EQ(w.ask(slotFrame(3, 'P', 5, 5, ":0100000501f9")), withSlot("QM66A", 4));
   EXPECT_EQ(w.ask(slotFrame(3, 'P', 0, 5, ":0100000501f9")), bytes({4}));
   EXPECT_EQ(w.ask(slotFrame(4, 'P', 5, 5, ":0100000501f9")), withSlot("QM66A", 4));
   // The base unit's own answers do not change.
   EXPECT_EQ(w.ask(select(3)), bytes({0x00}));
+  EXPECT_EQ(w.ask(slotFrame(5, 'P', 5, 5, ":0100000501f9")), withSlot("QM66A", 5));
+  EXPECT_EQ(w.ask(slotFrame(4, 'P', 5, 5, ":0100000501f9")), withSlot("QM66A", 4));
+  EXPECT_EQ(w.ask(slotFrame(5, 'P', 5, 5, ":0100000501f9")), withSlot("QM66A", 5));
+  EXPECT_EQ(w.ask(slotFrame(5, 'P', 5, 5, ":0100000501f9")), withSlot("QM66A", 6));
+  EXPECT_EQ(w.ask(slotFrame(5, 'P', 5, 5, ":0100000501f9")), withSlot("QM66A", 6));
 }
 
 TEST(SimBaseUnit, WakeUpsOfTheModuleFamilies) {

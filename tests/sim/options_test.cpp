@@ -70,6 +70,8 @@ TEST(SimOptions, BaseUnitWithModulesInSlots) {
                         "crc-wrong",
                         "--slot",
                         "2=QM65A",
+                        "--fault",
+                        "wrong-slot-byte=4",
                         "--code",
                         "0x70",
                         "--protocol",
@@ -91,7 +93,7 @@ TEST(SimOptions, BaseUnitWithModulesInSlots) {
   EXPECT_EQ(one.code, 0x5E);
   EXPECT_TRUE(one.faults.silent);
   EXPECT_FALSE(one.faults.wrongCrc);
-  EXPECT_FALSE(one.wrongSlotByte);
+  EXPECT_EQ(one.wrongSlotFrom, 0u);
   EXPECT_EQ(one.fpgaOut, "one.bin");
 
   const ModuleOptions& eight = o->slots.at(8);
@@ -99,13 +101,14 @@ TEST(SimOptions, BaseUnitWithModulesInSlots) {
   EXPECT_EQ(eight.profile.coprocessor, CoprocessorKind::Crc16Decoder);
   EXPECT_EQ(eight.profile.software, (std::array<uint8_t, 2>{0x03, 0x19}));
   EXPECT_EQ(eight.code, 0x00);
-  EXPECT_TRUE(eight.wrongSlotByte);
+  EXPECT_EQ(eight.wrongSlotFrom, 1u);
   EXPECT_TRUE(eight.faults.wrongCrc);
   EXPECT_FALSE(eight.faults.silent);
   EXPECT_TRUE(eight.fpgaOut.empty());
 
   const ModuleOptions& two = o->slots.at(2);
   EXPECT_EQ(two.code, 0x70);
+  EXPECT_EQ(two.wrongSlotFrom, 4u);
   EXPECT_EQ(two.profile.protocol, Protocol::Record);
 
   const auto b = parse({"--base-unit", "B", "--com", "2", "--slot", "9=QM61A"});
@@ -140,6 +143,9 @@ TEST(SimOptions, RefusedCombinations) {
       {"--com", "1", "--base-unit", "B", "--code", "0x10"},  // before any slot
       {"--com", "1", "--fault", "wrong-slot-byte"},          // not in a base unit
       {"--com", "1", "--base-unit", "B", "--fault", "wrong-slot-byte"},
+      {"--com", "1", "--base-unit", "B", "--slot", "3=QM23A", "--fault", "wrong-slot-byte=0"},
+      {"--com", "1", "--base-unit", "B", "--slot", "3=QM23A", "--fault", "wrong-slot-byte=x"},
+      {"--com", "1", "--base-unit", "B", "--slot", "3=QM23A", "--fault", "wrong-slot-bytes"},
       {"--com", "1", "--base-unit", "B", "--slot", "3=QM23A", "--fault", "loud"},
       {"--com", "1", "--frobnicate"},
       {"--com", "1", "--version"},  // value missing

@@ -54,17 +54,40 @@ sim::Line SimLine::line() const {
   return sim::Line{settings_.baud, simParity(settings_.parity)};
 }
 
+void SimLine::trouble(Trouble kind, size_t afterBytes, uint32_t value) {
+  trouble_ = kind;
+  troubleAfter_ = afterBytes;
+  troubleValue_ = value;
+  triggered_ = false;
+  troubledBytes_ = 0;
+  if (afterBytes > 0) return;
+  if (kind == Trouble::Lost) lost_ = true;
+  triggered_ = true;
+  triggerUs_ = clock_.nowUs();
+}
+
 bool SimLine::readSettings(qdqm::LineSettings& out) {
+  if (lost_) return false;
   out = settings_;
   return true;
 }
 
 bool SimLine::writeSettings(const qdqm::LineSettings& settings) {
+  requested_ = settings;
+  if (lost_ || (noParity_ && settings.parity != qdqm::Parity::None)) return false;
+  const uint32_t baud = missingRates_.contains(settings.baud) ? settings_.baud : settings.baud;
   settings_ = settings;
+  settings_.baud = baud;
   return true;
 }
 
 long SimLine::write(const uint8_t* data, size_t n) {
+  if (lost_) return -EIO;
+  if (trouble_ == Trouble::Lost && !triggered_ && n > troubleAfter_) {
+    lost_ = triggered_ = true;
+    triggerUs_ = clock_.nowUs();
+    return -EIO;
+  }
   const sim::Line at = line();
   const uint64_t byteUs = sim::byteTimeUs(at);
   // A full output queue holds the writer until the bytes fit.
@@ -76,27 +99,43 @@ long SimLine::write(const uint8_t* data, size_t n) {
   for (size_t i = 0; i < n; ++i) {
     t += byteUs;
     device_.receive(data[i], at, t);
+    if (trouble_ == Trouble::None || triggered_) continue;
+    if (trouble_ != Trouble::Lost && troubleAfter_ == 1) {
+      triggered_ = true;
+      triggerUs_ = t;
+    }
+    --troubleAfter_;
   }
   sendingUntilUs_ = t;
   return static_cast<long>(n);
 }
 
+uint64_t SimLine::arrival(uint64_t doneUs) const {
+  return trouble_ == Trouble::Late && troubled(doneUs) ? doneUs + troubleValue_ * 1000ull : doneUs;
+}
+
 void SimLine::collect() {
   auto& out = device_.output();
   const sim::Line at = line();
-  while (!out.empty() && out.front().doneUs <= clock_.nowUs()) {
+  while (!out.empty() && arrival(out.front().doneUs) <= clock_.nowUs()) {
     const sim::Emission& e = out.front();
-    input_.push_back(e.line == at ? e.byte : sim::garble(e.byte));
+    uint8_t byte = e.line == at ? e.byte : sim::garble(e.byte);
+    const bool troubled = this->troubled(e.doneUs);
+    if (troubled && trouble_ == Trouble::Garble && troubledBytes_ == troubleValue_)
+      byte = sim::garble(byte);
+    if (troubled) ++troubledBytes_;
+    if (!(troubled && trouble_ == Trouble::Silent) && !lost_) input_.push_back(byte);
     out.pop_front();
   }
 }
 
 uint64_t SimLine::nextArrival() const {
   const auto& out = device_.output();
-  return out.empty() ? kNever : out.front().doneUs;
+  return out.empty() ? kNever : arrival(out.front().doneUs);
 }
 
 void SimLine::waitForInput(uint32_t us) {
+  if (lost_) return;
   collect();
   if (!input_.empty()) return;
   const uint64_t deadline = clock_.nowUs() + us;
@@ -105,6 +144,7 @@ void SimLine::waitForInput(uint32_t us) {
 }
 
 long SimLine::read(uint8_t* buffer, size_t n) {
+  if (lost_) return -EIO;
   const uint64_t total = clock_.nowUs() + kTotalBaseUs + kTotalPerByteUs * n;
   size_t got = 0;
   for (;;) {
@@ -126,6 +166,7 @@ long SimLine::read(uint8_t* buffer, size_t n) {
 }
 
 long SimLine::clearErrorAndCountWaiting() {
+  if (lost_) return -1;
   collect();
   return static_cast<long>(input_.size());
 }

@@ -4,7 +4,9 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "link/clock.h"
@@ -21,8 +23,23 @@ class SimLine : public qdqm::SerialDevice {
     qdqm::LineSettings settings;
   };
 
+  // What can go wrong on the line itself, from a moment a test chooses: the device's bytes stop
+  // arriving (a broken wire), arrive late or one of them damaged, or the whole line goes away
+  // (an adapter unplugged: every later call fails).
+  enum class Trouble { None, Silent, Late, Garble, Lost };
+
   SimLine(qdqm::VirtualClock& clock, sim::Device& device, std::string name)
       : clock_(clock), device_(device), name_(std::move(name)) {}
+
+  // The trouble starts once the tool has written `afterBytes` more bytes (0: now). Late: the
+  // device's bytes from then on arrive `value` ms late; Garble: the `value`th of them (0-based)
+  // arrives damaged; Lost: the write that would pass `afterBytes` fails and the line is gone.
+  void trouble(Trouble kind, size_t afterBytes, uint32_t value = 0);
+  // An adapter without this rate (it keeps its old one), or without parity (refuses it).
+  void withoutRate(uint32_t baud) { missingRates_.insert(baud); }
+  void withoutParity() { noParity_ = true; }
+  // Bytes left waiting on the line from before (a previous session's unread replies).
+  void stale(std::string_view bytes) { input_.insert(input_.end(), bytes.begin(), bytes.end()); }
 
   bool hasModemLines() const override { return false; }
   std::string name() const override { return name_; }
@@ -40,15 +57,20 @@ class SimLine : public qdqm::SerialDevice {
   void waitForInput(uint32_t us) override;
   long read(uint8_t* buffer, size_t n) override;
   long clearErrorAndCountWaiting() override;
-  bool lost() const override { return false; }
+  bool lost() const override { return lost_; }
 
   qdqm::LineSettings settings() const { return settings_; }
+  // What the tool asked for last, whether or not the line could take it.
+  qdqm::LineSettings requested() const { return requested_; }
   std::vector<Written> writes;
 
  private:
   sim::Line line() const;
   void collect();  // moves the device's bytes that have arrived by now into the input queue
   uint64_t nextArrival() const;
+  // When a device byte done at `doneUs` reaches the tool, and whether it does at all.
+  uint64_t arrival(uint64_t doneUs) const;
+  bool troubled(uint64_t doneUs) const { return triggered_ && doneUs > triggerUs_; }
 
   qdqm::VirtualClock& clock_;
   sim::Device& device_;
@@ -57,6 +79,16 @@ class SimLine : public qdqm::SerialDevice {
   std::deque<uint8_t> input_;
   uint64_t sendingUntilUs_ = 0;
   size_t outputQueue_ = 0;
+  qdqm::LineSettings requested_;
+  std::set<uint32_t> missingRates_;
+  bool noParity_ = false;
+  Trouble trouble_ = Trouble::None;
+  size_t troubleAfter_ = 0;  // bytes still to be written before the trouble starts
+  uint32_t troubleValue_ = 0;
+  bool triggered_ = false;
+  uint64_t triggerUs_ = 0;
+  size_t troubledBytes_ = 0;  // device bytes delivered since the trouble started
+  bool lost_ = false;
 };
 
 class SimPortOpener : public qdqm::PortOpener {

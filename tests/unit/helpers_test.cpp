@@ -65,6 +65,12 @@ TEST(VersionTests, BlockVersion) {
   EXPECT_EQ(blockVersionTest("MPG V1.05", "mpeg\\.bin"), 0);
   // Without separators the comparison starts at the second character of each text.
   EXPECT_EQ(blockVersionTest("x12345", "m\\y12345"), 1);
+  // Exactly five characters count: a difference in the fifth is a new version, one in the sixth
+  // is not seen.
+  EXPECT_EQ(blockVersionTest("x12345", "m\\y12346"), 0);
+  EXPECT_EQ(blockVersionTest("DEC V1.12345", "mpeg\\dec_12346.bin"), 0);
+  EXPECT_EQ(blockVersionTest("DEC V1.123456", "mpeg\\dec_123457.bin"), 1);
+  EXPECT_EQ(blockVersionTest("x123456", "m\\y123457"), 1);
 }
 
 TEST(VersionTests, TextVersion) {
