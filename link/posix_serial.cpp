@@ -277,4 +277,8 @@ std::unique_ptr<SerialDevice> PosixPortOpener::open(unsigned n, int& error) {
   return PosixSerialDevice::open(devicePathForPort(n), error);
 }
 
+std::string PosixPortOpener::deviceBehind(unsigned n) const {
+  return deviceBehindPort(n);
+}
+
 }  // namespace qdqm

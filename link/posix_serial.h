@@ -52,6 +52,7 @@ class PosixSerialDevice final : public SerialDevice {
 class PosixPortOpener final : public PortOpener {
  public:
   std::unique_ptr<SerialDevice> open(unsigned n, int& error) override;
+  std::string deviceBehind(unsigned n) const override;
 };
 
 }  // namespace qdqm

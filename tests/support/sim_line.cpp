@@ -56,15 +56,17 @@ sim::Line SimLine::line() const {
 
 bool SimLine::readSettings(qdqm::LineSettings& out) {
   out = settings_;
-  return true;
+  return !lost_;
 }
 
 bool SimLine::writeSettings(const qdqm::LineSettings& settings) {
+  if (lost_) return false;
   settings_ = settings;
   return true;
 }
 
 long SimLine::write(const uint8_t* data, size_t n) {
+  if (lost_) return -EIO;
   const sim::Line at = line();
   const uint64_t byteUs = sim::byteTimeUs(at);
   // A full output queue holds the writer until the bytes fit.
@@ -97,6 +99,7 @@ uint64_t SimLine::nextArrival() const {
 }
 
 void SimLine::waitForInput(uint32_t us) {
+  if (lost_) return;
   collect();
   if (!input_.empty()) return;
   const uint64_t deadline = clock_.nowUs() + us;
@@ -105,6 +108,7 @@ void SimLine::waitForInput(uint32_t us) {
 }
 
 long SimLine::read(uint8_t* buffer, size_t n) {
+  if (lost_) return -EIO;
   const uint64_t total = clock_.nowUs() + kTotalBaseUs + kTotalPerByteUs * n;
   size_t got = 0;
   for (;;) {
@@ -126,12 +130,31 @@ long SimLine::read(uint8_t* buffer, size_t n) {
 }
 
 long SimLine::clearErrorAndCountWaiting() {
+  if (lost_) return -1;
   collect();
   return static_cast<long>(input_.size());
 }
 
 void SimPortOpener::attach(unsigned n, sim::Device& device) {
-  lines_[n] = std::make_unique<SimLine>(clock_, device, "sim" + std::to_string(n));
+  // The first line of port n is "simN", later ones "simN.2", "simN.3" ... as a new pty would be.
+  std::string name = "sim" + std::to_string(n);
+  if (const unsigned generation = ++attached_[n]; generation > 1)
+    name += "." + std::to_string(generation);
+  if (auto it = lines_.find(n); it != lines_.end()) retired_.push_back(std::move(it->second));
+  lines_[n] = std::make_unique<SimLine>(clock_, device, std::move(name));
+}
+
+void SimPortOpener::unplug(unsigned n) {
+  const auto it = lines_.find(n);
+  if (it == lines_.end()) return;
+  it->second->unplug();
+  retired_.push_back(std::move(it->second));
+  lines_.erase(it);
+}
+
+std::string SimPortOpener::deviceBehind(unsigned n) const {
+  const auto it = lines_.find(n);
+  return it == lines_.end() ? std::string() : it->second->name();
 }
 
 void SimPortOpener::refuse(unsigned n, int error) {
