@@ -98,7 +98,7 @@ bool UpdateDialog::initWindow() {
 std::vector<std::pair<unsigned, std::string>> UpdateDialog::probePorts(SerialPort& probe) {
   std::vector<std::pair<unsigned, std::string>> found;
   for (unsigned n = 1; n <= kProbedPorts; ++n) {
-    if (n == portInUse_ && port.isOpen()) {
+    if (n == portInUse_ && port.isOpen() && !portLineGone()) {
       found.emplace_back(n, shortDeviceName(n, *port.device));
       continue;
     }
@@ -128,6 +128,7 @@ void UpdateDialog::reprobePortList() {
   }
   const auto it = std::find(list.items.begin(), list.items.end(), shown);
   list.selection = it == list.items.end() ? -1 : static_cast<int>(it - list.items.begin());
+  if (list.selection < 0) showPortInUse();  // its adapter may be back
   host.setWaitCursor(false);
   host.controlsChanged();
 }

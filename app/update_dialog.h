@@ -120,7 +120,8 @@ class UpdateDialog {
  private:
   // Exit and close: at once when idle, else after the running procedure.
   void requestExit();
-  // Port numbers 1..32 that open, each with its device; the port in use is listed as it is.
+  // Port numbers 1..32 that open, each with its device; the port in use is listed as it is while
+  // its line is there.
   std::vector<std::pair<unsigned, std::string>> probePorts(SerialPort& probe);
   void reprobePortList();
   // The port list shows the entry of the port in use.

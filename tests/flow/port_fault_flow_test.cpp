@@ -196,6 +196,18 @@ TEST_F(PortFaultFlow, OpeningThePortListProbesAgain) {
   w.choose("Com 5");
   EXPECT_EQ(w.dlg.port.device->name(), "sim5.2");
   EXPECT_EQ(w.dlg.portIndex, 4);
+
+  // The port in use went away: the list shows what its number leads to now, or drops it.
+  w.opener.unplug(5);
+  ASSERT_TRUE(w.dlg.onPortListOpened());
+  EXPECT_THAT(w.list().items, ElementsAre("Com 7"));
+  EXPECT_EQ(w.shown(), "");
+  w.opener.attach(5, other);
+  ASSERT_TRUE(w.dlg.onPortListOpened());
+  EXPECT_THAT(w.list().items, ElementsAre("Com 5", "Com 7"));
+  EXPECT_THAT(w.list().notes, ElementsAre("sim5.3", "sim7"));
+  EXPECT_EQ(w.shown(), "Com 5");
+  EXPECT_EQ(w.dlg.port.device->name(), "sim5.2");  // opened again only when chosen
 }
 
 // Before the list was first focused, its placeholder stays first and selected.

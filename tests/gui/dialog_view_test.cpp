@@ -155,9 +155,10 @@ TEST(DialogView, ChoosingTheShownPortAgainReopensAChangedLine) {
   EXPECT_EQ(opensOf(s.opener, 7), 3u);
   EXPECT_EQ(s.dialog.port.device->name(), "/dev/fake7");
 
+  // Another device behind the number: probed when the list opens, opened when chosen.
   s.opener.devices[7] = "/dev/fake7-again";
   chooseInPopup(list, "Com 7");
-  EXPECT_EQ(opensOf(s.opener, 7), 4u);
+  EXPECT_EQ(opensOf(s.opener, 7), 5u);
   EXPECT_EQ(s.dialog.port.device->name(), "/dev/fake7-again");
   EXPECT_EQ(list->currentText(), "Com 7");
   EXPECT_EQ(list->itemData(0, Qt::ToolTipRole).toString(), "/dev/fake7-again");
