@@ -65,15 +65,16 @@ bool UpdateDialog::initWindow() {
   updateData();
 
   bool extendedPort = false;
-  for (unsigned n = 1; n <= kProbedPorts; ++n) {
-    if (openPort(n, port) == 1) {
-      list.items.push_back(std::string(kPortEntryPrefix) + std::to_string(n));
-      list.notes.push_back(shortDeviceName(n, *port.device));
-      if (n > kRadioPorts) extendedPort = true;
-    } else if (n <= kRadioPorts) {
-      control(ids::HintLine2 + static_cast<int>(n)).enabled = false;  // radio button COM n
-    }
-    port.close();
+  const auto found = probePorts(port);
+  for (unsigned n = 1; n <= kRadioPorts; ++n) {
+    const bool opened =
+        std::any_of(found.begin(), found.end(), [n](const auto& p) { return p.first == n; });
+    if (!opened) control(ids::Com1 + static_cast<int>(n) - 1).enabled = false;
+  }
+  for (const auto& [n, device] : found) {
+    list.items.push_back(std::string(kPortEntryPrefix) + std::to_string(n));
+    list.notes.push_back(device);
+    if (n > kRadioPorts) extendedPort = true;
   }
 
   if (extendedPort) {
@@ -95,12 +96,64 @@ bool UpdateDialog::initWindow() {
   return false;
 }
 
+std::vector<std::pair<unsigned, std::string>> UpdateDialog::probePorts(SerialPort& probe) {
+  std::vector<std::pair<unsigned, std::string>> found;
+  for (unsigned n = 1; n <= kProbedPorts; ++n) {
+    if (n == portInUse_ && port.isOpen() && !portLineGone()) {
+      found.emplace_back(n, shortDeviceName(n, *port.device));
+      continue;
+    }
+    if (openPort(n, probe) == 1) found.emplace_back(n, shortDeviceName(n, *probe.device));
+    probe.close();
+  }
+  return found;
+}
+
+// The probe opens every other port on a port of its own: the line in use stays as it is.
+void UpdateDialog::reprobePortList() {
+  host.setWaitCursor(true);
+  Control& list = control(ids::PortList);
+  const bool selected = list.selection >= 0 && list.selection < static_cast<int>(list.items.size());
+  const std::string shown = selected ? list.items[static_cast<size_t>(list.selection)] : "";
+  SerialPort probe(port.opener, clock, host);
+  const auto found = probePorts(probe);
+  list.items.clear();
+  list.notes.clear();
+  if (portPlaceholder) {
+    list.items.push_back(kPortPlaceholder);
+    list.notes.push_back("");
+  }
+  for (const auto& [n, device] : found) {
+    list.items.push_back(std::string(kPortEntryPrefix) + std::to_string(n));
+    list.notes.push_back(device);
+  }
+  const auto it = std::find(list.items.begin(), list.items.end(), shown);
+  list.selection = it == list.items.end() ? -1 : static_cast<int>(it - list.items.begin());
+  if (list.selection < 0) showPortInUse();  // its adapter may be back
+  host.setWaitCursor(false);
+  host.controlsChanged();
+}
+
+void UpdateDialog::showPortInUse() {
+  Control& list = control(ids::PortList);
+  const std::string entry = std::string(kPortEntryPrefix) + std::to_string(portInUse_);
+  const auto it = std::find(list.items.begin(), list.items.end(), entry);
+  if (portInUse_ != 0 && it != list.items.end())
+    list.selection = static_cast<int>(it - list.items.begin());
+}
+
 int UpdateDialog::selectPort(unsigned n) {
   int result = 0;
   host.setWaitCursor(true);
   if (openPort(n, port) == 1) {
     portIndex = static_cast<int>(n) - 1;
+    portInUse_ = n;
     setConnectHint(true);
+    // The adapter behind the number may have changed since the list was made.
+    Control& list = control(ids::PortList);
+    const std::string entry = std::string(kPortEntryPrefix) + std::to_string(n);
+    for (size_t i = 0; i < list.items.size() && i < list.notes.size(); ++i)
+      if (list.items[i] == entry) list.notes[i] = shortDeviceName(n, *port.device);
     result = 1;
   } else {
     char text[96];
@@ -111,6 +164,7 @@ int UpdateDialog::selectPort(unsigned n) {
     if (!hint.empty()) messageText += "\n" + hint;
     showError(messageText);
     portIndex = -1;
+    portInUse_ = 0;
     setConnectHint(false);
   }
   host.setWaitCursor(false);
@@ -123,8 +177,22 @@ void UpdateDialog::setConnectHint(bool show) {
   control(ids::Connect).enabled = show;
 }
 
+void UpdateDialog::choosePort(unsigned n) {
+  // Reopening a line that is still there would drop the rate a Connect has raised.
+  if (n == portInUse_ && port.isOpen() && !portLineGone()) return updateData();
+  selectPort(n);
+}
+
+bool UpdateDialog::portLineGone() {
+  if (!port.isOpen() || portInUse_ == 0) return false;
+  port.device->waitForInput(0);  // notices a hang-up that no read has met yet
+  if (port.device->lost()) return true;
+  const std::string behind = port.opener.deviceBehind(portInUse_);
+  return !behind.empty() && behind != port.device->name();
+}
+
 void UpdateDialog::onPortRadio(unsigned n) {
-  if (!runGuarded([&] { selectPort(n); })) host.controlsChanged();  // undo the view's click
+  if (!runGuarded([&] { choosePort(n); })) host.controlsChanged();  // undo the view's click
 }
 
 void UpdateDialog::onPortListFocus() {
@@ -138,7 +206,17 @@ void UpdateDialog::onPortListFocus() {
   host.controlsChanged();
 }
 
+bool UpdateDialog::onPortListOpened() {
+  return runGuarded([&] { reprobePortList(); });
+}
+
 void UpdateDialog::onPortListSelected() {
+  if (busy_ || ended_) {
+    // The port in use cannot change under a running procedure; the list goes back to it.
+    showPortInUse();
+    host.controlsChanged();
+    return;
+  }
   const Control& list = control(ids::PortList);
   if (list.selection < 0 || list.selection >= static_cast<int>(list.items.size())) return;
   const std::string_view entry = list.items[static_cast<size_t>(list.selection)];
@@ -147,14 +225,17 @@ void UpdateDialog::onPortListSelected() {
   unsigned n = 0;
   std::from_chars(digits.data(), digits.data() + digits.size(), n);
   if (n < 1 || n > 99) return;
-  if (!runGuarded([&] { selectPort(n); })) host.controlsChanged();
+  runGuarded([&] { choosePort(n); });
 }
 
 // Only an Esc pressed while the procedure runs may abort it: a press left over from idle time would
-// otherwise stop the first exchange, possibly right after an erase.
+// otherwise stop the first exchange, possibly right after an erase. A line that went away since it
+// was chosen (adapter unplugged and plugged back) is opened again through the port map first;
+// Connect would otherwise talk to the dead line and report a mute module.
 void UpdateDialog::onConnectClicked() {
   runGuarded([&] {
     host.forgetEscape();
+    if (portLineGone() && selectPort(portInUse_) != 1) return;
     onConnect(*this);
   });
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/controls.h"
@@ -60,6 +61,9 @@ class UpdateDialog {
   bool initWindow();
   void onPortRadio(unsigned n);  // radio buttons COM 1..4
   void onPortListFocus();
+  // The port list is about to open: probes the ports again so that an adapter plugged in since
+  // start-up is offered. False while a procedure runs: the list then keeps the port in use.
+  bool onPortListOpened();
   void onPortListSelected();
   void onConnectClicked();
   void onUpdateClicked();
@@ -70,6 +74,11 @@ class UpdateDialog {
   void onCloseRequested();
 
   int selectPort(unsigned n);
+  // Port n chosen again: opened anew unless it is the port in use and its line is still there.
+  void choosePort(unsigned n);
+  // The open port's line has gone away (adapter unplugged), or its number now leads to another
+  // device (plugged back in elsewhere): it must be opened again before it is used.
+  bool portLineGone();
   void setConnectHint(bool show);
   void onExit();
   void showSlotPanel(bool show);
@@ -77,6 +86,8 @@ class UpdateDialog {
   void showNinthRow(bool show);
   bool busy() const { return busy_; }
   bool ended() const { return ended_; }
+  // Exit or a close was asked for while a procedure runs: the program ends after it.
+  bool exitRequested() const { return exitPending_; }
 
   // Runs a procedure under the busy guard; returns false (and runs nothing) when another one is
   // running. An Exit or close that arrived meanwhile is carried out when the procedure has ended.
@@ -109,6 +120,13 @@ class UpdateDialog {
  private:
   // Exit and close: at once when idle, else after the running procedure.
   void requestExit();
+  // Port numbers 1..32 that open, each with its device; the port in use is listed as it is while
+  // its line is there.
+  std::vector<std::pair<unsigned, std::string>> probePorts(SerialPort& probe);
+  void reprobePortList();
+  // The port list shows the entry of the port in use.
+  void showPortInUse();
+  unsigned portInUse_ = 0;  // number of the port opened by the user's choice, 0 for none
   bool busy_ = false;
   bool exitPending_ = false;
   bool ended_ = false;

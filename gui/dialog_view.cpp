@@ -16,6 +16,7 @@
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTimer>
+#include <array>
 #include <optional>
 
 #include "app/about.h"
@@ -75,6 +76,35 @@ class NoteDelegate final : public QStyledItemDelegate {
   }
 };
 
+// The port list asks the model before it opens: the ports are probed again, and while a procedure
+// runs the list stays shut on the port in use.
+class PortListBox final : public QComboBox {
+ public:
+  PortListBox(UpdateDialog& model, QWidget* parent) : QComboBox(parent), model_(model) {}
+  void showPopup() override {
+    if (model_.onPortListOpened()) QComboBox::showPopup();
+  }
+
+ private:
+  UpdateDialog& model_;
+};
+
+// Controls whose mnemonic hands the focus on, as the next controls in tab order take it on the
+// original platform: the first visible, enabled target; of radio buttons the checked one.
+struct MnemonicTargets {
+  int owner;
+  std::array<int, 5> targets;
+};
+constexpr MnemonicTargets kMnemonicTargets[] = {
+    {ids::PortGroup, {ids::PortList, ids::Com1, ids::Com2, ids::Com3, ids::Com4}},
+};
+
+const MnemonicTargets* mnemonicTargetsOf(int id) {
+  for (const MnemonicTargets& m : kMnemonicTargets)
+    if (m.owner == id) return &m;
+  return nullptr;
+}
+
 }  // namespace
 
 DialogView::DialogView(UpdateDialog& model, QWidget* parent)
@@ -112,6 +142,7 @@ void DialogView::build() {
       }
       case ControlKind::GroupBox:
         w = new QGroupBox(text, this);
+        if (mnemonicTargetsOf(c.id)) w->installEventFilter(this);
         break;
       case ControlKind::RadioButton: {
         auto* radio = new QRadioButton(text, this);
@@ -120,7 +151,7 @@ void DialogView::build() {
         break;
       }
       case ControlKind::DropDown: {
-        auto* combo = new QComboBox(this);
+        auto* combo = c.id == ids::PortList ? new PortListBox(model_, this) : new QComboBox(this);
         combo->setEditable(false);
         combo->setItemDelegate(new NoteDelegate(combo));
         combo->installEventFilter(this);
@@ -174,13 +205,17 @@ void DialogView::connectControl(const Control& c, QWidget* w) {
       m.control(id).checked = checked;
       if (id == ids::BaseUnit) m.onSlotPanelToggleClicked();
     });
+  } else if (id == ids::PortList) {
+    // Every choice counts, also of the entry shown: the port may have to be opened again.
+    connect(static_cast<QComboBox*>(w), &QComboBox::activated, this, [&m, id](int index) {
+      m.control(id).selection = index;
+      m.onPortListSelected();
+    });
   } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
     const int slot = slotOfVersionList(id);
     connect(combo, &QComboBox::currentIndexChanged, this, [&m, id, slot](int index) {
       m.control(id).selection = index;
-      if (id == ids::PortList)
-        m.onPortListSelected();
-      else if (id == ids::VersionList)
+      if (id == ids::VersionList)
         m.onVersionSelected();
       else if (slot >= 0)
         m.onSlotVersionSelected(slot);
@@ -286,7 +321,29 @@ void DialogView::contextMenuEvent(QContextMenuEvent* event) {
   menu.exec(event->globalPos());
 }
 
+void DialogView::focusMnemonicTarget(int owner) {
+  const MnemonicTargets* m = mnemonicTargetsOf(owner);
+  if (!m) return;
+  QWidget* target = nullptr;
+  for (int id : m->targets) {
+    QWidget* w = widget(id);
+    if (!w || !w->isVisible() || !w->isEnabled()) continue;
+    if (!target) target = w;
+    if (auto* radio = qobject_cast<QRadioButton*>(w); radio && radio->isChecked()) target = radio;
+  }
+  if (target) target->setFocus(Qt::ShortcutFocusReason);
+}
+
 bool DialogView::eventFilter(QObject* watched, QEvent* event) {
+  // A group box has no controls of its own here (all are the window's): its mnemonic is passed on.
+  if (event->type() == QEvent::Shortcut && watched->isWidgetType()) {
+    for (const auto& [id, w] : widgets_) {
+      if (w == watched && mnemonicTargetsOf(id)) {
+        focusMnemonicTarget(id);
+        return true;
+      }
+    }
+  }
   if (event->type() == QEvent::FocusIn && watched == widget(ids::PortList)) {
     if (syncing_)
       QTimer::singleShot(0, this, [this] { model_.onPortListFocus(); });

@@ -37,6 +37,8 @@ class DialogView : public QWidget {
   void connectControl(const Control& c, QWidget* w);
   void apply(const Control& c, QWidget* w);
   void colourSlotName(int slotIndex, QWidget* w);
+  // The mnemonic of a control without a focus of its own (a group box) focuses its target.
+  void focusMnemonicTarget(int owner);
 
   UpdateDialog& model_;
   DialogUnits units_;

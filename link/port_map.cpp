@@ -62,6 +62,11 @@ std::string shortDeviceName(const std::string& path) {
   return name;
 }
 
+std::string deviceBehindPort(unsigned n) {
+  const std::string path = devicePathForPort(n);
+  return path.empty() ? path : shortDeviceName(path);
+}
+
 std::string shortDeviceName(unsigned /*n*/, const SerialDevice& device) {
   return device.name();
 }

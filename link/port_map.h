@@ -16,6 +16,9 @@ std::string portDirectory();
 std::string devicePathForPort(unsigned n);
 // The device a path leads to, without "/dev/" (for example "ttyUSB0" or "pts/3").
 std::string shortDeviceName(const std::string& path);
+// The device port n leads to now, named as an open device names itself (the link resolved), so
+// that a link moved to another device since the port was opened shows as a change.
+std::string deviceBehindPort(unsigned n);
 // What the port list shows beside the number of an open port.
 std::string shortDeviceName(unsigned n, const SerialDevice& device);
 

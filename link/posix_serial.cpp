@@ -284,4 +284,8 @@ std::unique_ptr<SerialDevice> PosixPortOpener::open(unsigned n, int& error) {
   return device;
 }
 
+std::string PosixPortOpener::deviceBehind(unsigned n) const {
+  return deviceBehindPort(n);
+}
+
 }  // namespace qdqm

@@ -58,6 +58,7 @@ class PosixSerialDevice final : public SerialDevice {
 class PosixPortOpener final : public PortOpener {
  public:
   std::unique_ptr<SerialDevice> open(unsigned n, int& error) override;
+  std::string deviceBehind(unsigned n) const override;
   // Told the descriptor of every device opened (the terminal's interrupt handling needs it).
   void (*onOpened)(int fd) = nullptr;
 };

@@ -56,6 +56,9 @@ class PortOpener {
  public:
   virtual ~PortOpener() = default;
   virtual std::unique_ptr<SerialDevice> open(unsigned n, int& error) = 0;
+  // The device port n leads to now, named as SerialDevice::name() names an open one; empty when
+  // the opener cannot tell. A different name means the adapter behind the number has changed.
+  virtual std::string deviceBehind(unsigned /*n*/) const { return {}; }
 };
 
 }  // namespace qdqm

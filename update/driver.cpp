@@ -209,9 +209,12 @@ void verdict(UpdateDialog& dlg, bool baseUnit) {
   setProgress(dlg, 0);
   if (dlg.typeText.starts_with("QD292")) dlg.typeText = "QD29/22";
   if (baseUnit) dlg.typeText = "QMxx ...";
+  // A close asked for during the run has answered the question already: the program ends.
   const std::string question(kUpdateAnotherText);
-  const bool another = dlg.host.ask(
-      kQuestionCaption, formatMessage(question.c_str(), dlg.typeText.c_str()), Icon::Question);
+  const bool another =
+      !dlg.exitRequested() &&
+      dlg.host.ask(kQuestionCaption, formatMessage(question.c_str(), dlg.typeText.c_str()),
+                   Icon::Question);
   cleanUp(dlg);
   // No: the program ends as by the Exit button, after the clean-up.
   if (!another) dlg.onExitClicked();

@@ -230,9 +230,10 @@ const Scenario kScenarios[] = {
      "mute=1", {}, "upd2.01",
      {kSuccess, kAnotherQD21S},
      Outcome::Updated, 8, Left::NewFlash},
+    // Connect opens a port whose line went away anew; the adapter is still gone.
     {"Identification_LineGone", Stage::Identification, Module::QD21S,
      "", {Trouble::Lost}, "upd2.01",
-     {kNoConnect},
+     {"Could not open serial port COM 1\nError Code: 11"},
      Outcome::NotConnected, 3, Left::Nothing},
     {"Identification_RecordSilent", Stage::Identification, Module::QM41B,
      "silent", {}, "upd2.01",

@@ -2,6 +2,7 @@
 // the extended-port case, slot colours, the Esc latch and a close during a procedure.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,8 +15,11 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <map>
 #include <set>
 
 #include "app/about.h"
@@ -36,6 +40,9 @@ struct Screen {
     host.attach(&view);
     dialog.initWindow();
     view.show();
+    // Focus and mnemonics need the window to be the active one, as on a desktop.
+    view.activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&view));
   }
   template <class W>
   W* get(int id) {
@@ -111,9 +118,135 @@ TEST(DialogView, ExtendedPortUsesTheList) {
   EXPECT_EQ(list->itemData(0, Qt::ToolTipRole).toString(), "/dev/fake7");
 
   s.opener.opened.clear();
-  list->setCurrentIndex(0);  // as the user's choice does
+  QTest::keyClick(list, Qt::Key_Down);  // the user's choice of the first entry
+  EXPECT_EQ(list->currentText(), "Com 7");
   EXPECT_EQ(s.opener.opened, std::vector<unsigned>{7});
   EXPECT_TRUE(s.get<QPushButton>(ids::Connect)->isEnabled());
+}
+
+// Chooses the entry `text` in the opened list, as a click into it does.
+void chooseInPopup(QComboBox* list, const QString& text) {
+  list->showPopup();
+  ASSERT_TRUE(list->view()->isVisible());
+  const int row = list->findText(text);
+  ASSERT_GE(row, 0) << text.toStdString();
+  list->view()->setCurrentIndex(list->model()->index(row, 0));
+  QTest::keyClick(list->view(), Qt::Key_Return);
+  EXPECT_FALSE(list->view()->isVisible());
+}
+
+size_t opensOf(const ProbeOpener& opener, unsigned n) {
+  return static_cast<size_t>(std::count(opener.opened.begin(), opener.opened.end(), n));
+}
+
+// Choosing the entry already shown counts as a choice: after the adapter behind COM7 changed it
+// is opened again; while the line is unchanged it is kept.
+TEST(DialogView, ChoosingTheShownPortAgainReopensAChangedLine) {
+  Screen s({7});
+  auto* list = s.get<QComboBox>(ids::PortList);
+  list->setFocus();
+  ASSERT_FALSE(s.dialog.portPlaceholder);
+  chooseInPopup(list, "Com 7");
+  EXPECT_EQ(opensOf(s.opener, 7), 3u);  // start-up probe, probe on opening, choice
+  EXPECT_TRUE(s.get<QPushButton>(ids::Connect)->isEnabled());
+
+  // The port in use is neither probed nor reopened.
+  chooseInPopup(list, "Com 7");
+  EXPECT_EQ(opensOf(s.opener, 7), 3u);
+  EXPECT_EQ(s.dialog.port.device->name(), "/dev/fake7");
+
+  // Another device behind the number: probed when the list opens, opened when chosen.
+  s.opener.devices[7] = "/dev/fake7-again";
+  chooseInPopup(list, "Com 7");
+  EXPECT_EQ(opensOf(s.opener, 7), 5u);
+  EXPECT_EQ(s.dialog.port.device->name(), "/dev/fake7-again");
+  EXPECT_EQ(list->currentText(), "Com 7");
+  EXPECT_EQ(list->itemData(0, Qt::ToolTipRole).toString(), "/dev/fake7-again");
+}
+
+// Opening the list probes the ports again, so an adapter plugged in meanwhile is offered. During
+// a procedure the list neither opens nor changes: it shows the port in use.
+TEST(DialogView, PortListIsProbedWhenOpenedAndKeptDuringAProcedure) {
+  Screen s({7});
+  auto* list = s.get<QComboBox>(ids::PortList);
+  list->setFocus();
+  QTest::keyClick(list, Qt::Key_Down);
+  ASSERT_EQ(list->currentText(), "Com 7");
+
+  s.opener.present.insert(9);
+  list->showPopup();
+  EXPECT_TRUE(list->view()->isVisible());
+  ASSERT_EQ(list->count(), 2);
+  EXPECT_EQ(list->itemText(1), "Com 9");
+  EXPECT_EQ(list->currentText(), "Com 7");
+  list->hidePopup();
+
+  s.opener.present.insert(11);
+  s.opener.opened.clear();
+  s.dialog.runGuarded([&] {
+    list->showPopup();
+    EXPECT_FALSE(list->view()->isVisible());
+    QTest::keyClick(list, Qt::Key_Down);  // keyboard
+    EXPECT_EQ(list->currentText(), "Com 7");
+    QWheelEvent wheel(QPointF(5, 5), list->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(list, &wheel);
+    EXPECT_EQ(list->currentText(), "Com 7");
+    s.host.pumpEvents();
+  });
+  EXPECT_EQ(list->count(), 2);
+  EXPECT_TRUE(s.opener.opened.empty());
+  EXPECT_EQ(s.dialog.port.device->name(), "/dev/fake7");
+  EXPECT_EQ(s.dialog.portIndex, 6);
+}
+
+// Alt with the underlined letter reaches its control: "Serial &Port:" gives the focus to the port
+// list, or, when the four radio buttons stand instead, to the checked (else the first usable) one.
+TEST(DialogView, PortMnemonicFocusesThePortChoice) {
+  {
+    Screen s({7});
+    QTest::keyClick(&s.view, Qt::Key_P, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget(), s.view.widget(ids::PortList));
+    EXPECT_FALSE(s.dialog.portPlaceholder);  // focused as by a click
+  }
+  {
+    Screen s({2, 3});
+    QTest::keyClick(&s.view, Qt::Key_P, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget(), s.view.widget(ids::Com2));
+    s.get<QPushButton>(ids::Exit)->setFocus();
+    QTest::mouseClick(s.get<QRadioButton>(ids::Com3), Qt::LeftButton);
+    s.get<QPushButton>(ids::Exit)->setFocus();
+    QTest::keyClick(&s.view, Qt::Key_P, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget(), s.view.widget(ids::Com3));
+  }
+}
+
+// Every underlined letter of the window is used once, and every caption that carries one
+// (labels, group boxes) passes the focus on to a control that takes it.
+TEST(DialogView, EveryMnemonicIsUniqueAndReachesAControl) {
+  for (const std::set<unsigned>& ports : {std::set<unsigned>{1, 2, 3, 4}, std::set<unsigned>{7}}) {
+    Screen s(ports);
+    s.dialog.showSlotPanel(true);
+    s.dialog.updateData();
+    std::map<QChar, int> owners;
+    for (const Control& c : s.dialog.controls) {
+      const size_t amp = c.text.find('&');
+      if (amp == std::string::npos || amp + 1 >= c.text.size() || !s.view.widget(c.id)->isVisible())
+        continue;
+      const QChar letter = QChar(c.text[amp + 1]).toUpper();
+      EXPECT_FALSE(owners.contains(letter)) << c.text << " and " << owners[letter];
+      owners[letter] = c.id;
+      if (c.kind != ControlKind::Label && c.kind != ControlKind::GroupBox) continue;
+      s.get<QPushButton>(ids::Exit)->setFocus();
+      QTest::keyClick(&s.view, Qt::Key(letter.unicode()), Qt::AltModifier);
+      QWidget* focus = QApplication::focusWidget();
+      ASSERT_NE(focus, nullptr) << c.text;
+      EXPECT_NE(focus, s.view.widget(ids::Exit)) << c.text;
+      EXPECT_TRUE(focus->isVisible() && focus->isEnabled()) << c.text;
+      EXPECT_NE(focus->focusPolicy() & Qt::TabFocus, 0) << c.text;
+    }
+    EXPECT_TRUE(owners.contains('P'));
+  }
 }
 
 TEST(DialogView, SlotNameColoursFollowTheSlotState) {

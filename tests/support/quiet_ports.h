@@ -15,7 +15,7 @@ namespace qdqm::testing {
 
 class QuietLine final : public SerialDevice {
  public:
-  explicit QuietLine(unsigned n) : name_("/dev/fake" + std::to_string(n)) {}
+  explicit QuietLine(std::string name) : name_(std::move(name)) {}
   bool hasModemLines() const override { return false; }
   std::string name() const override { return name_; }
   bool setQueueSizes(size_t, size_t) override { return true; }
@@ -42,6 +42,8 @@ class QuietLine final : public SerialDevice {
 };
 
 // Ports that exist open; every other number fails with its configured errno (ENOENT by default).
+// Port n leads to "/dev/fakeN" unless `devices` names another device for it (an adapter plugged
+// in again).
 class ProbeOpener final : public PortOpener {
  public:
   explicit ProbeOpener(std::set<unsigned> present) : present(std::move(present)) {}
@@ -55,10 +57,15 @@ class ProbeOpener final : public PortOpener {
       error = ENOENT;
       return nullptr;
     }
-    return std::make_unique<QuietLine>(n);
+    return std::make_unique<QuietLine>(deviceBehind(n));
+  }
+  std::string deviceBehind(unsigned n) const override {
+    const auto it = devices.find(n);
+    return it != devices.end() ? it->second : "/dev/fake" + std::to_string(n);
   }
   std::set<unsigned> present;
   std::map<unsigned, int> refused;
+  std::map<unsigned, std::string> devices;
   std::vector<unsigned> opened;
 };
 

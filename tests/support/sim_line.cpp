@@ -172,7 +172,25 @@ long SimLine::clearErrorAndCountWaiting() {
 }
 
 void SimPortOpener::attach(unsigned n, sim::Device& device) {
-  lines_[n] = std::make_unique<SimLine>(clock_, device, "sim" + std::to_string(n));
+  // The first line of port n is "simN", later ones "simN.2", "simN.3" ... as a new pty would be.
+  std::string name = "sim" + std::to_string(n);
+  if (const unsigned generation = ++attached_[n]; generation > 1)
+    name += "." + std::to_string(generation);
+  if (auto it = lines_.find(n); it != lines_.end()) retired_.push_back(std::move(it->second));
+  lines_[n] = std::make_unique<SimLine>(clock_, device, std::move(name));
+}
+
+void SimPortOpener::unplug(unsigned n) {
+  const auto it = lines_.find(n);
+  if (it == lines_.end()) return;
+  it->second->unplug();
+  retired_.push_back(std::move(it->second));
+  lines_.erase(it);
+}
+
+std::string SimPortOpener::deviceBehind(unsigned n) const {
+  const auto it = lines_.find(n);
+  return it == lines_.end() ? std::string() : it->second->name();
 }
 
 void SimPortOpener::refuse(unsigned n, int error) {

@@ -58,6 +58,8 @@ class SimLine : public qdqm::SerialDevice {
   long read(uint8_t* buffer, size_t n) override;
   long clearErrorAndCountWaiting() override;
   bool lost() const override { return lost_; }
+  // The adapter is unplugged: every later call fails at once, as on a tty that hung up.
+  void unplug() { lost_ = true; }
 
   qdqm::LineSettings settings() const { return settings_; }
   // What the tool asked for last, whether or not the line could take it.
@@ -94,14 +96,21 @@ class SimLine : public qdqm::SerialDevice {
 class SimPortOpener : public qdqm::PortOpener {
  public:
   explicit SimPortOpener(qdqm::VirtualClock& clock) : clock_(clock) {}
+  // Port n leads to `device` on a new line. A line n led to before stays with the handles that
+  // hold it (an adapter plugged in again: the number now names another line).
   void attach(unsigned n, sim::Device& device);
+  // The line behind port n goes away: it reports lost, and n opens nothing until attached again.
+  void unplug(unsigned n);
   void refuse(unsigned n, int error);
   std::unique_ptr<qdqm::SerialDevice> open(unsigned n, int& error) override;
+  std::string deviceBehind(unsigned n) const override;
   SimLine* line(unsigned n);
 
  private:
   qdqm::VirtualClock& clock_;
   std::map<unsigned, std::unique_ptr<SimLine>> lines_;
+  std::vector<std::unique_ptr<SimLine>> retired_;
+  std::map<unsigned, unsigned> attached_;  // lines made for each port: each gets a name of its own
   std::map<unsigned, int> refused_;
 };
 
