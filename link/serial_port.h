@@ -1,6 +1,7 @@
 // The serial port and its exchange primitive: the only code that drives a SerialDevice. Every
 // operation takes the port first and fails (0) when it is closed; results are 1/0 as the callers
-// expect. `exchange` counts its time-out in polling cycles (about 7 ms when idle), not milliseconds.
+// expect. `exchange` counts its time-out in polling cycles (about 7 ms when idle), not
+// milliseconds.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +12,7 @@
 #include <string_view>
 
 #include "link/clock.h"
+#include "link/frame_trace.h"
 #include "link/host.h"
 #include "link/serial_device.h"
 
@@ -30,7 +32,10 @@ class SerialPort {
   SerialPort& operator=(const SerialPort&) = delete;
 
   bool isOpen() const { return device != nullptr; }
-  void close() { device.reset(); }
+  void close() {
+    if (trace && device) trace->event(line, "close");
+    device.reset();
+  }
 
   PortOpener& opener;
   Clock& clock;
@@ -38,6 +43,8 @@ class SerialPort {
   LinkState state;
   std::unique_ptr<SerialDevice> device;  // null while closed
   int lastOpenError = 0;                 // errno-style code of the last failed open
+  LineSettings line;                     // rate and parity as last written to the device
+  std::unique_ptr<FrameTrace> trace;     // the frame trace, null when off
 };
 
 constexpr size_t kQueueSize = 2048;
@@ -56,14 +63,14 @@ int readBytes(SerialPort& port, uint8_t* buffer, size_t n, size_t& got);
 // Writes the command, then collects at least m reply bytes within T polling cycles. The reply
 // buffer must hold m + 4 bytes: reads take up to 5 bytes, so up to 4 surplus bytes land behind
 // the reply. `got`, when given, receives the number of bytes collected.
-int exchange(SerialPort& port, std::span<const uint8_t> command, std::span<uint8_t> reply,
-             size_t m, uint32_t T, size_t* got = nullptr);
-inline int exchange(SerialPort& port, std::string_view command, std::span<uint8_t> reply,
-                    size_t m, uint32_t T, size_t* got = nullptr) {
-  return exchange(port,
-                  std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(command.data()),
-                                           command.size()),
-                  reply, m, T, got);
+int exchange(SerialPort& port, std::span<const uint8_t> command, std::span<uint8_t> reply, size_t m,
+             uint32_t T, size_t* got = nullptr);
+inline int exchange(SerialPort& port, std::string_view command, std::span<uint8_t> reply, size_t m,
+                    uint32_t T, size_t* got = nullptr) {
+  return exchange(
+      port,
+      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(command.data()), command.size()),
+      reply, m, T, got);
 }
 
 // Reply of a 4-byte header (bytes 2, 3: length L, high byte first) and L bytes of text.
