@@ -44,11 +44,14 @@ class SimLine : public qdqm::SerialDevice {
 
   qdqm::LineSettings settings() const { return settings_; }
   std::vector<Written> writes;
+  // Every read that returned bytes, stamped when it returned.
+  std::vector<Written> reads;
 
  private:
   sim::Line line() const;
   void collect();  // moves the device's bytes that have arrived by now into the input queue
   uint64_t nextArrival() const;
+  long readInput(uint8_t* buffer, size_t n);
 
   qdqm::VirtualClock& clock_;
   sim::Device& device_;
