@@ -96,9 +96,14 @@ TEST_F(PortTrace, OneLinePerCommandAndPerReply) {
   EXPECT_EQ(exchange(port, "x", reply, 3, 100, &got), 1);
   EXPECT_EQ(discardInput(port), 1);
   EXPECT_EQ(exchange(port, "y", reply, 3, 10, &got), 0);
+  // A slow module: its reply's bytes 30 ms apart still make one line.
+  line->reply("slo", 0, 30'000);
+  EXPECT_EQ(exchange(port, "z", reply, 3, 100, &got), 1);
 
   const std::vector<TraceLine> t = lines();
-  ASSERT_EQ(t.size(), 8u) << text;
+  ASSERT_EQ(t.size(), 10u) << text;
+  EXPECT_EQ(t[9].dir, "RX");
+  EXPECT_EQ(t[9].bytes, u8("slo"));
   EXPECT_EQ(t[0].dir, "--");
   EXPECT_EQ(t[0].text, "open COM2 fake");
   EXPECT_EQ(t[0].us, 0u);
