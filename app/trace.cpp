@@ -97,6 +97,7 @@ void startDialogTrace(UpdateDialog& dlg) {
 
 void endDialogTrace(UpdateDialog& dlg) {
   if (!dlg.port.trace) return;
+  dlg.port.trace->flush();
   const std::string path = dlg.port.trace->where();
   const int error = dlg.port.trace->error();
   dlg.port.trace.reset();

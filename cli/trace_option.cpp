@@ -23,8 +23,10 @@ bool attachTraceFile(const Args& args, std::string_view command, const std::stri
   return false;
 }
 
-void reportTraceFile(const Args& args, std::string_view command, const UpdateDialog& dlg) {
-  if (!dlg.port.trace || dlg.port.trace->error() == 0) return;
+void reportTraceFile(const Args& args, std::string_view command, UpdateDialog& dlg) {
+  if (!dlg.port.trace) return;
+  dlg.port.trace->flush();
+  if (dlg.port.trace->error() == 0) return;
   args.err << "qdqm-update " << command << ": writing trace file " << dlg.port.trace->where()
            << " failed (" << std::strerror(dlg.port.trace->error())
            << "); the trace ends where that happened\n";

@@ -15,6 +15,6 @@ bool attachTraceFile(const Args& args, std::string_view command, const std::stri
                      UpdateDialog& dlg);
 // After the run: a trace that could not be written to its end is reported on stderr; the run's
 // exit status stands.
-void reportTraceFile(const Args& args, std::string_view command, const UpdateDialog& dlg);
+void reportTraceFile(const Args& args, std::string_view command, UpdateDialog& dlg);
 
 }  // namespace qdqm::cli

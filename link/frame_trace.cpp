@@ -44,7 +44,7 @@ char parityLetter(Parity p) {
   return '?';
 }
 
-// Writes whole lines with one write call each, straight to the file (no buffer to lose).
+// Writes the lines it gets with one write call, straight to the file (no buffer to lose).
 class TraceFile final : public TraceSink {
  public:
   TraceFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
@@ -52,16 +52,16 @@ class TraceFile final : public TraceSink {
   TraceFile(const TraceFile&) = delete;
   TraceFile& operator=(const TraceFile&) = delete;
 
-  bool writeLine(std::string_view line) override {
+  bool write(std::string_view lines) override {
     if (error_ != 0) return false;
-    while (!line.empty()) {
-      const ssize_t w = ::write(fd_, line.data(), line.size());
+    while (!lines.empty()) {
+      const ssize_t w = ::write(fd_, lines.data(), lines.size());
       if (w < 0 && errno == EINTR) continue;
       if (w <= 0) {
         error_ = w < 0 ? errno : EIO;
         return false;
       }
-      line.remove_prefix(static_cast<size_t>(w));
+      lines.remove_prefix(static_cast<size_t>(w));
     }
     return true;
   }
@@ -86,18 +86,19 @@ std::unique_ptr<TraceSink> openTraceFile(const std::string& path, int& error) {
   return std::make_unique<TraceFile>(fd, path);
 }
 
-std::string formatTraceLine(uint64_t sinceStartUs, TraceDirection dir, const LineSettings& line,
-                            std::span<const uint8_t> bytes, std::string_view text) {
+void appendTraceLine(std::string& out, uint64_t sinceStartUs, TraceDirection dir,
+                     const LineSettings& line, std::span<const uint8_t> bytes,
+                     std::string_view text) {
   char head[64];
   const int n = std::snprintf(head, sizeof head, "%10llu.%03u  %s  %6u 8%c1  ",
                               static_cast<unsigned long long>(sinceStartUs / 1000),
                               static_cast<unsigned>(sinceStartUs % 1000), directionName(dir),
                               static_cast<unsigned>(line.baud), parityLetter(line.parity));
-  std::string out(head, n > 0 ? static_cast<size_t>(n) : 0);
+  out.append(head, n > 0 ? static_cast<size_t>(n) : 0);
   if (dir == TraceDirection::Event) {
     out.append(text);
     out.push_back('\n');
-    return out;
+    return;
   }
   out.reserve(out.size() + bytes.size() * 4 + 4);
   for (size_t i = 0; i < bytes.size(); ++i) {
@@ -108,31 +109,38 @@ std::string formatTraceLine(uint64_t sinceStartUs, TraceDirection dir, const Lin
   out.append("  |");
   for (const uint8_t b : bytes) out.push_back(b >= 0x20 && b <= 0x7e ? static_cast<char>(b) : '.');
   out.append("|\n");
+}
+
+std::string formatTraceLine(uint64_t sinceStartUs, TraceDirection dir, const LineSettings& line,
+                            std::span<const uint8_t> bytes, std::string_view text) {
+  std::string out;
+  appendTraceLine(out, sinceStartUs, dir, line, bytes, text);
   return out;
 }
 
 FrameTrace::FrameTrace(Clock& clock, std::unique_ptr<TraceSink> sink, std::string_view title)
     : clock_(clock), sink_(std::move(sink)), startUs_(clock.nowUs()) {
-  std::string first = "# ";
-  first.append(title);
-  first.push_back('\n');
-  put(first);
+  out_ = "# ";
+  out_.append(title);
+  out_.push_back('\n');
+  write();
 }
 
 FrameTrace::~FrameTrace() {
-  flushReceived();
+  flush();
 }
 
 void FrameTrace::sent(const LineSettings& line, std::span<const uint8_t> bytes) {
-  flushReceived();
-  put(formatTraceLine(sinceStart(), TraceDirection::Tx, line, bytes));
+  closeReceived();
+  appendTraceLine(out_, sinceStart(), TraceDirection::Tx, line, bytes);
+  write();
 }
 
 void FrameTrace::received(const LineSettings& line, std::span<const uint8_t> bytes) {
   if (bytes.empty()) return;
   const uint64_t now = sinceStart();
   if (!pending_.empty() && (line != pendingLine_ || (!inGroup_ && now - lastReadUs_ >= kQuietUs)))
-    flushReceived();
+    closeReceived();
   if (pending_.empty()) {
     pendingAtUs_ = now;
     pendingLine_ = line;
@@ -143,23 +151,30 @@ void FrameTrace::received(const LineSettings& line, std::span<const uint8_t> byt
 
 void FrameTrace::endGroup() {
   inGroup_ = false;
-  flushReceived();
+  closeReceived();
 }
 
 void FrameTrace::event(const LineSettings& line, std::string_view text) {
-  flushReceived();
-  put(formatTraceLine(sinceStart(), TraceDirection::Event, line, {}, text));
+  closeReceived();
+  appendTraceLine(out_, sinceStart(), TraceDirection::Event, line, {}, text);
+  write();
 }
 
-void FrameTrace::flushReceived() {
+void FrameTrace::flush() {
+  closeReceived();
+  write();
+}
+
+void FrameTrace::closeReceived() {
   if (pending_.empty()) return;
-  put(formatTraceLine(pendingAtUs_, TraceDirection::Rx, pendingLine_, pending_));
+  appendTraceLine(out_, pendingAtUs_, TraceDirection::Rx, pendingLine_, pending_);
   pending_.clear();
 }
 
-void FrameTrace::put(const std::string& line) {
+void FrameTrace::write() {
   // A trace that cannot be written ends; the procedure it watches goes on untouched.
-  if (sink_->error() == 0) sink_->writeLine(line);
+  if (!out_.empty() && sink_->error() == 0) sink_->write(out_);
+  out_.clear();
 }
 
 }  // namespace qdqm

@@ -21,17 +21,16 @@ namespace qdqm {
 class TraceSink {
  public:
   virtual ~TraceSink() = default;
-  // One whole line, its "\n" included; false when it could not be written.
-  virtual bool writeLine(std::string_view line) = 0;
+  // Whole lines, each ending in "\n"; false when they could not be written.
+  virtual bool write(std::string_view lines) = 0;
   // errno-style code of the failure that stopped the trace, 0 while none.
   virtual int error() const = 0;
   // Where the lines go (a file's path), for telling the user.
   virtual std::string where() const { return {}; }
 };
 
-// A trace file, created or truncated; every line reaches the file before writeLine returns, so a
-// trace survives a crash or a killed program up to its last frame. Null (with `error`) when it
-// cannot be opened.
+// A trace file, created or truncated. Lines go straight to the file (no buffer of its own), so a
+// trace survives a crash or a killed program. Null (with `error`) when it cannot be opened.
 std::unique_ptr<TraceSink> openTraceFile(const std::string& path, int& error);
 
 // Directions of a trace line: bytes to the module, bytes from it, an event of the port.
@@ -42,6 +41,13 @@ enum class TraceDirection { Tx, Rx, Event };
 // events carry their text.
 std::string formatTraceLine(uint64_t sinceStartUs, TraceDirection dir, const LineSettings& line,
                             std::span<const uint8_t> bytes, std::string_view text = {});
+void appendTraceLine(std::string& out, uint64_t sinceStartUs, TraceDirection dir,
+                     const LineSettings& line, std::span<const uint8_t> bytes,
+                     std::string_view text = {});
+
+// Lines reach the sink with the frame sent or the event that follows them: a reply's line is
+// written once the next command's bytes are on their way, so that tracing adds no time between a
+// reply and the next command. flush() (and the end of the trace) writes what is left.
 
 class FrameTrace {
  public:
@@ -62,6 +68,8 @@ class FrameTrace {
   // A port event of its own line: open, settings, close, a failure.
   void event(const LineSettings& line, std::string_view text);
 
+  // Writes every line so far, the reply still being collected included.
+  void flush();
   // The sink's error once a line could not be written; the trace then stops, the run goes on.
   int error() const { return sink_->error(); }
   std::string where() const { return sink_->where(); }
@@ -70,8 +78,9 @@ class FrameTrace {
   static constexpr uint64_t kQuietUs = 20'000;
 
  private:
-  void flushReceived();
-  void put(const std::string& line);
+  // Puts the bytes read so far on their line, to be written with the next one.
+  void closeReceived();
+  void write();
   uint64_t sinceStart() { return clock_.nowUs() - startUs_; }
 
   Clock& clock_;
@@ -83,6 +92,7 @@ class FrameTrace {
   uint64_t pendingAtUs_ = 0;
   uint64_t lastReadUs_ = 0;
   LineSettings pendingLine_;
+  std::string out_;  // lines not yet written
 };
 
 }  // namespace qdqm

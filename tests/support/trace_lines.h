@@ -60,17 +60,17 @@ inline std::vector<TraceLine> readTrace(const std::string& trace) {
   return lines;
 }
 
-// Keeps every line; fails from line `failFrom` (1-based) on, as a full disk would.
+// Keeps every line; fails from write call `failFrom` (1-based) on, as a full disk would.
 class MemorySink final : public TraceSink {
  public:
   explicit MemorySink(std::string& text, size_t failFrom = 0) : text_(text), failFrom_(failFrom) {}
-  bool writeLine(std::string_view line) override {
+  bool write(std::string_view lines) override {
     ++calls;
     if (failFrom_ != 0 && calls >= failFrom_) {
       error_ = 28;  // ENOSPC
       return false;
     }
-    text_.append(line);
+    text_.append(lines);
     return true;
   }
   int error() const override { return error_; }

@@ -66,7 +66,11 @@ class PortTrace : public ::testing::Test {
     EXPECT_EQ(openPort(2, port), 1);
     line = opener.last;
   }
-  std::vector<TraceLine> lines() { return readTrace(text); }
+  // Ends the trace, so that every line is written, and reads it.
+  std::vector<TraceLine> lines() {
+    port.trace.reset();
+    return readTrace(text);
+  }
   uint64_t since() { return clock.nowUs() - start; }
 
   VirtualClock clock;
@@ -130,6 +134,26 @@ TEST_F(PortTrace, OneLinePerCommandAndPerReply) {
   }
 }
 
+// Between a reply and the next command the trace writes nothing: the reply's line goes out with
+// the next command's, once that command's bytes are on their way.
+TEST_F(PortTrace, AReplyIsWrittenWithTheNextCommand) {
+  auto sink = std::make_unique<MemorySink>(text);
+  MemorySink& s = *sink;
+  text.clear();
+  const uint64_t t0 = clock.nowUs();
+  port.trace = std::make_unique<FrameTrace>(clock, std::move(sink), "next");
+  line->reply(".");
+  EXPECT_EQ(exchange(port, ":10", reply, 1, 100, &got), 1);
+  const size_t calls = s.calls;
+  const std::string before = text;
+  EXPECT_EQ(writeBytes(port, u8(":00").data(), 3), 1);
+  EXPECT_EQ(s.calls, calls + 1);
+  EXPECT_EQ(text.substr(before.size()), formatTraceLine(clock.nowUs() - t0, TraceDirection::Rx,
+                                                        {19200, Parity::None}, u8(".")) +
+                                            formatTraceLine(clock.nowUs() - t0, TraceDirection::Tx,
+                                                            {19200, Parity::None}, u8(":00")));
+}
+
 TEST_F(PortTrace, FramesCarryTheSettingsInForce) {
   EXPECT_EQ(setBaudRate(port, 9600), 1);
   EXPECT_EQ(setParity(port, 2), 1);
@@ -161,7 +185,6 @@ TEST_F(PortTrace, ReadsOutsideAnExchangeShareALineUntilAPause) {
   EXPECT_EQ(waitForText(port, "MOD", 100), 1);
   EXPECT_EQ(setBaudRate(port, 9600), 1);
   EXPECT_EQ(waitForText(port, "ULE", 100), 1);
-  port.trace.reset();  // the last line is written when the trace ends
 
   const std::vector<TraceLine> t = lines();
   ASSERT_EQ(t.size(), 5u) << text;
