@@ -37,7 +37,8 @@ constexpr std::string_view kHelp =
     "  --rates LIST       high (the module's top speed: 115200 raw, 57600 record), 19200\n"
     "                     (default high,19200)\n"
     "  --protocols LIST   raw, record (default raw,record)\n"
-    "  --exchanges LIST   tool, literal (default tool,literal)\n"
+    "  --exchanges LIST   tool, literal, traced (the tool writing its frame trace with --trace\n"
+    "                     into the work directory's logs; default tool,literal)\n"
     "  --kib N            image size in KiB (default 64)\n"
     "  --record-bytes N   data bytes per record in the data file (default 16)\n"
     "  --work DIR         where the program directory and logs go (default: a fresh temporary\n"
@@ -64,7 +65,7 @@ bool parse(int argc, char** argv, Options& o) {
     }
     if (a == "--exchanges") {
       o.exchanges = splitList(v);
-      return allOf(o.exchanges, {"tool", "literal"});
+      return allOf(o.exchanges, {"tool", "literal", "traced"});
     }
     if (a == "--kib") return parseUnsigned(v, 1, 1024, o.kib);
     if (a == "--record-bytes") return parseUnsigned(v, 1, 255, o.recordBytes);
@@ -128,9 +129,13 @@ Result runOne(const Setup& s, const std::string& rate, const std::string& protoc
   run.sim.assign({(s.bin / "qdqm-sim").string(), "--com", std::to_string(kCom), "--module",
                   moduleOf(protocol), "--protocol", protocol, "--top-speed", "3", "--wire-timing",
                   "--report-flash", "--flash-out", flashOut.string()});
-  const std::string program = exchange == "tool" ? "qdqm-update" : "qdqm-update-literal";
+  const std::string program = exchange == "literal" ? "qdqm-update-literal" : "qdqm-update";
   run.tool = {(s.program / program).string(), "update", "--port", std::to_string(kCom), "--yes"};
   if (rate == "19200") run.tool.push_back("--low-speed");
+  if (exchange == "traced") {
+    run.tool.push_back("--trace");
+    run.tool.push_back((s.logs / (tag + ".trace")).string());
+  }
   run.window = "flash";
   run.logs = s.logs;
   run.tag = tag;
@@ -161,7 +166,7 @@ void printResult(const Result& r) {
     std::fflush(stdout);
     return;
   }
-  if (r.exchange == "tool") {
+  if (r.exchange != "literal") {
     const bool ratioMet = w.wallS <= ratioTarget(w.baud) * w.wireS;
     const bool cpuMet = r.run.windowCpuS && *r.run.windowCpuS <= kCpuTarget * w.wallS;
     printTargets(ratioTarget(w.baud), ratioMet, cpuMet);

@@ -12,6 +12,7 @@
 #include "cli/json_report.h"
 #include "cli/slot_rows.h"
 #include "cli/terminal_host.h"
+#include "cli/trace_option.h"
 #include "link/clock.h"
 #include "link/posix_serial.h"
 
@@ -21,7 +22,7 @@ namespace {
 constexpr int kConnectFailed = 2;
 
 constexpr std::string_view kConnectHelp =
-    "usage: qdqm-update connect --port N [--low-speed] [--base-unit] [--json]\n"
+    "usage: qdqm-update connect --port N [--low-speed] [--base-unit] [--json] [--trace FILE]\n"
     "  Identifies the module on port COM N (1-99) as the Connect button does and prints the\n"
     "  \"Connected Device:\" text and the update versions found for it, the selected one marked\n"
     "  with '*'.\n"
@@ -30,6 +31,7 @@ constexpr std::string_view kConnectHelp =
     "               print one line per slot: name, version, row state, the selected file\n"
     "  --json       stdout carries only one JSON object at the end: device, versions,\n"
     "               selected, messages (every box), exit.\n"
+    "  --trace FILE write the frame trace of the serial line into FILE (one line per frame)\n"
     "  Exit status: 0 connected, 2 Connect failed, 64 usage error.\n";
 
 struct ConnectOptions {
@@ -38,6 +40,7 @@ struct ConnectOptions {
   bool baseUnit = false;
   bool json = false;
   bool help = false;
+  std::string trace;  // --trace FILE
 };
 
 bool parse(const Args& args, ConnectOptions& o) {
@@ -53,6 +56,9 @@ bool parse(const Args& args, ConnectOptions& o) {
       o.json = true;
     } else if (w == "--port" && i + 1 < args.words.size()) {
       if (!parsePortNumber(args.words[++i], o.port)) return false;
+    } else if (w == "--trace" && i + 1 < args.words.size()) {
+      o.trace = args.words[++i];
+      if (o.trace.empty()) return false;
     } else {
       return false;
     }
@@ -110,6 +116,10 @@ int cmdConnect(const Args& args) {
   host.watchInterrupts(&interrupts);
   UpdateDialog dlg(opener, clock, host);
   host.attach(&dlg);
+  if (!o.trace.empty() && !attachTraceFile(args, "connect", o.trace, dlg)) {
+    writeUsageErrorJson(args, std::nullopt);
+    return kUsageError;
+  }
   JsonReport report;
   report.exit = connect(o, args, dlg, report);
   // The next command (or the dialog) finds the module at 19200, where every Connect starts.
@@ -118,6 +128,7 @@ int cmdConnect(const Args& args) {
     args.err << "qdqm-update connect: interrupted\n";
     report.exit = kConnectFailed;
   }
+  reportTraceFile(args, "connect", dlg);
   if (o.json) {
     report.messages = host.shown;
     writeJsonReport(args.out, report);

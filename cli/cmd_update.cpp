@@ -18,6 +18,7 @@
 #include "cli/json_report.h"
 #include "cli/slot_rows.h"
 #include "cli/terminal_host.h"
+#include "cli/trace_option.h"
 #include "link/clock.h"
 #include "link/posix_serial.h"
 
@@ -29,8 +30,9 @@ constexpr int kNoVerdict = 2;
 
 constexpr std::string_view kUpdateHelp =
     "usage: qdqm-update update --port N [--low-speed] [--version FILE] [--yes|--no] [--json]\n"
+    "                          [--trace FILE]\n"
     "       qdqm-update update --port N --base-unit [--slot K=FILE]... [--skip K]... [--yes|--no]\n"
-    "                          [--json]\n"
+    "                          [--json] [--trace FILE]\n"
     "  Connects to the module on port COM N (1-99) as the Connect button does, then runs the\n"
     "  Update button: controller flash, FPGA and MPEG decoder where the module has them,\n"
     "  verdict. Progress and every box go to stderr.\n"
@@ -42,6 +44,7 @@ constexpr std::string_view kUpdateHelp =
     "                  another ... ?\" is always answered No.\n"
     "  --json          stdout carries only one JSON object at the end: device, versions,\n"
     "                  selected, verdict, messages (every box), exit.\n"
+    "  --trace FILE    write the frame trace of the serial line into FILE (one line per frame)\n"
     "  --base-unit     a base unit with modules in slots (the \"Update QM2x/4x\" check box): the\n"
     "                  slots are searched, every checked slot is updated in turn and each slot's\n"
     "                  result printed; --json adds \"slots\".\n"
@@ -62,6 +65,7 @@ struct UpdateOptions {
   bool baseUnit = false;
   std::map<unsigned, std::string> slotFiles;  // --slot K=FILE
   std::set<unsigned> skipped;                 // --skip K
+  std::string trace;                          // --trace FILE
 };
 
 bool parseSlotNumber(std::string_view text, unsigned& slot) {
@@ -102,6 +106,9 @@ int parse(const Args& args, UpdateOptions& o) {
       if (o.version.empty()) return 0;
     } else if (w == "--port" && i + 1 < args.words.size()) {
       if (!parsePortNumber(args.words[++i], o.port)) return 0;
+    } else if (w == "--trace" && i + 1 < args.words.size()) {
+      o.trace = args.words[++i];
+      if (o.trace.empty()) return 0;
     } else {
       return 0;
     }
@@ -267,6 +274,10 @@ int runUpdateCommand(const Args& args, PortOpener& opener, Clock& clock) {
   host.watchInterrupts(&interrupts);
   UpdateDialog dlg(opener, clock, host);
   host.attach(&dlg);
+  if (!o.trace.empty() && !attachTraceFile(args, "update", o.trace, dlg)) {
+    writeUsageErrorJson(args, "none");
+    return kUsageError;
+  }
   JsonReport report;
   report.verdict = "none";
   report.exit = o.baseUnit ? connectAndUpdateSlots(o, args, dlg, report)
@@ -278,6 +289,7 @@ int runUpdateCommand(const Args& args, PortOpener& opener, Clock& clock) {
     args.err << "qdqm-update update: interrupted\n";
     report.exit = kNoVerdict;
   }
+  reportTraceFile(args, "update", dlg);
   if (o.json) {
     report.messages = host.shown;
     writeJsonReport(args.out, report);

@@ -13,13 +13,13 @@ namespace {
 constexpr Command kCommands[] = {
     {"ports", cmdPorts, "ports                 probe COM1-COM32; one line per port that opens"},
     {"connect", cmdConnect,
-     "connect --port N [--low-speed] [--base-unit] [--json]  identify the module, list its "
-     "versions"},
+     "connect --port N [--low-speed] [--base-unit] [--json] [--trace FILE]  identify the "
+     "module, list its versions"},
     {"update", cmdUpdate,
-     "update --port N [--low-speed] [--version FILE] [--yes|--no] [--json]  connect, then "
-     "update\n"
+     "update --port N [--low-speed] [--version FILE] [--yes|--no] [--json] [--trace FILE]  "
+     "connect, then update\n"
      "                         update --port N --base-unit [--slot K=FILE]... [--skip K]... "
-     "[--yes|--no] [--json]"},
+     "[--yes|--no] [--json] [--trace FILE]"},
 };
 
 }  // namespace

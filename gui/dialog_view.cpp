@@ -20,6 +20,7 @@
 #include <optional>
 
 #include "app/about.h"
+#include "app/trace.h"
 #include "gui/about_box.h"
 #include "gui/units.h"
 
@@ -317,7 +318,7 @@ void DialogView::closeEvent(QCloseEvent* event) {
 void DialogView::contextMenuEvent(QContextMenuEvent* event) {
   if (model_.busy()) return;
   QMenu menu(this);
-  menu.addAction(qs(about::kMenuText), this, &DialogView::showAbout);
+  fillContextMenu(menu);
   menu.exec(event->globalPos());
 }
 
@@ -332,6 +333,16 @@ void DialogView::focusMnemonicTarget(int owner) {
     if (auto* radio = qobject_cast<QRadioButton*>(w); radio && radio->isChecked()) target = radio;
   }
   if (target) target->setFocus(Qt::ShortcutFocusReason);
+}
+
+void DialogView::fillContextMenu(QMenu& menu) {
+  menu.addAction(qs(about::kMenuText), this, &DialogView::showAbout);
+  menu.addSeparator();
+  // The frame trace for service: one entry that starts a trace file, or ends the running one.
+  if (model_.port.trace)
+    menu.addAction(qs(kEndTraceMenuText), this, [this] { endDialogTrace(model_); });
+  else
+    menu.addAction(qs(kStartTraceMenuText), this, [this] { startDialogTrace(model_); });
 }
 
 bool DialogView::eventFilter(QObject* watched, QEvent* event) {

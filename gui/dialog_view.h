@@ -5,6 +5,8 @@
 #include <QWidget>
 #include <map>
 
+class QMenu;
+
 // The window model has a member named like Qt's `slots` keyword; the view declares no slot
 // sections, so the keyword is not needed.
 #undef slots
@@ -26,6 +28,8 @@ class DialogView : public QWidget {
   // The model has ended the dialog: close the window once the current event is done.
   void closeFromModel();
   void showAbout();
+  // The entries of the context menu: About, and starting or ending the frame trace.
+  void fillContextMenu(QMenu& menu);
 
  protected:
   void closeEvent(QCloseEvent* event) override;

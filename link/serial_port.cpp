@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <vector>
 
 namespace qdqm {
@@ -25,6 +26,24 @@ int openFailure(SerialPort& port, const char* text) {
   return 0;
 }
 
+// Settings the device took (or refused): the trace's lines carry the ones in force.
+void noteSettings(SerialPort& port, const LineSettings& settings, bool accepted) {
+  if (accepted) port.line = settings;
+  if (port.trace) port.trace->event(settings, accepted ? "settings" : "settings refused");
+}
+
+void traceFailure(SerialPort& port, const std::string& what, long code) {
+  port.trace->event(port.line, what + " (" + std::strerror(static_cast<int>(code)) + ")");
+}
+
+void traceExchangeEnd(SerialPort& port, const char* why, size_t collected, size_t m) {
+  port.trace->endGroup();
+  if (!why) return;
+  std::string text = why;
+  if (m > 0) text += ", " + std::to_string(collected) + " of " + std::to_string(m) + " reply bytes";
+  port.trace->event(port.line, text);
+}
+
 }  // namespace
 
 int openPort(unsigned n, SerialPort& port) {
@@ -35,6 +54,7 @@ int openPort(unsigned n, SerialPort& port) {
   std::unique_ptr<SerialDevice> device = port.opener.open(n, error);
   if (!device) {
     port.lastOpenError = error;
+    if (port.trace) traceFailure(port, "COM" + std::to_string(n) + " not opened", error);
     return 0;
   }
 
@@ -46,6 +66,9 @@ int openPort(unsigned n, SerialPort& port) {
 
   // From here on the device stays the current port even when a step fails.
   port.device = std::move(device);
+  port.line = settings;
+  if (port.trace)
+    port.trace->event(port.line, "open COM" + std::to_string(n) + " " + port.device->name());
   if (!port.device->setReadTimeouts()) return openFailure(port, kTimeoutsMessage);
   if (!port.device->readEventMask()) return openFailure(port, kGetMaskMessage);
   if (!port.device->addReceiveEvent()) return openFailure(port, kSetMaskMessage);
@@ -59,7 +82,9 @@ int setBaudRate(SerialPort& port, uint32_t rate) {
   if (std::find(std::begin(kRates), std::end(kRates), rate) != std::end(kRates)) {
     settings.baud = rate;
   }
-  if (!port.device->writeSettings(settings)) return 0;
+  const bool written = port.device->writeSettings(settings);
+  noteSettings(port, settings, written);
+  if (!written) return 0;
   LineSettings now;
   if (!port.device->readSettings(now)) return 0;
   return now.baud == rate ? 1 : 0;
@@ -77,13 +102,20 @@ int setParity(SerialPort& port, unsigned code) {
   if (!port.device->readSettings(settings)) return 0;
   if (code <= static_cast<unsigned>(Parity::Even)) settings.parity = static_cast<Parity>(code);
   // Judged on the settings as written: a pty accepts parity but does not keep it.
-  if (!port.device->writeSettings(settings)) return 0;
+  const bool written = port.device->writeSettings(settings);
+  noteSettings(port, settings, written);
+  if (!written) return 0;
   return static_cast<unsigned>(settings.parity) == code ? 1 : 0;
 }
 
 int writeBytes(SerialPort& port, const uint8_t* data, size_t n) {
   if (!port.isOpen()) return 0;
   const long written = port.device->write(data, n);
+  if (port.trace) {
+    port.trace->sent(port.line, {data, written > 0 ? static_cast<size_t>(written) : 0});
+    if (written < 0 || static_cast<size_t>(written) != n)
+      port.trace->event(port.line, "write failed");
+  }
   return written >= 0 && static_cast<size_t>(written) == n ? 1 : 0;
 }
 
@@ -91,28 +123,43 @@ int readBytes(SerialPort& port, uint8_t* buffer, size_t n, size_t& got) {
   got = 0;
   if (n == 0 || !port.isOpen()) return 0;
   const long r = port.device->read(buffer, n);
-  if (r < 0) return static_cast<int>(-r);
+  if (r < 0) {
+    if (port.trace) traceFailure(port, "read failed", -r);
+    return static_cast<int>(-r);
+  }
   got = static_cast<size_t>(r);
+  if (port.trace) port.trace->received(port.line, {buffer, got});
   return 1;
 }
 
 int exchange(SerialPort& port, std::span<const uint8_t> command, std::span<uint8_t> reply, size_t m,
              uint32_t T, size_t* got) {
   size_t collected = 0;
-  auto finish = [&](int result) {
+  // `why` names, for the trace, what ended the exchange without its reply.
+  auto finish = [&](int result, const char* why = nullptr) {
     if (got) *got = collected;
+    if (port.trace) traceExchangeEnd(port, why, collected, m);
     return result;
   };
   if (!port.isOpen() || reply.size() < m) return finish(0);
   SerialDevice& device = *port.device;
 
   size_t sent = 0;
+  bool writeFailed = false;
   while (sent < command.size()) {
     const long w = device.write(command.data() + sent, command.size() - sent);
+    if (w > 0) sent += static_cast<size_t>(w);
     // A write that moves nothing would repeat for ever.
-    if (w <= 0 || device.lost()) return finish(0);
-    sent += static_cast<size_t>(w);
+    if (w <= 0 || device.lost()) {
+      writeFailed = true;
+      break;
+    }
   }
+  if (port.trace) {
+    port.trace->sent(port.line, command.first(sent));
+    port.trace->beginGroup();
+  }
+  if (writeFailed) return finish(0, "write failed");
   if (m == 0) return finish(1);
 
   // The first pause gives the module time to start its reply. T below 2 cannot read anything.
@@ -120,24 +167,27 @@ int exchange(SerialPort& port, std::span<const uint8_t> command, std::span<uint8
   if (T > 0) --T;
   for (;;) {
     if (pumpMessages(port, kPumpIntervalMs)) port.host.setWaitCursor(true);
-    if (port.host.escapePressed()) return finish(0);
+    if (port.host.escapePressed()) return finish(0, "Esc pressed");
     // The 1 ms pause of the cycle; it ends early when the reply's bytes arrive.
     device.waitForInput(kPauseUs);
-    if (device.lost()) return finish(0);
-    if (T <= 1) return finish(0);
+    if (device.lost()) return finish(0, "line lost");
+    if (T <= 1) return finish(0, "time-out");
     --T;
     const size_t room = std::min(kExchangeReadSize, reply.size() - collected);
     if (room == 0) return finish(0);
     const long r = device.read(reply.data() + collected, room);
-    if (r < 0) return finish(0);
+    if (r < 0) return finish(0, "read failed");
+    if (r > 0 && port.trace)
+      port.trace->received(port.line, reply.subspan(collected, static_cast<size_t>(r)));
     collected += static_cast<size_t>(r);
     if (collected >= m) return finish(1);
-    if (device.lost()) return finish(0);
+    if (device.lost()) return finish(0, "line lost");
   }
 }
 
-int readLengthPrefixedText(SerialPort& port, std::string& text, uint32_t R) {
-  if (!port.isOpen()) return 0;
+namespace {
+
+int collectLengthPrefixedText(SerialPort& port, std::string& text, uint32_t R) {
   SerialDevice& device = *port.device;
   std::array<uint8_t, kTextBufferSize> collected{};
   std::array<uint8_t, kTextReadSize> scratch{};
@@ -154,6 +204,7 @@ int readLengthPrefixedText(SerialPort& port, std::string& text, uint32_t R) {
     uint8_t* target = overflow || room == 0 ? scratch.data() : collected.data() + count;
     const long r = device.read(target, overflow || room == 0 ? scratch.size() : room);
     if (r < 0) return 0;
+    if (r > 0 && port.trace) port.trace->received(port.line, {target, static_cast<size_t>(r)});
     if (r > 0 && (overflow || room == 0)) overflow = true;
     if (!overflow) count += static_cast<size_t>(r);
     if (count >= kTextHeaderSize && expected == 0) {
@@ -169,12 +220,29 @@ int readLengthPrefixedText(SerialPort& port, std::string& text, uint32_t R) {
   }
 }
 
+}  // namespace
+
+int readLengthPrefixedText(SerialPort& port, std::string& text, uint32_t R) {
+  if (!port.isOpen()) return 0;
+  if (!port.trace) return collectLengthPrefixedText(port, text, R);
+  port.trace->beginGroup();
+  const int result = collectLengthPrefixedText(port, text, R);
+  traceExchangeEnd(port, result ? nullptr : "no complete text", 0, 0);
+  return result;
+}
+
 int discardInput(SerialPort& port) {
   if (!port.isOpen()) return 0;
   const long waiting = port.device->clearErrorAndCountWaiting();
   if (waiting <= 0) return 0;
   std::vector<uint8_t> scratch(static_cast<size_t>(waiting));
-  port.device->read(scratch.data(), scratch.size());
+  const long r = port.device->read(scratch.data(), scratch.size());
+  if (r > 0 && port.trace) {
+    // Bytes read away get a line of their own, apart from the reply they followed.
+    port.trace->beginGroup();
+    port.trace->received(port.line, {scratch.data(), static_cast<size_t>(r)});
+    port.trace->endGroup();
+  }
   return 1;
 }
 

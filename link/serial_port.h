@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "link/clock.h"
+#include "link/frame_trace.h"
 #include "link/host.h"
 #include "link/serial_device.h"
 
@@ -31,7 +32,10 @@ class SerialPort {
   SerialPort& operator=(const SerialPort&) = delete;
 
   bool isOpen() const { return device != nullptr; }
-  void close() { device.reset(); }
+  void close() {
+    if (trace && device) trace->event(line, "close");
+    device.reset();
+  }
 
   PortOpener& opener;
   Clock& clock;
@@ -39,6 +43,8 @@ class SerialPort {
   LinkState state;
   std::unique_ptr<SerialDevice> device;  // null while closed
   int lastOpenError = 0;                 // errno-style code of the last failed open
+  LineSettings line;                     // rate and parity as last written to the device
+  std::unique_ptr<FrameTrace> trace;     // the frame trace, null when off
 };
 
 constexpr size_t kQueueSize = 2048;

@@ -144,6 +144,13 @@ void SimLine::waitForInput(uint32_t us) {
 }
 
 long SimLine::read(uint8_t* buffer, size_t n) {
+  const long got = readInput(buffer, n);
+  if (got > 0)
+    reads.push_back(Written{clock_.nowUs(), std::vector<uint8_t>(buffer, buffer + got), settings_});
+  return got;
+}
+
+long SimLine::readInput(uint8_t* buffer, size_t n) {
   if (lost_) return -EIO;
   const uint64_t total = clock_.nowUs() + kTotalBaseUs + kTotalPerByteUs * n;
   size_t got = 0;

@@ -65,6 +65,8 @@ class SimLine : public qdqm::SerialDevice {
   // What the tool asked for last, whether or not the line could take it.
   qdqm::LineSettings requested() const { return requested_; }
   std::vector<Written> writes;
+  // Every read that returned bytes, stamped when it returned.
+  std::vector<Written> reads;
 
  private:
   sim::Line line() const;
@@ -73,6 +75,7 @@ class SimLine : public qdqm::SerialDevice {
   // When a device byte done at `doneUs` reaches the tool, and whether it does at all.
   uint64_t arrival(uint64_t doneUs) const;
   bool troubled(uint64_t doneUs) const { return triggered_ && doneUs > triggerUs_; }
+  long readInput(uint8_t* buffer, size_t n);
 
   qdqm::VirtualClock& clock_;
   sim::Device& device_;
