@@ -185,8 +185,7 @@ void UpdateDialog::choosePort(unsigned n) {
 
 bool UpdateDialog::portLineGone() {
   if (!port.isOpen() || portInUse_ == 0) return false;
-  port.device->waitForInput(0);  // notices a hang-up that no read has met yet
-  if (port.device->lost()) return true;
+  if (lineLost(port)) return true;
   const std::string behind = port.opener.deviceBehind(portInUse_);
   return !behind.empty() && behind != port.device->name();
 }

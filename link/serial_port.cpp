@@ -90,6 +90,12 @@ int setBaudRate(SerialPort& port, uint32_t rate) {
   return now.baud == rate ? 1 : 0;
 }
 
+bool lineLost(SerialPort& port) {
+  if (!port.isOpen()) return false;
+  port.device->waitForInput(0);
+  return port.device->lost();
+}
+
 uint32_t lineBaudRate(SerialPort& port) {
   LineSettings settings;
   if (!port.isOpen() || !port.device->readSettings(settings)) return 0;

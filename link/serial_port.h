@@ -53,6 +53,9 @@ constexpr uint32_t kPumpIntervalMs = 100;
 // Opens "COM" n (1..99) at 19200 baud 8N1, closing the port that was open first.
 int openPort(unsigned n, SerialPort& port);
 int setBaudRate(SerialPort& port, uint32_t rate);
+// Whether the open line has gone away (adapter unplugged, pty closed), also while nothing reads
+// it: a hang-up is noticed without waiting.
+bool lineLost(SerialPort& port);
 // The line's rate as the device holds it; 0 when the port is closed or its settings unreadable.
 uint32_t lineBaudRate(SerialPort& port);
 // 0 none, 1 odd, 2 even; any other code leaves the parity.
