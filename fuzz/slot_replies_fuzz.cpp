@@ -74,11 +74,14 @@ void run(FuzzInput& in, SerialPort& port, ScriptLine& line, QuietHost& host) {
   const uint8_t code = in.flag() ? kCodes[in.below(sizeof kCodes)] : in.byte();
   const uint8_t record = in.byte() & 1;
   const unsigned moduleVersion = in.flag() ? 100 + in.below(8) : in.word();
-  const uint32_t timeoutMs = in.flag() ? in.below(40000) : uint32_t{in.word()} << 8 | in.byte();
+  // The stages wait at most 40 s for a module through a slot.
+  const uint32_t timeoutMs = in.flag() ? in.below(40000) : in.below(256) * 160;
   std::vector<uint8_t> data(in.below(248));
   for (uint8_t& b : data) b = in.byte();
   const std::array<uint8_t, 3> unitVersion{in.byte(), in.byte(), 0};
   const bool wantBlock = in.flag();
+  // Mostly the base unit hangs up when the input has no answer left, sometimes it stays silent.
+  line.hangUpWhenScriptEnds = in.below(4) != 0;
   scriptReplies(in, line, slot);
 
   VersionBlock block;

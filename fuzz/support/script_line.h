@@ -36,8 +36,10 @@ class ScriptLine final : public SerialDevice {
     uint64_t gapUs = 0;
   };
   std::deque<Reply> replies;
-  // The line goes away at this time (an adapter pulled out).
+  // The line goes away at this time (an adapter pulled out), or once a write finds no answer left
+  // in the script: a quicker end than the time-out for inputs that have run out.
   uint64_t loseAtUs = std::numeric_limits<uint64_t>::max();
+  bool hangUpWhenScriptEnds = false;
 
   // Every write, and the answer each one got (empty when the script had none left).
   std::vector<std::string> writes;
@@ -73,6 +75,8 @@ class ScriptLine final : public SerialDevice {
     if (!replies.empty()) {
       r = std::move(replies.front());
       replies.pop_front();
+    } else if (hangUpWhenScriptEnds) {
+      loseAtUs = std::min(loseAtUs, clock_.nowUs());
     }
     answers.push_back(r.bytes);
     arrive(r.bytes, r.afterUs, r.gapUs);
