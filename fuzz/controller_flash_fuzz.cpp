@@ -1,6 +1,7 @@
 // A whole update of a simulated controller from a data file built from the input, in the raw and
 // in the record protocol: a file that is not whole up to its end record never erases anything; a
-// whole one is programmed exactly as its records say, records crossing 64-byte blocks included.
+// refused erase programs nothing; a whole file is programmed exactly as its records say, records
+// crossing 64-byte blocks included.
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -63,6 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool record = in.flag();
   const bool lowSpeed = in.flag();
   const bool crlf = in.flag();
+  // Now and then the boot loader refuses the erase, with a code or with a byte that is none.
+  sim::Faults faults;
+  if (in.below(8) == 7) faults.eraseCode = "\x01\0CPAX"[in.below(6)];
   std::string body = in.rest();
 
   sim::Profile p;
@@ -83,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   VirtualClock clock;
   QuietHost host;
   host.declinePrefix = "Do you wish to update another";
-  sim::Controller device(p, {});
+  sim::Controller device(p, faults);
   testing::SimPortOpener opener(clock);
   opener.attach(1, device);
   UpdateDialog dlg(opener, clock, host);
@@ -105,6 +109,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   FUZZ_EXPECT(device.erases() == 1);
+  if (faults.eraseCode != '.') {
+    FUZZ_EXPECT(device.recordsTaken() == 0 && dlg.verdict == Verdict::None);
+    FUZZ_EXPECT(host.lastText == "Could not erase flash !\nError Code: 50");
+    return 0;
+  }
   const auto expected = programmed(text, record);
   if (!expected) {
     FUZZ_EXPECT(dlg.verdict == Verdict::Failure);
