@@ -191,7 +191,7 @@ int eraseFlash(SerialPort& port) {
   if (!readBootLoaderVersion(port, boot)) return 0;
   Reply r{};
   if (!send(port, boot[0] < 2 ? kEraseFlashOldBoot : kEraseFlash, r.data())) return 0;
-  return r[0] == kAckChar ? 1 : r[0];
+  return eraseResultCode(r[0]);
 }
 
 int eraseFlashQM4x(SerialPort& port) {
@@ -199,7 +199,7 @@ int eraseFlashQM4x(SerialPort& port) {
   Reply r{};
   if (!send(port, kEraseFlashQM4x, r.data())) return 0;
   const uint8_t code = r[kEraseFlashQM4x.dataOffset()];
-  if (code != kAckChar) return static_cast<int8_t>(code);
+  if (code != kAckChar) return eraseResultCode(code);
   discardInput(port);
   return 1;
 }
@@ -208,7 +208,7 @@ int eraseFlashQD09(SerialPort& port) {
   if (!port.isOpen()) return 0;
   Reply r{};
   if (!send(port, kEraseFlashQD09, r.data())) return 0;
-  return r[0] == kAckChar ? 1 : r[0];
+  return eraseResultCode(r[0]);
 }
 
 int wakeBootLoader(SerialPort& port) {

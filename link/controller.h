@@ -30,10 +30,17 @@ int selectController(SerialPort& port);
 int enterFpgaUpdateMode(SerialPort& port);
 int enterMpegUpdateMode(SerialPort& port);
 
-// 1 on ".", else the module's result byte (0 also when the exchange failed).
+// 1 on ".", else the module's result code (0 when the exchange failed).
 int eraseFlash(SerialPort& port);
 int eraseFlashQM4x(SerialPort& port);
 int eraseFlashQD09(SerialPort& port);
+
+// The result of an erase from the boot loader's answer byte: 1 for ".", else the byte as its result
+// code. The bytes 0x00 and 0x01 are no code it defines and would read as "no answer" or as success:
+// they are passed on above the byte range, so they show as an unknown code.
+constexpr int eraseResultCode(uint8_t answer) {
+  return answer == kAckChar ? 1 : answer <= 1 ? 0x100 | answer : answer;
+}
 
 // Switches the controller into its boot loader at 2400 baud; leaves the line at 19200.
 int wakeBootLoader(SerialPort& port);

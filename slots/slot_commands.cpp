@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "link/controller.h"
 #include "slots/type_codes.h"
 
 namespace qdqm {
@@ -192,7 +193,7 @@ int slotEraseFlash(SerialPort& port, uint8_t slot, uint8_t typeCode, uint8_t rec
   if (!port.isOpen() || c == nullptr) return 0;
   std::vector<uint8_t> reply;
   if (!slotExchange(port, c->letter, slot, c->record, c->m, kEraseMs, &reply)) return 0;
-  return reply[0] == kAck ? 1 : reply[0];
+  return eraseResultCode(reply[0]);
 }
 
 int slotSelectController(SerialPort& port, uint8_t slot, uint8_t typeCode, uint8_t recordProtocol) {

@@ -22,6 +22,7 @@
 namespace qdqm {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -233,7 +234,10 @@ TEST_F(UpdateFlow, EraseRefusals) {
   for (const Case& c : {Case{'C', "Erasing checksum error !\nError Code: 101"},
                         Case{'P', "Could not erase block in flash !\n Error Code: 102"},
                         Case{'A', "Erasing address error !\nError Code: 103"},
-                        Case{'X', "Unknown return code !\nError Code: 104"}}) {
+                        Case{'X', "Unknown return code !\nError Code: 104"},
+                        // Bytes 0 and 1 are no code: neither "no answer" nor success.
+                        Case{'\x01', "Unknown return code !\nError Code: 104"},
+                        Case{'\0', "Unknown return code !\nError Code: 104"}}) {
     sim::Faults f;
     f.eraseCode = c.code;
     Run r(profile("QD21S"), f, dir);
@@ -243,6 +247,17 @@ TEST_F(UpdateFlow, EraseRefusals) {
     EXPECT_EQ(r.dlg.verdict, Verdict::None);
     expectIdle(r);
   }
+  // The record protocol's erase answers behind its echo; a 1 there is no success either.
+  dataFile("QM41B_/upd2.01", "QM41B", 0, 256);
+  sim::Faults f;
+  f.eraseCode = '\x01';
+  Run r(profile("QM41B", sim::Protocol::Record), f, dir);
+  r.host.answers = {true};
+  r.update("upd2.01");
+  EXPECT_THAT(r.host.texts(), Contains("Unknown return code !\nError Code: 104"));
+  EXPECT_THAT(r.host.texts(), Contains("Could not erase flash !\nError Code: 50"));
+  EXPECT_FALSE(r.anyRecordSent());
+  EXPECT_EQ(r.dlg.verdict, Verdict::None);
 }
 
 TEST_F(UpdateFlow, EraseCommandFollowsTheModuleType) {

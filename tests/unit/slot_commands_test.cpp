@@ -172,6 +172,14 @@ TEST_F(SlotLine, WakeUpEraseAndSelectByGroup) {
   EXPECT_EQ(slotEraseFlash(port, 4, 0x00, 0), 'P');
   EXPECT_EQ(written(), head(4, 'Q', 15, 1, 130) + ":021000030100ea");
   EXPECT_EQ(slotEraseFlash(port, 4, 0x52, 0), 0);  // QM61: not updatable
+  // Answer bytes 0 and 1 are no result code: they read neither as no answer nor as erased.
+  for (int code : {0x00, 0x01}) {
+    answer(bytes({code}), 4);
+    const int result = slotEraseFlash(port, 4, 0x53, 0);
+    EXPECT_NE(result, 0) << code;
+    EXPECT_NE(result, 1) << code;
+    written();
+  }
 
   answer(".\r\n", 5);
   EXPECT_EQ(slotSelectController(port, 5, 0x00, 1), 1);
