@@ -129,6 +129,16 @@ std::string resolveInWorkingDir(const UpdateDialog& dlg, std::string_view name) 
   return resolvePath(dlg.workingDir, name);
 }
 
+bool isTypeDirSpec(std::string_view dirSpec) {
+  constexpr std::string_view kHere = ".\\";
+  if (!dirSpec.starts_with(kHere)) return false;
+  const std::string_view name = dirSpec.substr(kHere.size());
+  if (name.empty() || name == "." || name == "..") return false;
+  return std::all_of(name.begin(), name.end(), [](char c) {
+    return c >= ' ' && c < 0x7f && c != '/' && c != '\\' && c != ':';
+  });
+}
+
 int listDirectory(UpdateDialog& dlg, std::string_view dirSpec, int listId, unsigned filter) {
   if (!enterDir(dlg, dlg.workingDir, dirSpec)) return 0;
   if (filter != kListFiles) return 1;  // no file here lacks all of the DOS attributes
@@ -215,7 +225,8 @@ ListOutcome fillVersionList(UpdateDialog& dlg, std::string_view type, std::strin
   Control& list = dlg.control(ids::VersionList);
   list.items.clear();
   list.selection = -1;
-  if (!listDirectory(dlg, dlg.typeDirSpec, ids::VersionList, kListFiles))
+  if (!isTypeDirSpec(dlg.typeDirSpec) ||
+      !listDirectory(dlg, dlg.typeDirSpec, ids::VersionList, kListFiles))
     return ListOutcome::NoDirectory;
   if (list.items.empty()) return ListOutcome::Empty;
   // The list keeps the order it is given: the highest version goes first.

@@ -29,6 +29,10 @@ std::string resolvePath(const std::string& base, std::string_view name);
 // Opens relative names against the working directory.
 std::string resolveInWorkingDir(const UpdateDialog& dlg, std::string_view name);
 
+// Whether dirSpec names a type directory right below the program directory: ".\" and a name of
+// printable characters without separators, "." or "..". The name is built from what the module
+// reports; a damaged reply (a hardware byte 0xFF gives "/") must not lead into another folder.
+bool isTypeDirSpec(std::string_view dirSpec);
 // Lists the directory named by dirSpec into the drop-down: 1 when it exists (it then becomes the
 // working directory), 0 otherwise. Files carry no DOS attributes here, so the exclusive filter
 // without attributes lists nothing.

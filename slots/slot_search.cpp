@@ -59,7 +59,8 @@ void searchSlot(UpdateDialog& dlg, int k) {
   }
   entry.versionText = readPresentVersion(dlg, slot, entry);
   Control& list = dlg.control(row.versionList);
-  if (!listDirectory(dlg, entry.dirSpec, row.versionList, kListFiles) ||
+  if (!isTypeDirSpec(entry.dirSpec) ||
+      !listDirectory(dlg, entry.dirSpec, row.versionList, kListFiles) ||
       entry.versionText.ends_with("?.??")) {
     // No files or no version: the row cannot be updated, but its version stays readable.
     entry.present = false;

@@ -333,6 +333,24 @@ TEST_F(ConnectFlow, FailuresShowOneNumberedBox) {
   }
 }
 
+// The type directory's name comes from what the module reports: a hardware byte of 0xFF gives "/"
+// as the revision digit, which must not lead to the files of the directory without a revision.
+TEST_F(ConnectFlow, DamagedRevisionByteOffersNoOtherDirectory) {
+  file("QD21S_/upd1.05");
+  sim::Profile p = profile("QD21S");
+  p.hardware = 0xFF;
+  Run r(p, {}, dir);
+  onConnect(r.dlg);
+  EXPECT_THAT(r.host.texts(), ElementsAre("No update available !\nError Code: 30"));
+  EXPECT_TRUE(r.dlg.control(ids::VersionList).items.empty());
+  EXPECT_FALSE(r.dlg.control(ids::Update).enabled);
+  EXPECT_TRUE(isTypeDirSpec(".\\QD21S_1"));
+  EXPECT_TRUE(isTypeDirSpec(".\\PS17_"));
+  for (const char* bad :
+       {".\\QD21S_/", ".\\..", ".\\.", ".\\", "QD21S_1", ".\\QD\\21", ".\\QD:1", ".\\QD\x01"})
+    EXPECT_FALSE(isTypeDirSpec(bad)) << bad;
+}
+
 // The rates at which the tool wrote the given frame, in order.
 std::vector<uint32_t> ratesOf(const testing::SimLine& line, std::string_view frame) {
   std::vector<uint32_t> rates;
