@@ -82,6 +82,8 @@ bool isLineGoneError(unsigned long win32Error) {
     case ERROR_BAD_COMMAND:
     case ERROR_DEVICE_REMOVED:
     case ERROR_OPERATION_ABORTED:
+    // What wine reports once the tty behind the port has hung up.
+    case ERROR_NOT_READY:
       return true;
     default:
       return false;
@@ -205,7 +207,8 @@ void Win32SerialDevice::waitForInput(uint32_t us) {
   const uint64_t end = steadyUs() + us;
   for (;;) {
     const long waiting = clearErrorAndCountWaiting();
-    if (waiting != 0 || lost_ || steadyUs() >= end) return;
+    // A state that cannot be read (and is no lost line) waits as an empty queue does.
+    if (waiting > 0 || lost_ || steadyUs() >= end) return;
     Sleep(kWaitStepMs);
   }
 }
