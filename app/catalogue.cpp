@@ -1,5 +1,12 @@
 #include "app/catalogue.h"
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
 #include <strings.h>
 
 #include <algorithm>
@@ -69,9 +76,15 @@ std::string programDirOf(std::string_view exePath) {
 }
 
 void determineProgramDir(UpdateDialog& dlg) {
+#ifdef _WIN32
+  wchar_t exe[kMaxPath + 1];
+  const DWORD n = GetModuleFileNameW(nullptr, exe, kMaxPath + 1);
+  dlg.programDir = n == 0 || n > kMaxPath ? std::string() : programDirOf(fs::path(exe).string());
+#else
   std::error_code ec;
   const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
   dlg.programDir = ec ? std::string() : programDirOf(exe.string());
+#endif
 }
 
 void enterProgramDir(UpdateDialog& dlg) {
@@ -83,6 +96,13 @@ std::string resolvePath(const std::string& base, std::string_view name) {
                 : base.empty()                          ? fs::current_path()
                                                         : fs::path(base);
   size_t i = 0;
+#ifdef _WIN32
+  // A name with a drive ("C:\...") starts at that drive's root.
+  if (name.size() >= 2 && name[1] == ':') {
+    at = fs::path(std::string(name.substr(0, 2)) + "\\");
+    i = 2;
+  }
+#endif
   while (i < name.size()) {
     size_t j = i;
     while (j < name.size() && !isSeparator(name[j])) ++j;

@@ -42,7 +42,11 @@ std::string traceDirectory(const char* xdgStateHome, const char* home) {
 
 std::string traceFileName(std::time_t when) {
   std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &when);
+#else
   localtime_r(&when, &local);
+#endif
   char name[64];
   std::strftime(name, sizeof name, "trace-%Y%m%d-%H%M%S.txt", &local);
   return name;
@@ -50,7 +54,11 @@ std::string traceFileName(std::time_t when) {
 
 std::string traceTitle(std::string_view what, std::time_t when) {
   std::tm utc{};
+#ifdef _WIN32
+  gmtime_s(&utc, &when);
+#else
   gmtime_r(&when, &utc);
+#endif
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S UTC", &utc);
   std::string title = "qdqm-update ";

@@ -14,7 +14,7 @@
 #include "cli/terminal_host.h"
 #include "cli/trace_option.h"
 #include "link/clock.h"
-#include "link/posix_serial.h"
+#include "link/platform_port.h"
 
 namespace qdqm::cli {
 namespace {
@@ -109,7 +109,7 @@ int cmdConnect(const Args& args) {
     return 0;
   }
   SteadyClock clock;
-  PosixPortOpener opener;
+  PlatformPortOpener opener;
   opener.onOpened = InterruptWatch::watchLine;
   TerminalHost host(args.err, TerminalHost::terminalOptions());
   InterruptWatch interrupts;

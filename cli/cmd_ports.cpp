@@ -5,8 +5,8 @@
 #include "cli/commands.h"
 #include "cli/terminal_host.h"
 #include "link/clock.h"
+#include "link/platform_port.h"
 #include "link/port_map.h"
-#include "link/posix_serial.h"
 #include "link/serial_port.h"
 
 namespace qdqm::cli {
@@ -17,7 +17,7 @@ int cmdPorts(const Args& args) {
     return kUsageError;
   }
   SteadyClock clock;
-  PosixPortOpener opener;
+  PlatformPortOpener opener;
   TerminalHost host(args.err);
   SerialPort port(opener, clock, host);
   for (unsigned n = 1; n <= 32; ++n) {

@@ -20,7 +20,7 @@
 #include "cli/terminal_host.h"
 #include "cli/trace_option.h"
 #include "link/clock.h"
-#include "link/posix_serial.h"
+#include "link/platform_port.h"
 
 namespace qdqm::cli {
 namespace {
@@ -299,7 +299,7 @@ int runUpdateCommand(const Args& args, PortOpener& opener, Clock& clock) {
 
 int cmdUpdate(const Args& args) {
   SteadyClock clock;
-  PosixPortOpener opener;
+  PlatformPortOpener opener;
   opener.onOpened = InterruptWatch::watchLine;
   return runUpdateCommand(args, opener, clock);
 }

@@ -1,19 +1,66 @@
 #include "cli/interrupts.h"
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <termios.h>
 #include <unistd.h>
+#endif
+
+#include <atomic>
+#include <csignal>
+#include <iterator>
 
 namespace qdqm::cli {
 
 namespace {
 
-// What a signal handler may share with the program: plain flags and a descriptor.
-volatile sig_atomic_t interrupts = 0;
-volatile sig_atomic_t taken = 0;
-volatile sig_atomic_t lineFd = -1;
+// What a signal handler (on Windows the console's handler thread) shares with the program: plain
+// flags and the line, lock-free so that a handler may touch them.
+std::atomic<int> interrupts = 0;
+std::atomic<int> taken = 0;
+static_assert(std::atomic<int>::is_always_lock_free);
 
 constexpr char kEndedText[] = "\nqdqm-update: interrupted again, ended\n";
 constexpr int kInterruptedExit = 2;
+
+#ifdef _WIN32
+
+std::atomic<HANDLE> line = INVALID_HANDLE_VALUE;
+
+void putLineBack() {
+  const HANDLE h = line;
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  if (h == INVALID_HANDLE_VALUE || !GetCommState(h, &dcb)) return;
+  dcb.BaudRate = 19200;
+  dcb.Parity = NOPARITY;
+  dcb.fParity = FALSE;
+  SetCommState(h, &dcb);
+}
+
+// The C runtime calls this for the console's Ctrl-C (SIGINT) and Ctrl-Break (SIGBREAK) on a
+// thread the system starts for the event, and for raise(). It resets a signal's handler before
+// calling it, so the handler puts itself back for the second interrupt.
+void onInterrupt(int sig) {
+  if (interrupts.exchange(1) == 0) {
+    signal(sig, onInterrupt);
+    return;
+  }
+  putLineBack();
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), kEndedText, sizeof kEndedText - 1, &written, nullptr);
+  ExitProcess(kInterruptedExit);
+}
+
+#else
+
+std::atomic<int> lineFd = -1;
+static_assert(std::atomic<int>::is_always_lock_free);
 
 // Only async-signal-safe calls: termios, write and _exit.
 void putLineBack() {
@@ -36,7 +83,34 @@ void onInterrupt(int) {
   _exit(kInterruptedExit);
 }
 
+#endif
+
 }  // namespace
+
+#ifdef _WIN32
+
+// Signals stand for the console events as on Linux; there is no SIGTERM from outside on Windows
+// (a console closed or a process ended is not an interrupt).
+constexpr int kWatchedSignals[] = {SIGINT, SIGBREAK, SIGTERM};
+
+InterruptWatch::InterruptWatch() {
+  interrupts = 0;
+  taken = 0;
+  for (size_t i = 0; i < std::size(kWatchedSignals); ++i)
+    previous_[i] = signal(kWatchedSignals[i], onInterrupt);
+}
+
+InterruptWatch::~InterruptWatch() {
+  for (size_t i = 0; i < std::size(kWatchedSignals); ++i)
+    signal(kWatchedSignals[i], previous_[i] == SIG_ERR ? SIG_DFL : previous_[i]);
+  line = INVALID_HANDLE_VALUE;
+}
+
+void InterruptWatch::watchLine(LineHandle handle) {
+  line = handle;
+}
+
+#else
 
 InterruptWatch::InterruptWatch() {
   interrupts = 0;
@@ -56,6 +130,12 @@ InterruptWatch::~InterruptWatch() {
   lineFd = -1;
 }
 
+void InterruptWatch::watchLine(LineHandle fd) {
+  lineFd = fd;
+}
+
+#endif
+
 bool InterruptWatch::takeInterrupt() {
   if (interrupts == 0 || taken != 0) return false;
   taken = 1;
@@ -64,10 +144,6 @@ bool InterruptWatch::takeInterrupt() {
 
 bool InterruptWatch::interrupted() const {
   return interrupts != 0;
-}
-
-void InterruptWatch::watchLine(int fd) {
-  lineFd = fd;
 }
 
 }  // namespace qdqm::cli

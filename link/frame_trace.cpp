@@ -76,8 +76,15 @@ class TraceFile final : public TraceSink {
 
 }  // namespace
 
+#ifdef _WIN32
+// The same bytes as on Linux: no LF turned into CR LF.
+constexpr int kTraceOpenFlags = O_WRONLY | O_CREAT | O_TRUNC | O_BINARY;
+#else
+constexpr int kTraceOpenFlags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY;
+#endif
+
 std::unique_ptr<TraceSink> openTraceFile(const std::string& path, int& error) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0644);
+  const int fd = ::open(path.c_str(), kTraceOpenFlags, 0644);
   if (fd < 0) {
     error = errno;
     return nullptr;

@@ -1,7 +1,9 @@
 #include "link/port_map.h"
 
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <climits>
@@ -13,6 +15,31 @@
 namespace qdqm {
 
 namespace fs = std::filesystem;
+
+#ifdef _WIN32
+
+// Windows numbers its serial ports itself: port n is the device COMn, found in no directory.
+constexpr std::string_view kWin32DevicePrefix = "\\\\.\\";
+
+std::string portDirectory() {
+  return {};
+}
+
+std::string devicePathForPort(unsigned n) {
+  if (n < 1 || n > 99) return {};
+  return std::string(kWin32DevicePrefix) + "COM" + std::to_string(n);
+}
+
+std::string shortDeviceName(const std::string& path) {
+  return path.starts_with(kWin32DevicePrefix) ? path.substr(kWin32DevicePrefix.size()) : path;
+}
+
+// Windows does not say which program holds a port.
+std::vector<std::string> deviceHolders(const std::string&) {
+  return {};
+}
+
+#else
 
 namespace {
 
@@ -62,6 +89,8 @@ std::string shortDeviceName(const std::string& path) {
   return name;
 }
 
+#endif
+
 std::string deviceBehindPort(unsigned n) {
   const std::string path = devicePathForPort(n);
   return path.empty() ? path : shortDeviceName(path);
@@ -74,6 +103,8 @@ std::string shortDeviceName(unsigned /*n*/, const SerialDevice& device) {
 bool isPermissionRefusal(int error) {
   return error == EACCES || error == EPERM;
 }
+
+#ifndef _WIN32
 
 std::vector<std::string> deviceHolders(const std::string& devicePath) {
   std::vector<std::string> holders;
@@ -97,6 +128,8 @@ std::vector<std::string> deviceHolders(const std::string& devicePath) {
   }
   return holders;
 }
+
+#endif
 
 std::string openFailureHint(unsigned n, int error) {
   std::string device = devicePathForPort(n);

@@ -16,6 +16,9 @@ void UpdateFlow::SetUp() {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
   dir = std::filesystem::temp_directory_path() /
         ("qdqm-update-" + std::string(info->test_suite_name()) + info->name());
+  // Separators as the system writes them (a parameterised test's name holds "/"), as in the
+  // program directory Windows gives.
+  dir.make_preferred();
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
 }

@@ -36,8 +36,14 @@ TEST(Catalogue, ResolvesBackslashesAndCase) {
   std::ofstream(base / "QD09T_3" / "Fpga.Bit") << "x";
   EXPECT_EQ(resolvePath(base.string(), ".\\QD09T_3\\Fpga.Bit"),
             (base / "QD09T_3" / "Fpga.Bit").string());
+#ifdef _WIN32
+  // The file system ignores the case: the name as written opens the file.
+  EXPECT_TRUE(std::filesystem::equivalent(resolvePath(base.string(), "qd09t_3/FPGA.BIT"),
+                                          base / "QD09T_3" / "Fpga.Bit"));
+#else
   EXPECT_EQ(resolvePath(base.string(), "qd09t_3/FPGA.BIT"),
             (base / "QD09T_3" / "Fpga.Bit").string());
+#endif
   EXPECT_EQ(resolvePath(base.string(), ".\\QD09T_4"), "");
   std::filesystem::remove_all(base);
 }

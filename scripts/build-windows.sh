@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Cross-builds the Windows programs into build-windows/ (or the folder given): a static
+# qdqm-update.exe with the terminal commands, qdqm-datafile.exe, and the unit and flow test
+# programs. Installs the missing Debian packages first (mingw-w64 g++, wine to run the tests).
+# Extra arguments go to cmake's configure step.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+dir=${1:-$here/build-windows}
+shift || true
+
+packages=(g++-mingw-w64-x86-64-posix wine64 cmake ninja-build libgtest-dev libgmock-dev
+          nlohmann-json3-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+# The Qt dialog is not cross-built: Debian has no Qt for Windows.
+cmake -S "$here" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64.cmake" -DQDQM_GUI=OFF "${launcher[@]}" "$@" >/dev/null
+if command -v flock >/dev/null && [ -e /tmp/qdqm-build.lock ]; then
+  flock /tmp/qdqm-build.lock cmake --build "$dir" -j "$(nproc)"
+else
+  cmake --build "$dir" -j "$(nproc)"
+fi
