@@ -8,6 +8,7 @@
 #include "fuzz/support/fuzz_input.h"
 #include "fuzz/support/quiet_host.h"
 #include "fuzz/support/script_line.h"
+#include "fuzz/support/scripted_port.h"
 #include "link/serial_port.h"
 
 namespace qdqm::fuzz {
@@ -94,15 +95,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace qdqm;
   using namespace qdqm::fuzz;
   FuzzInput in(data, size);
-  VirtualClock clock;
-  QuietHost host;
-  ScriptOpener opener(clock);
-  SerialPort port(opener, clock, host);
-  FUZZ_EXPECT(openPort(1, port) == 1);
+  ScriptedPort s;
   if (in.flag()) {
-    lengthPrefixed(in, port, *opener.line, clock);
+    lengthPrefixed(in, s.port, s.line(), s.clock);
   } else {
-    textWait(in, port, *opener.line, clock);
+    textWait(in, s.port, s.line(), s.clock);
   }
   return 0;
 }

@@ -9,6 +9,7 @@
 #include "fuzz/support/fuzz_input.h"
 #include "fuzz/support/quiet_host.h"
 #include "fuzz/support/script_line.h"
+#include "fuzz/support/scripted_port.h"
 #include "link/serial_port.h"
 #include "slots/slot_commands.h"
 #include "slots/version_query.h"
@@ -231,11 +232,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace qdqm;
   using namespace qdqm::fuzz;
   FuzzInput in(data, size);
-  VirtualClock clock;
-  QuietHost host;
-  ScriptOpener opener(clock);
-  SerialPort port(opener, clock, host);
-  FUZZ_EXPECT(openPort(1, port) == 1);
-  run(in, port, *opener.line, host);
+  ScriptedPort s;
+  run(in, s.port, s.line(), s.host);
   return 0;
 }

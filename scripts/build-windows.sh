@@ -8,19 +8,8 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 dir=${1:-$here/build-windows}
 shift || true
 
-packages=(g++-mingw-w64-x86-64-posix wine64 cmake ninja-build libgtest-dev libgmock-dev
-          nlohmann-json3-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "Installing: ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+"$here/scripts/setup-deps.sh" g++-mingw-w64-x86-64-posix wine64 cmake ninja-build libgtest-dev \
+  libgmock-dev nlohmann-json3-dev
 
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
