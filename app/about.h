@@ -1,17 +1,20 @@
 // The About box and the program's version record.
 #pragma once
 
+#include "app/version.h"
+
 namespace qdqm::about {
 
-constexpr const char* kFileVersion = "3.19.0.7";
-constexpr const char* kProductVersion = "1.0.0.1";
-constexpr const char* kComment = "Beta";
+constexpr const char* kFileVersion = QDQM_FILE_VERSION_TEXT;
+constexpr const char* kProductVersion = QDQM_PRODUCT_VERSION_TEXT;
+constexpr const char* kComment = QDQM_VERSION_COMMENT;
 
-// Text of the menu entry that opens the About box (context menu and F1 on Linux).
-constexpr const char* kMenuText = "&About Varnex...";
+// Text of the menu entry that opens the About box (system menu on Windows; context menu and F1
+// on Linux).
+constexpr const char* kMenuText = QDQM_ABOUT_MENU_TEXT;
 
 constexpr const char* kTitle = "About CORVANE QD/QM Update";
-constexpr const char* kVersionLine = "CORVANE QD/QM Update Version 3.19.0.7";
+constexpr const char* kVersionLine = "CORVANE QD/QM Update Version " QDQM_FILE_VERSION_TEXT;
 constexpr const char* kOkText = "OK";
 constexpr int kOkId = 1;
 

@@ -8,6 +8,12 @@ const SlotRowIds kSlotRows[9] = {
     {1031, 1039, 1047, 1052}, {1034, 1042, 1053, 1054}, {1055, 1056, 1057, 1058},
 };
 
+int slotOfControl(int id, int SlotRowIds::*member) {
+  for (int k = 0; k < 9; ++k)
+    if (kSlotRows[k].*member == id) return k;
+  return -1;
+}
+
 namespace {
 
 Control make(int id, ControlKind kind, std::string text, Rect rect, bool visible = true,

@@ -2,6 +2,7 @@
 // The window model changes these; a view (Qt, terminal, tests) only shows them.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -56,10 +57,17 @@ struct SlotRowIds {
   int name, check, verLabel, versionList;
 };
 extern const SlotRowIds kSlotRows[9];
+// The slot index 0..8 whose row has `id` as the given member (e.g. &SlotRowIds::name), or -1.
+int slotOfControl(int id, int SlotRowIds::*member);
+
+struct Rgb {
+  uint8_t red, green, blue;
+};
 
 // Every control of the dialog template with its initial state.
 std::vector<Control> makeDialogControls();
 
+constexpr const char* kWindowTitle = "Corvane QD/QM Module Update";
 constexpr int kDialogWidth = 324, kDialogHeight = 207;  // dialog units, slot panel open
 
 }  // namespace qdqm

@@ -21,7 +21,23 @@ constexpr std::string_view kPortEntryPrefix = "Com ";
 constexpr unsigned kProbedPorts = 32;
 constexpr unsigned kRadioPorts = 4;
 
+struct SlotColour {
+  int state;
+  Rgb background;
+};
+// The other states, SlotDataFileError among them, keep the default colours.
+constexpr SlotColour kSlotColours[] = {
+    {SlotFailed, {255, 0, 0}},   {SlotUpdated, {0, 255, 0}}, {SlotNotUpdated, {192, 192, 192}},
+    {SlotIdle, {192, 192, 192}}, {SlotBusy, {0, 255, 255}},
+};
+
 }  // namespace
+
+std::optional<Rgb> slotNameColour(int slotState) {
+  for (const SlotColour& c : kSlotColours)
+    if (c.state == slotState) return c.background;
+  return std::nullopt;
+}
 
 UpdateDialog::UpdateDialog(PortOpener& opener, Clock& clock, Host& host)
     : host(host), clock(clock), port(opener, clock, host), controls(makeDialogControls()) {}

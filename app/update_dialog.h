@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,6 +25,9 @@ enum SlotState : int {
   SlotIdle = 128,
   SlotBusy = 255,
 };
+
+// Text background of a slot's name label by the slot's state; none keeps the default colours.
+std::optional<Rgb> slotNameColour(int slotState);
 
 // How the last update run ended: no verdict (aborted, or not run), or the verdict shown.
 enum class Verdict { None, Success, Failure };

@@ -5,15 +5,19 @@
 
 #include "app/about.h"
 #include "cli/commands.h"
-#ifdef QDQM_HAVE_GUI
+#if defined(QDQM_HAVE_GUI)
 #include "gui/run_dialog.h"
+#elif defined(QDQM_HAVE_WIN32_DIALOG)
+#include "wingui/run_dialog.h"
 #endif
 
 int main(int argc, char** argv) {
   using namespace qdqm::cli;
   if (argc < 2) {
-#ifdef QDQM_HAVE_GUI
+#if defined(QDQM_HAVE_GUI)
     return qdqm::gui::runDialog(argc, argv);
+#elif defined(QDQM_HAVE_WIN32_DIALOG)
+    return qdqm::wingui::runDialog();
 #else
     std::cerr << "qdqm-update: this build has no dialog; see qdqm-update --help\n";
     return 2;

@@ -28,37 +28,6 @@ namespace qdqm::gui {
 
 namespace {
 
-constexpr const char* kWindowTitle = "Corvane QD/QM Module Update";
-
-struct SlotColour {
-  int state;
-  QColor background;
-};
-// Background of a slot's name label by its state; other states keep the default colours.
-const SlotColour kSlotColours[] = {
-    {SlotFailed, QColor(255, 0, 0)},         {SlotUpdated, QColor(0, 255, 0)},
-    {SlotNotUpdated, QColor(192, 192, 192)}, {SlotIdle, QColor(192, 192, 192)},
-    {SlotBusy, QColor(0, 255, 255)},
-};
-
-std::optional<QColor> slotBackground(int state) {
-  for (const SlotColour& c : kSlotColours)
-    if (c.state == state) return c.background;
-  return std::nullopt;
-}
-
-int slotOfName(int id) {
-  for (int k = 0; k < 9; ++k)
-    if (kSlotRows[k].name == id) return k;
-  return -1;
-}
-
-int slotOfVersionList(int id) {
-  for (int k = 0; k < 9; ++k)
-    if (kSlotRows[k].versionList == id) return k;
-  return -1;
-}
-
 QString qs(const std::string& s) {
   return QString::fromStdString(s);
 }
@@ -213,7 +182,7 @@ void DialogView::connectControl(const Control& c, QWidget* w) {
       m.onPortListSelected();
     });
   } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
-    const int slot = slotOfVersionList(id);
+    const int slot = slotOfControl(id, &SlotRowIds::versionList);
     connect(combo, &QComboBox::currentIndexChanged, this, [&m, id, slot](int index) {
       m.control(id).selection = index;
       if (id == ids::VersionList)
@@ -264,9 +233,9 @@ void DialogView::apply(const Control& c, QWidget* w) {
 }
 
 void DialogView::colourSlotName(int slotIndex, QWidget* w) {
-  const std::optional<QColor> colour = slotBackground(model_.slots[slotIndex].state);
+  const std::optional<Rgb> colour = slotNameColour(model_.slots[slotIndex].state);
   QPalette palette = this->palette();
-  if (colour) palette.setColor(QPalette::Window, *colour);
+  if (colour) palette.setColor(QPalette::Window, QColor(colour->red, colour->green, colour->blue));
   w->setAutoFillBackground(colour.has_value());
   w->setPalette(palette);
 }
@@ -285,7 +254,8 @@ void DialogView::sync() {
       if (!w) continue;
       const QSignalBlocker block(w);
       apply(c, w);
-      if (const int slot = slotOfName(c.id); slot >= 0) colourSlotName(slot, w);
+      if (const int slot = slotOfControl(c.id, &SlotRowIds::name); slot >= 0)
+        colourSlotName(slot, w);
     }
     if (model_.focusId != shownFocus_) {
       shownFocus_ = model_.focusId;

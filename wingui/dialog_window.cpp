@@ -1,0 +1,339 @@
+#include "wingui/dialog_window.h"
+
+#include <commctrl.h>
+#include <windowsx.h>
+
+#include <algorithm>
+
+#include "app/about.h"
+#include "app/trace.h"
+#include "wingui/about_box.h"
+#include "wingui/dialog_template.h"
+#include "wingui/wide.h"
+#include "wingui/win32_host.h"
+
+namespace qdqm::wingui {
+
+namespace {
+
+// Posted when the port list got the focus while the controls were being updated: the model's
+// handler changes the list, so it runs after the update.
+constexpr UINT kPortListFocusLater = WM_APP + 1;
+
+std::string windowText(HWND w) {
+  const int n = GetWindowTextLengthW(w);
+  std::wstring text(static_cast<size_t>(n) + 1, L'\0');
+  text.resize(static_cast<size_t>(GetWindowTextW(w, text.data(), n + 1)));
+  return narrow(text);
+}
+
+bool isCheckable(ControlKind kind) {
+  return kind == ControlKind::RadioButton || kind == ControlKind::CheckBox;
+}
+
+// The control of an id that a notification names, or null (no exception may leave the dialog
+// procedure: the system's code is between it and the message loop).
+Control* findControl(UpdateDialog& m, int id) {
+  auto it = std::find_if(m.controls.begin(), m.controls.end(),
+                         [id](const Control& c) { return c.id == id; });
+  return it == m.controls.end() ? nullptr : &*it;
+}
+
+bool hasText(ControlKind kind) {
+  return kind != ControlKind::Icon && kind != ControlKind::DropDown &&
+         kind != ControlKind::ProgressBar;
+}
+
+}  // namespace
+
+DialogWindow::DialogWindow(UpdateDialog& model, Win32Host& host, HINSTANCE instance)
+    : model_(model), host_(host), instance_(instance) {
+  INITCOMMONCONTROLSEX classes{sizeof classes, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&classes);
+  shownSlotState_.fill(-1);
+  icon_ =
+      static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(QDQM_APP_ICON), IMAGE_ICON,
+                                    GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
+  smallIcon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(QDQM_APP_ICON), IMAGE_ICON,
+                                             GetSystemMetrics(SM_CXSMICON),
+                                             GetSystemMetrics(SM_CYSMICON), 0));
+}
+
+DialogWindow::~DialogWindow() {
+  if (hwnd_ && !modal_) DestroyWindow(hwnd_);
+  if (icon_) DestroyIcon(icon_);
+  if (smallIcon_) DestroyIcon(smallIcon_);
+}
+
+void DialogWindow::runModal() {
+  const DialogTemplate t =
+      mainDialogTemplate(model_.controls, kDialogWidth, kDialogHeight, widen(kWindowTitle));
+  modal_ = true;
+  DialogBoxIndirectParamW(instance_, t.get(), nullptr, dialogProc, reinterpret_cast<LPARAM>(this));
+  hwnd_ = nullptr;
+}
+
+HWND DialogWindow::create() {
+  const DialogTemplate t =
+      mainDialogTemplate(model_.controls, kDialogWidth, kDialogHeight, widen(kWindowTitle));
+  modal_ = false;
+  return CreateDialogIndirectParamW(instance_, t.get(), nullptr, dialogProc,
+                                    reinterpret_cast<LPARAM>(this));
+}
+
+HWND DialogWindow::item(int id) const {
+  return hwnd_ ? GetDlgItem(hwnd_, id & 0xFFFF) : nullptr;
+}
+
+RECT DialogWindow::toPixels(const Rect& r) const {
+  RECT px{r.x, r.y, r.x + r.w, r.y + r.h};
+  if (hwnd_) MapDialogRect(hwnd_, &px);
+  return px;
+}
+
+INT_PTR CALLBACK DialogWindow::dialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_INITDIALOG) {
+    auto* self = reinterpret_cast<DialogWindow*>(lParam);
+    SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
+    self->hwnd_ = hwnd;
+    self->onInit();
+    return FALSE;  // the model has set the focus
+  }
+  auto* self = reinterpret_cast<DialogWindow*>(GetWindowLongPtrW(hwnd, DWLP_USER));
+  return self ? self->handle(msg, wParam, lParam) : FALSE;
+}
+
+void DialogWindow::onInit() {
+  // The About entry below a separator, when the text resource is there.
+  wchar_t about[64] = L"";
+  const HMENU menu = GetSystemMenu(hwnd_, FALSE);
+  if (menu && LoadStringW(instance_, QDQM_ABOUT_MENU_STRING, about, 64) > 0) {
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, kAboutCommand, about);
+  }
+  SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+  SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+  // Kept above other windows, as the template's system-modal style asks; said again because
+  // not every window manager takes it from the template.
+  SetWindowPos(hwnd_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  shownWidth_ = kDialogWidth;
+  shownHeight_ = kDialogHeight;
+  model_.initWindow();
+  sync();
+}
+
+INT_PTR DialogWindow::handle(UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_COMMAND:
+      onCommand(LOWORD(wParam), HIWORD(wParam));
+      return TRUE;
+    case WM_SYSCOMMAND:
+      if (!onSystemCommand(wParam)) return FALSE;
+      SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, 0);
+      return TRUE;
+    case WM_CONTEXTMENU:
+      onContextMenu(lParam);
+      return TRUE;
+    case WM_CTLCOLORSTATIC:
+      return slotNameBackground(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam),
+                                wParam, lParam);
+    case WM_SETCURSOR:
+      if (!host_.waitCursorShown()) return FALSE;
+      SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+      SetWindowLongPtrW(hwnd_, DWLP_MSGRESULT, TRUE);
+      return TRUE;
+    case WM_QUERYDRAGICON:
+      return reinterpret_cast<INT_PTR>(icon_);
+    case WM_CLOSE:
+      // During a procedure the model ends the window when the procedure has ended.
+      if (!model_.ended()) model_.onCloseRequested();
+      if (model_.ended()) closeFromModel();
+      return TRUE;
+    case kPortListFocusLater:
+      model_.onPortListFocus();
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+void DialogWindow::onCommand(int id, int code) {
+  UpdateDialog& m = model_;
+  if (id == ids::PortList) {
+    const HWND list = item(id);
+    if (code == CBN_SETFOCUS) {
+      if (syncing_)
+        PostMessageW(hwnd_, kPortListFocusLater, 0, 0);
+      else
+        m.onPortListFocus();
+    } else if (code == CBN_DROPDOWN) {
+      // The ports are probed again before the list opens; during a procedure it stays shut.
+      if (!m.onPortListOpened()) PostMessageW(list, CB_SHOWDROPDOWN, FALSE, 0);
+    } else if (code == CBN_SELENDOK ||
+               (code == CBN_SELCHANGE && !SendMessageW(list, CB_GETDROPPEDSTATE, 0, 0))) {
+      // Every choice counts, also of the entry shown: the port may have to be opened again.
+      m.control(id).selection = static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0));
+      m.onPortListSelected();
+    }
+    return;
+  }
+  if (code == CBN_SELCHANGE) {
+    const int slot = slotOfControl(id, &SlotRowIds::versionList);
+    if (id != ids::VersionList && slot < 0) return;
+    m.control(id).selection = static_cast<int>(SendMessageW(item(id), CB_GETCURSEL, 0, 0));
+    if (id == ids::VersionList)
+      m.onVersionSelected();
+    else
+      m.onSlotVersionSelected(slot);
+    return;
+  }
+  if (code != BN_CLICKED) return;
+  if (id >= ids::Com1 && id <= ids::Com4) {
+    m.onPortRadio(static_cast<unsigned>(id - ids::Com1 + 1));
+  } else if (id == ids::Connect) {
+    m.onConnectClicked();
+  } else if (id == ids::Update) {
+    m.onUpdateClicked();
+  } else if (id == ids::Exit) {
+    m.onExitClicked();
+  } else if (Control* box = findControl(m, id); box && box->kind == ControlKind::CheckBox) {
+    box->checked = IsDlgButtonChecked(hwnd_, id) == BST_CHECKED;
+    if (id == ids::BaseUnit) m.onSlotPanelToggleClicked();
+  }
+  // IDOK and IDCANCEL (Enter without a default button, Esc) end nothing: only Exit and the
+  // close box end the dialog, and Esc belongs to a running procedure.
+}
+
+bool DialogWindow::onSystemCommand(WPARAM command) {
+  const UINT c = static_cast<UINT>(command) & 0xFFF0;
+  if (c == kAboutCommand) {
+    showAbout();
+    return true;
+  }
+  // Moving the window or opening its menu runs a loop of the system's own in which no exchange
+  // runs: refused while a procedure drives the module.
+  if (model_.busy() && (c == SC_MOVE || c == SC_SIZE || c == SC_KEYMENU || c == SC_MOUSEMENU))
+    return true;
+  return false;
+}
+
+void DialogWindow::onContextMenu(LPARAM where) {
+  if (model_.busy()) return;
+  POINT at{GET_X_LPARAM(where), GET_Y_LPARAM(where)};
+  if (at.x == -1 && at.y == -1) {  // from the keyboard: at the window's corner
+    RECT r;
+    GetWindowRect(hwnd_, &r);
+    at = {r.left + 8, r.top + 8};
+  }
+  const HMENU menu = CreatePopupMenu();
+  AppendMenuW(menu, MF_STRING, kContextAbout, widen(about::kMenuText).c_str());
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  // The frame trace for service: one entry that starts a trace file, or ends the running one.
+  const bool tracing = model_.port.trace != nullptr;
+  AppendMenuW(menu, MF_STRING, kContextTrace,
+              widen(tracing ? kEndTraceMenuText : kStartTraceMenuText).c_str());
+  const UINT chosen = static_cast<UINT>(
+      TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, hwnd_, nullptr));
+  DestroyMenu(menu);
+  if (chosen == kContextAbout) {
+    showAbout();
+  } else if (chosen == kContextTrace) {
+    if (tracing)
+      endDialogTrace(model_);
+    else
+      startDialogTrace(model_);
+  }
+}
+
+void DialogWindow::showAbout() {
+  if (model_.busy()) return;
+  showAboutBox(instance_, hwnd_);
+}
+
+INT_PTR DialogWindow::slotNameBackground(HDC dc, HWND control, WPARAM wParam, LPARAM lParam) {
+  const int slot = slotOfControl(GetDlgCtrlID(control), &SlotRowIds::name);
+  if (slot < 0) return FALSE;
+  // The default colours and brush, then the state's colour behind the text only.
+  const auto brush = DefWindowProcW(hwnd_, WM_CTLCOLORSTATIC, wParam, lParam);
+  if (const std::optional<Rgb> c = slotNameColour(model_.slots[slot].state))
+    SetBkColor(dc, RGB(c->red, c->green, c->blue));
+  return static_cast<INT_PTR>(brush);
+}
+
+void DialogWindow::setText(HWND w, const std::string& text) {
+  if (windowText(w) != text) SetWindowTextW(w, widen(text).c_str());
+}
+
+void DialogWindow::apply(const Control& c, HWND w) {
+  if (hasText(c.kind)) setText(w, c.text);
+  if (isCheckable(c.kind)) SendMessageW(w, BM_SETCHECK, c.checked ? BST_CHECKED : BST_UNCHECKED, 0);
+  if (c.kind == ControlKind::DropDown) {
+    std::vector<std::string>& shown = shownItems_[c.id];
+    if (shown != c.items) {
+      SendMessageW(w, CB_RESETCONTENT, 0, 0);
+      for (const std::string& entry : c.items)
+        SendMessageW(w, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(widen(entry).c_str()));
+      shown = c.items;
+    }
+    if (SendMessageW(w, CB_GETCURSEL, 0, 0) != c.selection)
+      SendMessageW(w, CB_SETCURSEL, static_cast<WPARAM>(c.selection), 0);
+  }
+  if (c.kind == ControlKind::ProgressBar) {
+    SendMessageW(w, PBM_SETRANGE32, static_cast<WPARAM>(c.rangeLow), c.rangeHigh);
+    SendMessageW(w, PBM_SETPOS, static_cast<WPARAM>(c.position), 0);
+  }
+  if (static_cast<bool>(IsWindowEnabled(w)) != c.enabled) EnableWindow(w, c.enabled);
+  if (static_cast<bool>(GetWindowLongPtrW(w, GWL_STYLE) & WS_VISIBLE) != c.visible)
+    ShowWindow(w, c.visible ? SW_SHOWNA : SW_HIDE);
+}
+
+void DialogWindow::fitWindow() {
+  if (model_.windowWidth == shownWidth_ && model_.windowHeight == shownHeight_) return;
+  shownWidth_ = model_.windowWidth;
+  shownHeight_ = model_.windowHeight;
+  RECT outer = toPixels(Rect{0, 0, shownWidth_, shownHeight_});
+  AdjustWindowRectEx(&outer, static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_STYLE)), FALSE,
+                     static_cast<DWORD>(GetWindowLongPtrW(hwnd_, GWL_EXSTYLE)));
+  SetWindowPos(hwnd_, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void DialogWindow::sync() {
+  if (!hwnd_) return;
+  if (syncing_) {
+    syncAgain_ = true;  // a handler ran while controls were being updated: show its result too
+    return;
+  }
+  syncing_ = true;
+  do {
+    syncAgain_ = false;
+    fitWindow();
+    for (const Control& c : model_.controls) {
+      const HWND w = item(c.id);
+      if (!w) continue;
+      apply(c, w);
+      const int slot = slotOfControl(c.id, &SlotRowIds::name);
+      if (slot >= 0 && shownSlotState_[slot] != model_.slots[slot].state) {
+        shownSlotState_[slot] = model_.slots[slot].state;
+        InvalidateRect(w, nullptr, TRUE);  // its colour comes with the next paint
+      }
+    }
+    if (model_.focusId != shownFocus_) {
+      shownFocus_ = model_.focusId;
+      if (const HWND w = item(shownFocus_))
+        SendMessageW(hwnd_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(w), TRUE);
+    }
+  } while (syncAgain_);
+  syncing_ = false;
+}
+
+void DialogWindow::closeFromModel() {
+  closed_ = true;
+  if (!hwnd_) return;
+  if (modal_)
+    EndDialog(hwnd_, IDCANCEL);
+  else
+    ShowWindow(hwnd_, SW_HIDE);
+}
+
+}  // namespace qdqm::wingui
