@@ -8,6 +8,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 win=$here/build-windows
 host=$here/build-wine-host
+# shellcheck source=scripts/build-lock.sh
+. "$here/scripts/build-lock.sh"
 "$here/scripts/build-windows.sh" "$win" -DQDQM_WERROR=ON
 
 # The simulator and the data-file writer run on Linux.
@@ -16,12 +18,10 @@ launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S "$here" -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQDQM_GUI=OFF \
   -DBUILD_TESTING=OFF -DQDQM_WERROR=ON "${launcher[@]}" >/dev/null
-build=(cmake --build "$host" -j "$(nproc)" --target qdqm-sim qdqm-datafile)
-if command -v flock >/dev/null && [ -e /tmp/qdqm-build.lock ]; then
-  flock /tmp/qdqm-build.lock "${build[@]}"
-else
-  "${build[@]}"
-fi
+locked cmake --build "$host" -j "$(nproc)" --target qdqm-sim qdqm-datafile
+# The simulators and wineserver (which outlives the last wine process by a few seconds) need not
+# carry a lock this script inherited; whoever passed it down still holds it.
+for fd in $(inherited_build_lock_fds); do exec {fd}<&-; done
 
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 export WINEPREFIX=$win/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
