@@ -16,8 +16,6 @@ command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 # The Qt dialog is not cross-built: Debian has no Qt for Windows.
 cmake -S "$here" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64.cmake" -DQDQM_GUI=OFF "${launcher[@]}" "$@" >/dev/null
-if command -v flock >/dev/null && [ -e /tmp/qdqm-build.lock ]; then
-  flock /tmp/qdqm-build.lock cmake --build "$dir" -j "$(nproc)"
-else
-  cmake --build "$dir" -j "$(nproc)"
-fi
+# shellcheck source=scripts/build-lock.sh
+. "$here/scripts/build-lock.sh"
+locked cmake --build "$dir" -j "$(nproc)"

@@ -1,41 +1,67 @@
 #!/usr/bin/env bash
 # The Windows build under wine: cross-builds the programs and the unit and flow suites
-# (scripts/build-windows.sh), runs both suites under wine64, then flashes a controller end to end:
-# qdqm-update.exe under wine against the Linux qdqm-sim on a pty that the wine prefix maps as a COM
-# port, in the raw and in the record protocol, comparing the simulator's flash with the image of
-# the data file. Exit status 0 when everything passed.
+# (scripts/build-windows.sh), runs both suites under wine64, then runs qdqm-update.exe under wine
+# end to end against the Linux qdqm-sim on a pty that the wine prefix maps as a COM port: a
+# controller flash in the raw and in the record protocol, each compared with the image of the data
+# file, and a QM292's MPEG decoder image in CRC-32 frames, compared byte for byte with its file.
+# The Linux simulator and data-file writer come from build-wine-host/, or from the build folder in
+# QDQM_HOST_BUILD (scripts/test.sh passes its own, which already holds them). Exit status 0 when
+# everything passed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 win=$here/build-windows
-host=$here/build-wine-host
+host=${QDQM_HOST_BUILD:-$here/build-wine-host}
+# shellcheck source=scripts/build-lock.sh
+. "$here/scripts/build-lock.sh"
+start=$SECONDS
 "$here/scripts/build-windows.sh" "$win" -DQDQM_WERROR=ON
+echo "Windows build: $((SECONDS - start)) s"
 
 # The simulator and the data-file writer run on Linux.
-"$here/scripts/setup-deps.sh"
-launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-cmake -S "$here" -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQDQM_GUI=OFF \
-  -DBUILD_TESTING=OFF -DQDQM_WERROR=ON "${launcher[@]}" >/dev/null
-build=(cmake --build "$host" -j "$(nproc)" --target qdqm-sim qdqm-datafile)
-if command -v flock >/dev/null && [ -e /tmp/qdqm-build.lock ]; then
-  flock /tmp/qdqm-build.lock "${build[@]}"
-else
-  "${build[@]}"
+start=$SECONDS
+if [ -z "${QDQM_HOST_BUILD:-}" ]; then
+  "$here/scripts/setup-deps.sh"
+  launcher=()
+  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  cmake -S "$here" -B "$host" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQDQM_GUI=OFF \
+    -DBUILD_TESTING=OFF -DQDQM_WERROR=ON "${launcher[@]}" >/dev/null
 fi
+locked cmake --build "$host" -j "$(nproc)" --target qdqm-sim qdqm-datafile
+echo "Linux simulator build: $((SECONDS - start)) s"
+# The simulators and wineserver (which outlives the last wine process by a few seconds) need not
+# carry a lock this script inherited; whoever passed it down still holds it.
+for fd in $(inherited_build_lock_fds); do exec {fd}<&-; done
 
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
-export WINEPREFIX=$win/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# No .desktop files or menus in $HOME for the programs of the prefix (winemenubuilder), no Mono or
+# Gecko downloads.
+export WINEPREFIX=$win/wine-prefix WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+run=
+sim_pid=
+# shellcheck disable=SC2317  # run by the EXIT trap
+cleanup() {
+  if [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; then wait "$sim_pid" 2>/dev/null || true; fi
+  # The wineserver outlives the last wine process by a few seconds, holding our stdout and stderr:
+  # the script ends when it has (and has saved the prefix's registry).
+  "$(dirname "$wine")/wineserver" -w 2>/dev/null || true
+  if [ -n "$run" ]; then rm -rf "$run"; fi
+}
+trap cleanup EXIT
 if [ ! -e "$WINEPREFIX/system.reg" ]; then
-  echo "Making the wine prefix $WINEPREFIX"
+  start=$SECONDS
   "$wine" wineboot -i >/dev/null 2>&1 || true
+  echo "Made the wine prefix $WINEPREFIX ($((SECONDS - start)) s)"
 fi
 
 status=0
 for suite in unit flow; do
   log=$win/test_$suite.log
+  start=$SECONDS
   if "$wine" "$win/test_$suite.exe" >"$log" 2>&1; then
+    passed=$(grep -E '^\[  PASSED  \]' "$log")
     skipped=$(grep -E '^\[  SKIPPED \] [0-9]' "$log" | sed 's/, listed below://' || true)
-    echo "test_$suite.exe: $(grep -E '^\[  PASSED  \]' "$log") $skipped"
+    echo "test_$suite.exe: $passed${skipped:+ $skipped} ($((SECONDS - start)) s)"
   else
     echo "test_$suite.exe FAILED:"
     grep -E '^\[  FAILED  \]' "$log" || tail -20 "$log"
@@ -44,44 +70,81 @@ for suite in unit flow; do
 done
 
 run=$(mktemp -d /tmp/qdqm-wine-e2e.XXXXXX)
-sim_pid=
-cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-  rm -rf "$run"
-}
-trap cleanup EXIT
 export QDQM_PORT_DIR=$run/ports
 mkdir -p "$run/program" "$run/images" "$QDQM_PORT_DIR"
 cp "$win/qdqm-update.exe" "$run/program/"
 
-# flash_once NAME COM TYPE TYPEDIR FILE SIZE SEED RECORD-BYTES SIM-OPTIONS...
+# e2e_run NAME COM SIM-OPTIONS...: starts qdqm-sim on COM with these options, links its pty as the
+# wine prefix's comN, runs `qdqm-update.exe update --port COM --yes` in the program folder, then
+# stops the simulator, which writes what it kept (--flash-out, --decoder-out) on the way out. Sets
+# e2e_rc to the tool's exit status (124: no end within five minutes) and e2e_secs to its run time.
+e2e_run() {
+  local name=$1 com=$2 start
+  shift 2
+  "$host/qdqm-sim" --com "$com" "$@" >"$run/$name.sim.log" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 100); do [ -L "$QDQM_PORT_DIR/COM$com" ] && break; sleep 0.05; done
+  e2e_rc=0
+  start=$SECONDS
+  if [ -L "$QDQM_PORT_DIR/COM$com" ]; then
+    ln -sfn "$(readlink "$QDQM_PORT_DIR/COM$com")" "$WINEPREFIX/dosdevices/com$com"
+    (cd "$run/program" && timeout 300 "$wine" ./qdqm-update.exe update --port "$com" --yes \
+      >"$run/$name.out" 2>"$run/$name.err") || e2e_rc=$?
+  else
+    echo "qdqm-sim made no port COM$com" >"$run/$name.err"
+    cp "$run/$name.sim.log" "$run/$name.out"
+    e2e_rc=1
+  fi
+  e2e_secs=$((SECONDS - start))
+  if kill "$sim_pid" 2>/dev/null; then wait "$sim_pid" 2>/dev/null || true; fi
+  sim_pid=
+  rm -f "$WINEPREFIX/dosdevices/com$com"
+}
+
+# e2e_verdict NAME WHAT KEPT EXPECTED: the run passed when the tool exited 0 and the simulator kept
+# exactly the expected bytes.
+e2e_verdict() {
+  local name=$1 what=$2 kept=$3 expected=$4
+  if [ "$e2e_rc" -eq 0 ] && cmp -s "$kept" "$expected"; then
+    echo "e2e $name: $what ($e2e_secs s)"
+  else
+    echo "e2e $name FAILED (exit $e2e_rc):"
+    cat "$run/$name.out" "$run/$name.err"
+    status=1
+  fi
+}
+
+# flash_once NAME COM TYPE TYPEDIR FILE SIZE SEED RECORD-BYTES SIM-OPTIONS...: a controller flash
+# from a data file of SIZE bytes in records of RECORD-BYTES.
 flash_once() {
   local name=$1 com=$2 type=$3 typedir=$4 file=$5 size=$6 seed=$7 record=$8
   shift 8
   mkdir -p "$run/program/$typedir"
   "$host/qdqm-datafile" --module "$type" --out "$run/program/$typedir/$file" --size "$size" \
     --seed "$seed" --record-bytes "$record" --image-out "$run/images/$name.hex"
-  "$host/qdqm-sim" --com "$com" --module "$type" "$@" --flash-out "$run/$name.flash" \
-    >"$run/$name.sim.log" 2>&1 &
-  sim_pid=$!
-  for _ in $(seq 100); do [ -L "$QDQM_PORT_DIR/COM$com" ] && break; sleep 0.05; done
-  ln -sfn "$(readlink "$QDQM_PORT_DIR/COM$com")" "$WINEPREFIX/dosdevices/com$com"
-  local rc=0 start=$SECONDS
-  (cd "$run/program" && "$wine" ./qdqm-update.exe update --port "$com" --yes \
-    >"$run/$name.out" 2>"$run/$name.err") || rc=$?
-  kill "$sim_pid" && wait "$sim_pid" 2>/dev/null || true
-  sim_pid=
-  rm -f "$WINEPREFIX/dosdevices/com$com"
-  if [ "$rc" -eq 0 ] && cmp -s "$run/$name.flash" "$run/images/$name.hex"; then
-    echo "e2e $name: flash equals the image ($((SECONDS - start)) s)"
-  else
-    echo "e2e $name FAILED (exit $rc):"
-    cat "$run/$name.out" "$run/$name.err"
-    status=1
-  fi
+  e2e_run "$name" "$com" --module "$type" "$@" --flash-out "$run/$name.flash"
+  e2e_verdict "$name" "flash equals the image" "$run/$name.flash" "$run/images/$name.hex"
+}
+
+# decoder_once NAME COM TYPE TYPEDIR IMAGE SIZE SEED SIM-OPTIONS...: a decoder image of SIZE bytes,
+# named on the MPEG line of a data file without controller image (version 0: header checks only),
+# so that the run is the decoder stage alone. The image lives in a folder of its own, out of the
+# version list.
+decoder_once() {
+  local name=$1 com=$2 type=$3 typedir=$4 image=$5 size=$6 seed=$7
+  shift 7
+  mkdir -p "$run/program/$typedir/images"
+  "$host/qdqm-datafile" --module "$type" --mpeg "images\\$image" --size 64 \
+    --out "$run/program/$typedir/update"
+  "$host/qdqm-datafile" --image "$run/program/$typedir/images/$image" --size "$size" --seed "$seed"
+  e2e_run "$name" "$com" --module "$type" "$@" --decoder-out "$run/$name.decoder"
+  e2e_verdict "$name" "decoder image equals the file" "$run/$name.decoder" \
+    "$run/program/$typedir/images/$image"
 }
 
 flash_once raw 5 QD21S QD21S_1 upd2.01 8192 7 16 --version 1.05 --hw 1 --top-speed 3
 flash_once record 6 QM41B QM41B_ upd2.01 6144 11 24 --protocol record --version 1.05 --top-speed 2
+decoder_once qm292-decoder 7 QM292 QM292_ QM292_2_01.bin 5000 13 --version 1.05 \
+  --coproc-version 1.05 --coproc-new-version 2.01
 
 exit $status

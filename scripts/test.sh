@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every test, then builds and runs the non-GUI tests again under ASan + UBSan.
+# Builds and runs every test, then builds and runs the non-GUI tests again under ASan + UBSan, then
+# the Windows build's tests under wine (scripts/test-windows.sh).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 # Warnings are errors here and in CI.
@@ -9,3 +10,8 @@ export QT_QPA_PLATFORM=offscreen
 "$here/scripts/build.sh" "$here/build-asan" -DQDQM_WERROR=ON -DQDQM_SANITIZE=ON -DQDQM_GUI=OFF
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd "$here/build-asan" && ctest --output-on-failure -j "$(nproc)")
+# The Windows programs under wine. The simulator and the data-file writer come from build/, built
+# above; the settings meant for Qt and the sanitizers above stay out of wine's environment (wine
+# passes the Linux environment on to the Windows programs).
+env -u QT_QPA_PLATFORM -u ASAN_OPTIONS -u UBSAN_OPTIONS QDQM_HOST_BUILD="$here/build" \
+  "$here/scripts/test-windows.sh"
