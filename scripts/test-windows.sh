@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Windows build under wine: cross-builds the programs and the unit and flow suites
-# (scripts/build-windows.sh), runs both suites under wine64, then runs qdqm-update.exe under wine
+# (scripts/build-windows.sh), runs the unit and flow suites and the native dialog's suite (on a
+# virtual X server) under wine64, then runs qdqm-update.exe under wine
 # end to end against the Linux qdqm-sim on a pty that the wine prefix maps as a COM port: a
 # controller flash in the raw and in the record protocol, each compared with the image of the data
 # file, and a QM292's MPEG decoder image in CRC-32 frames, compared byte for byte with its file.
@@ -53,12 +54,23 @@ if [ ! -e "$WINEPREFIX/system.reg" ]; then
   "$wine" wineboot -i >/dev/null 2>&1 || true
   echo "Made the wine prefix $WINEPREFIX ($((SECONDS - start)) s)"
 fi
+# Xvfb has no window manager: wine draws the frames and captions itself (without this, each window
+# that closes waits two seconds for a window manager to confirm it).
+if ! grep -q '"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
+  for value in Managed Decorated; do
+    "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v "$value" /d N /f >/dev/null 2>&1 || true
+  done
+fi
 
+# The dialog's suite needs an X server: a virtual one of its own.
+"$here/scripts/setup-deps.sh" xvfb xauth
 status=0
-for suite in unit flow; do
+for suite in unit flow wingui; do
   log=$win/test_$suite.log
   start=$SECONDS
-  if "$wine" "$win/test_$suite.exe" >"$log" 2>&1; then
+  display=()
+  if [ "$suite" = wingui ]; then display=(xvfb-run -a -s "-screen 0 1280x900x24"); fi
+  if "${display[@]}" "$wine" "$win/test_$suite.exe" >"$log" 2>&1; then
     passed=$(grep -E '^\[  PASSED  \]' "$log")
     skipped=$(grep -E '^\[  SKIPPED \] [0-9]' "$log" | sed 's/, listed below://' || true)
     echo "test_$suite.exe: $passed${skipped:+ $skipped} ($((SECONDS - start)) s)"
