@@ -17,26 +17,35 @@ constexpr const char* kTraceCaption = "Frame trace";
 constexpr const char* kProgramDir = "qdqm-update";
 constexpr int kMaxSameSecond = 100;  // files started within one second get -2, -3, ...
 
+// Only an absolute directory counts: a relative one would depend on the working directory, which
+// the catalogue moves between type directories.
 bool usableDir(const char* dir) {
-  return dir != nullptr && dir[0] == '/';
+  return dir != nullptr && dir[0] != '\0' && std::filesystem::path(dir).is_absolute();
 }
 
 // A name in `dir` not taken yet, so that a new trace never overwrites an earlier one.
 std::string freshPath(const std::string& dir, std::time_t when) {
   const std::string name = traceFileName(when);
   const std::string stem = name.substr(0, name.size() - 4);  // without ".txt"
-  std::string path = dir + "/" + name;
+  const std::filesystem::path base(dir);
+  std::string path = (base / name).string();
   std::error_code ec;
   for (int k = 2; k <= kMaxSameSecond && std::filesystem::exists(path, ec); ++k)
-    path = dir + "/" + stem + "-" + std::to_string(k) + ".txt";
+    path = (base / (stem + "-" + std::to_string(k) + ".txt")).string();
   return path;
 }
 
 }  // namespace
 
 std::string traceDirectory(const char* xdgStateHome, const char* home) {
-  if (usableDir(xdgStateHome)) return std::string(xdgStateHome) + "/" + kProgramDir;
-  if (usableDir(home)) return std::string(home) + "/.local/state/" + kProgramDir;
+  if (usableDir(xdgStateHome)) return (std::filesystem::path(xdgStateHome) / kProgramDir).string();
+  if (usableDir(home))
+    return (std::filesystem::path(home) / ".local" / "state" / kProgramDir).string();
+  return {};
+}
+
+std::string windowsTraceDirectory(const char* localAppData) {
+  if (usableDir(localAppData)) return (std::filesystem::path(localAppData) / kProgramDir).string();
   return {};
 }
 
@@ -86,9 +95,16 @@ std::string traceFile(const UpdateDialog& dlg) {
 }
 
 void startDialogTrace(UpdateDialog& dlg) {
+#ifdef _WIN32
+  const std::string dir = windowsTraceDirectory(std::getenv("LOCALAPPDATA"));
+  constexpr const char* kNoDirectory = "Could not start the frame trace:\nLOCALAPPDATA is not set.";
+#else
   const std::string dir = traceDirectory(std::getenv("XDG_STATE_HOME"), std::getenv("HOME"));
+  constexpr const char* kNoDirectory =
+      "Could not start the frame trace:\nneither XDG_STATE_HOME nor HOME is set.";
+#endif
   if (dir.empty()) {
-    dlg.showError("Could not start the frame trace:\nneither XDG_STATE_HOME nor HOME is set.");
+    dlg.showError(kNoDirectory);
     return;
   }
   const std::time_t now = std::time(nullptr);

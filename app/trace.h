@@ -1,5 +1,6 @@
 // Starting and ending the frame trace of the window's port: for the terminal's --trace FILE and for
-// the dialog's context menu, whose trace files go to the user's state directory under a time stamp.
+// the dialog's context menu, whose trace files go to the user's state directory (Linux) or local
+// application data (Windows) under a time stamp.
 #pragma once
 
 #include <ctime>
@@ -17,6 +18,8 @@ constexpr const char* kEndTraceMenuText = "End frame &trace";
 // The dialog's trace directory: $XDG_STATE_HOME/qdqm-update, else $HOME/.local/state/qdqm-update
 // (an unset, empty or relative value does not count); empty when neither is usable.
 std::string traceDirectory(const char* xdgStateHome, const char* home);
+// The same on Windows: %LOCALAPPDATA%\qdqm-update, empty when LOCALAPPDATA is unusable.
+std::string windowsTraceDirectory(const char* localAppData);
 // "trace-YYYYMMDD-HHMMSS.txt" in local time.
 std::string traceFileName(std::time_t when);
 // The trace's first line: what is traced, the program version and the start in UTC.

@@ -295,12 +295,21 @@ TEST(TraceFile, LinesReachTheFileAtOnceAndFailuresAreKept) {
 }
 
 TEST(TraceNames, DirectoryAndFileName) {
+#ifndef _WIN32
   EXPECT_EQ(traceDirectory("/x/state", "/home/u"), "/x/state/qdqm-update");
   // A relative or empty XDG_STATE_HOME is ignored, as the base-directory rules ask.
   EXPECT_EQ(traceDirectory("state", "/home/u"), "/home/u/.local/state/qdqm-update");
   EXPECT_EQ(traceDirectory("", "/home/u"), "/home/u/.local/state/qdqm-update");
+#endif
   EXPECT_EQ(traceDirectory(nullptr, nullptr), "");
   EXPECT_EQ(traceDirectory(nullptr, "relative"), "");
+#ifdef _WIN32
+  EXPECT_EQ(windowsTraceDirectory("C:\\Users\\u\\AppData\\Local"),
+            "C:\\Users\\u\\AppData\\Local\\qdqm-update");
+#endif
+  EXPECT_EQ(windowsTraceDirectory("AppData"), "");
+  EXPECT_EQ(windowsTraceDirectory(""), "");
+  EXPECT_EQ(windowsTraceDirectory(nullptr), "");
   // "trace-YYYYMMDD-HHMMSS.txt": digits where the date and the time go, in local time.
   const std::string name = traceFileName(1'700'000'000);
   ASSERT_EQ(name.size(), 25u) << name;
@@ -317,14 +326,16 @@ TEST(TraceNames, DirectoryAndFileName) {
 // be made is an error box and no trace.
 TEST(DialogTrace, StartNamesTheFileAndEndClosesIt) {
 #ifdef _WIN32
-  GTEST_SKIP() << "the dialog's trace directory is the Linux state directory; Windows has none yet";
+  constexpr const char* kStateVariable = "LOCALAPPDATA";
+#else
+  constexpr const char* kStateVariable = "XDG_STATE_HOME";
 #endif
   const std::filesystem::path state =
       std::filesystem::temp_directory_path() / ("qdqm-state-" + std::to_string(getpid()));
   std::filesystem::remove_all(state);
-  const char* before = std::getenv("XDG_STATE_HOME");
+  const char* before = std::getenv(kStateVariable);
   const std::string saved = before ? before : "";
-  setEnvironment("XDG_STATE_HOME", state.string());
+  setEnvironment(kStateVariable, state.string());
 
   VirtualClock clock;
   ScriptedHost host;
@@ -343,9 +354,8 @@ TEST(DialogTrace, StartNamesTheFileAndEndClosesIt) {
   endDialogTrace(dlg);
   EXPECT_EQ(dlg.port.trace, nullptr);
   EXPECT_EQ(host.boxes.back().text, "The frame trace was written to\n" + path);
-  std::ifstream in(path);
   std::stringstream content;
-  content << in.rdbuf();
+  content << std::ifstream(path).rdbuf();  // closed at once: Windows removes no open file
   EXPECT_THAT(content.str(), StartsWith("# qdqm-update 3.19.0.7 frame trace of the dialog"));
   // The line as it stood when the trace started, then the change.
   const std::vector<TraceLine> t = readTrace(content.str());
@@ -368,9 +378,9 @@ TEST(DialogTrace, StartNamesTheFileAndEndClosesIt) {
               StartsWith("Could not open the trace file\n" + (state / "qdqm-update").string()));
   std::filesystem::remove_all(state);
   if (before)
-    setEnvironment("XDG_STATE_HOME", saved);
+    setEnvironment(kStateVariable, saved);
   else
-    unsetEnvironment("XDG_STATE_HOME");
+    unsetEnvironment(kStateVariable);
 }
 
 }  // namespace
