@@ -54,6 +54,12 @@ if [ ! -e "$WINEPREFIX/system.reg" ]; then
   "$wine" wineboot -i >/dev/null 2>&1 || true
   echo "Made the wine prefix $WINEPREFIX ($((SECONDS - start)) s)"
 fi
+# Wine's own fonts (fonts-wine): MS Sans Serif, the dialogs' font, and Marlett for the caption
+# buttons. This wine looks for them in the prefix's Fonts folder only.
+fonts=$WINEPREFIX/drive_c/windows/Fonts
+if [ -d /usr/share/wine/fonts ] && [ -d "$fonts" ] && [ ! -e "$fonts/marlett.ttf" ]; then
+  cp /usr/share/wine/fonts/* "$fonts/"
+fi
 # Xvfb has no window manager: wine draws the frames and captions itself (without this, each window
 # that closes waits two seconds for a window manager to confirm it).
 if ! grep -q '"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
