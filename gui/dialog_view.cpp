@@ -241,13 +241,7 @@ void DialogView::colourSlotName(int slotIndex, QWidget* w) {
 }
 
 void DialogView::sync() {
-  if (syncing_) {
-    syncAgain_ = true;  // a handler ran while widgets were being updated: show its result too
-    return;
-  }
-  syncing_ = true;
-  do {
-    syncAgain_ = false;
+  refresh_.run([this] {
     setFixedSize(units_.x(model_.windowWidth), units_.y(model_.windowHeight));
     for (const Control& c : model_.controls) {
       QWidget* w = widget(c.id);
@@ -261,8 +255,7 @@ void DialogView::sync() {
       shownFocus_ = model_.focusId;
       if (QWidget* w = widget(shownFocus_)) w->setFocus();
     }
-  } while (syncAgain_);
-  syncing_ = false;
+  });
 }
 
 void DialogView::closeFromModel() {
@@ -326,7 +319,7 @@ bool DialogView::eventFilter(QObject* watched, QEvent* event) {
     }
   }
   if (event->type() == QEvent::FocusIn && watched == widget(ids::PortList)) {
-    if (syncing_)
+    if (refresh_.running())
       QTimer::singleShot(0, this, [this] { model_.onPortListFocus(); });
     else
       model_.onPortListFocus();

@@ -11,6 +11,7 @@ class QMenu;
 // sections, so the keyword is not needed.
 #undef slots
 #include "app/update_dialog.h"
+#include "app/view_refresh.h"
 #include "gui/units.h"
 
 namespace qdqm::gui {
@@ -48,8 +49,7 @@ class DialogView : public QWidget {
   DialogUnits units_;
   std::map<int, QWidget*> widgets_;
   int shownFocus_ = 0;
-  bool syncing_ = false;
-  bool syncAgain_ = false;
+  ViewRefresh refresh_;
 };
 
 }  // namespace qdqm::gui

@@ -162,7 +162,7 @@ void DialogWindow::onCommand(int id, int code) {
   if (id == ids::PortList) {
     const HWND list = item(id);
     if (code == CBN_SETFOCUS) {
-      if (syncing_)
+      if (refresh_.running())
         PostMessageW(hwnd_, kPortListFocusLater, 0, 0);
       else
         m.onPortListFocus();
@@ -300,13 +300,7 @@ void DialogWindow::fitWindow() {
 
 void DialogWindow::sync() {
   if (!hwnd_) return;
-  if (syncing_) {
-    syncAgain_ = true;  // a handler ran while controls were being updated: show its result too
-    return;
-  }
-  syncing_ = true;
-  do {
-    syncAgain_ = false;
+  refresh_.run([this] {
     fitWindow();
     for (const Control& c : model_.controls) {
       const HWND w = item(c.id);
@@ -323,8 +317,7 @@ void DialogWindow::sync() {
       if (const HWND w = item(shownFocus_))
         SendMessageW(hwnd_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(w), TRUE);
     }
-  } while (syncAgain_);
-  syncing_ = false;
+  });
 }
 
 void DialogWindow::closeFromModel() {

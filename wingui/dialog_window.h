@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/update_dialog.h"
+#include "app/view_refresh.h"
 
 namespace qdqm::wingui {
 
@@ -64,8 +65,7 @@ class DialogWindow {
   HICON icon_ = nullptr, smallIcon_ = nullptr;
   bool modal_ = false;
   bool closed_ = false;
-  bool syncing_ = false;
-  bool syncAgain_ = false;
+  ViewRefresh refresh_;
   int shownFocus_ = 0;
   int shownWidth_ = 0, shownHeight_ = 0;
   std::map<int, std::vector<std::string>> shownItems_;
