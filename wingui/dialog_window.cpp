@@ -4,6 +4,8 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <exception>
+#include <string>
 
 #include "app/about.h"
 #include "app/trace.h"
@@ -31,8 +33,7 @@ bool isCheckable(ControlKind kind) {
   return kind == ControlKind::RadioButton || kind == ControlKind::CheckBox;
 }
 
-// The control of an id that a notification names, or null (no exception may leave the dialog
-// procedure: the system's code is between it and the message loop).
+// The control of an id that a notification names, or null.
 Control* findControl(UpdateDialog& m, int id) {
   auto it = std::find_if(m.controls.begin(), m.controls.end(),
                          [id](const Control& c) { return c.id == id; });
@@ -91,16 +92,23 @@ RECT DialogWindow::toPixels(const Rect& r) const {
   return px;
 }
 
+// No exception may leave for the system's code between the dialog procedure and the message
+// loop: one that reaches here is shown, and the window stays usable (the model has ended the
+// procedure it came from).
 INT_PTR CALLBACK DialogWindow::dialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == WM_INITDIALOG) {
-    auto* self = reinterpret_cast<DialogWindow*>(lParam);
+  auto* self = reinterpret_cast<DialogWindow*>(
+      msg == WM_INITDIALOG ? lParam : GetWindowLongPtrW(hwnd, DWLP_USER));
+  if (!self) return FALSE;
+  try {
+    if (msg != WM_INITDIALOG) return self->handle(msg, wParam, lParam);
     SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
     self->hwnd_ = hwnd;
     self->onInit();
     return FALSE;  // the model has set the focus
+  } catch (const std::exception& e) {
+    self->model_.showError(std::string("Internal error: ") + e.what());
+    return TRUE;
   }
-  auto* self = reinterpret_cast<DialogWindow*>(GetWindowLongPtrW(hwnd, DWLP_USER));
-  return self ? self->handle(msg, wParam, lParam) : FALSE;
 }
 
 void DialogWindow::onInit() {

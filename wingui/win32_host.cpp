@@ -1,5 +1,7 @@
 #include "wingui/win32_host.h"
 
+#include <vector>
+
 #include "wingui/dialog_window.h"
 #include "wingui/wide.h"
 
@@ -83,7 +85,18 @@ bool Win32Host::escapePressed() {
   escLatched_ = false;
   const SHORT state = escapeKeyState();
   if ((state & (kKeyDown | kPressedSinceQuery)) && dialogHasKeyboard()) pressed = true;
+  if (pressed) dropEscapeKeystrokes();
   return pressed;
+}
+
+// The press that aborts a procedure is in the queue still when the key state shows it first; the
+// message box the procedure shows next would take it and close at once, unread.
+void Win32Host::dropEscapeKeystrokes() {
+  std::vector<MSG> others;
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE))
+    if (msg.wParam != VK_ESCAPE) others.push_back(msg);
+  for (const MSG& m : others) PostMessageW(m.hwnd, m.message, m.wParam, m.lParam);
 }
 
 void Win32Host::forgetEscape() {

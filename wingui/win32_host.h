@@ -41,6 +41,7 @@ class Win32Host : public Host {
   // Esc counts while the dialog, or a box it owns, has the keyboard: a press in another program
   // must not abort a transfer.
   bool dialogHasKeyboard() const;
+  void dropEscapeKeystrokes();
 
   DialogWindow* window_ = nullptr;
   bool wait_ = false;
