@@ -15,6 +15,7 @@
 #include "app/about.h"
 #include "link/clock.h"
 #include "tests/support/quiet_ports.h"
+#include "tests/wingui/win32_screen.h"
 #include "wingui/dialog_window.h"
 #include "wingui/wide.h"
 #include "wingui/win32_host.h"
@@ -23,66 +24,6 @@ namespace qdqm::wingui {
 namespace {
 
 using qdqm::testing::ProbeOpener;
-
-struct ShownBox {
-  std::string caption, text;
-  UINT flags;
-  bool windowClosed;  // the dialog had been ended when the box came
-};
-
-// The real host, with boxes recorded instead of shown and a key state the test sets.
-class RecordingHost final : public Win32Host {
- public:
-  std::vector<ShownBox> boxes;
-  int answer = IDNO;
-  SHORT escState = 0;
-  DialogWindow* window = nullptr;
-  std::function<void()> duringBox;
-
- protected:
-  int showBox(const std::string& caption, const std::string& text, UINT flags) override {
-    boxes.push_back({caption, text, flags, window && window->closed()});
-    if (duringBox) duringBox();
-    return (flags & MB_YESNO) ? answer : IDOK;
-  }
-  SHORT escapeKeyState() override { return escState; }
-};
-
-void pump(HWND dialog) {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (IsDialogMessageW(dialog, &msg)) continue;
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-}
-
-std::string className(HWND w) {
-  wchar_t name[64] = L"";
-  GetClassNameW(w, name, 64);
-  return narrow(name);
-}
-
-std::string text(HWND w) {
-  wchar_t buffer[256] = L"";
-  GetWindowTextW(w, buffer, 256);
-  return narrow(buffer);
-}
-
-std::vector<std::string> listItems(HWND combo) {
-  std::vector<std::string> items;
-  const auto n = SendMessageW(combo, CB_GETCOUNT, 0, 0);
-  for (LRESULT i = 0; i < n; ++i) {
-    wchar_t buffer[128] = L"";
-    SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buffer));
-    items.push_back(narrow(buffer));
-  }
-  return items;
-}
-
-bool visible(HWND w) {
-  return (GetWindowLongPtrW(w, GWL_STYLE) & WS_VISIBLE) != 0;
-}
 
 RECT clientRectOf(HWND dialog, HWND control) {
   RECT r;
