@@ -60,6 +60,7 @@ extern const SlotRowIds kSlotRows[9];
 // The slot index 0..8 whose row has `id` as the given member (e.g. &SlotRowIds::name), or -1.
 int slotOfControl(int id, int SlotRowIds::*member);
 
+// A control's colour.
 struct Rgb {
   uint8_t red, green, blue;
 };

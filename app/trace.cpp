@@ -17,8 +17,7 @@ constexpr const char* kTraceCaption = "Frame trace";
 constexpr const char* kProgramDir = "qdqm-update";
 constexpr int kMaxSameSecond = 100;  // files started within one second get -2, -3, ...
 
-// Only an absolute directory counts: a relative one would depend on the working directory, which
-// the catalogue moves between type directories.
+// Only an absolute directory counts: a relative one would depend on where the program was started.
 bool usableDir(const char* dir) {
   return dir != nullptr && dir[0] != '\0' && std::filesystem::path(dir).is_absolute();
 }
