@@ -66,12 +66,15 @@ DialogWindow::~DialogWindow() {
   if (smallIcon_) DestroyIcon(smallIcon_);
 }
 
-void DialogWindow::runModal() {
+bool DialogWindow::runModal() {
   const DialogTemplate t =
       mainDialogTemplate(model_.controls, kDialogWidth, kDialogHeight, widen(kWindowTitle));
   modal_ = true;
-  DialogBoxIndirectParamW(instance_, t.get(), nullptr, dialogProc, reinterpret_cast<LPARAM>(this));
+  const INT_PTR result = DialogBoxIndirectParamW(instance_, t.get(), nullptr, dialogProc,
+                                                 reinterpret_cast<LPARAM>(this));
+  const bool opened = hwnd_ != nullptr && result != -1;
   hwnd_ = nullptr;
+  return opened;
 }
 
 HWND DialogWindow::create() {

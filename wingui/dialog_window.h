@@ -29,8 +29,8 @@ class DialogWindow {
   DialogWindow(const DialogWindow&) = delete;
   DialogWindow& operator=(const DialogWindow&) = delete;
 
-  // Runs the dialog until Exit or the close box ends it.
-  void runModal();
+  // Runs the dialog until Exit or the close box ends it; false when it could not be opened.
+  bool runModal();
   // Creates the dialog without a loop of its own (the caller pumps); null on failure.
   HWND create();
 

@@ -2,10 +2,14 @@
 
 #include <windows.h>
 
+#include <iostream>
+#include <string>
+
 #include "app/update_dialog.h"
 #include "link/clock.h"
 #include "link/platform_port.h"
 #include "wingui/dialog_window.h"
+#include "wingui/wide.h"
 #include "wingui/win32_host.h"
 
 namespace qdqm::wingui {
@@ -15,7 +19,8 @@ int runDialog() {
   // a console of its own, which the dialog does not need; a console it shares with the shell
   // that started it stays.
   DWORD processes[2];
-  if (GetConsoleProcessList(processes, 2) == 1) FreeConsole();
+  const bool ownConsole = GetConsoleProcessList(processes, 2) == 1;
+  if (ownConsole) FreeConsole();
 
   SteadyClock clock;
   PlatformPortOpener opener;
@@ -23,9 +28,15 @@ int runDialog() {
   UpdateDialog dialog(opener, clock, host);
   DialogWindow window(dialog, host, GetModuleHandleW(nullptr));
   host.attach(&window);
-  window.runModal();
+  const bool opened = window.runModal();
+  const DWORD error = GetLastError();
   host.attach(nullptr);
-  return 0;
+  if (opened) return 0;
+  // No window system to show it on (a service session, wine without a display).
+  const std::string text = "The dialog could not be opened (error " + std::to_string(error) + ").";
+  if (!ownConsole) std::cerr << "qdqm-update: " << text << "\n";
+  MessageBoxW(nullptr, widen(text).c_str(), widen(host.programName).c_str(), MB_OK | MB_ICONSTOP);
+  return 1;
 }
 
 }  // namespace qdqm::wingui
