@@ -160,6 +160,18 @@ decoder_once() {
     "$run/program/$typedir/images/$image"
 }
 
+# Without a display the dialog cannot open: an error and exit status 1, not a silent success.
+no_display_rc=0
+(cd "$run/program" && env -u DISPLAY timeout 60 "$wine" ./qdqm-update.exe \
+  >"$run/no-display.out" 2>&1) || no_display_rc=$?
+if [ "$no_display_rc" -eq 1 ] && grep -q "The dialog could not be opened" "$run/no-display.out"; then
+  echo "dialog without a display: exit 1 with its message"
+else
+  echo "dialog without a display FAILED (exit $no_display_rc):"
+  cat "$run/no-display.out"
+  status=1
+fi
+
 flash_once raw 5 QD21S QD21S_1 upd2.01 8192 7 16 --version 1.05 --hw 1 --top-speed 3
 flash_once record 6 QM41B QM41B_ upd2.01 6144 11 24 --protocol record --version 1.05 --top-speed 2
 decoder_once qm292-decoder 7 QM292 QM292_ QM292_2_01.bin 5000 13 --version 1.05 \
