@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# The Windows build under wine: cross-builds the programs and the unit and flow suites
-# (scripts/build-windows.sh), runs the unit and flow suites and the native dialog's suite (on a
-# virtual X server) under wine64, then runs qdqm-update.exe under wine
+# The Windows build under wine: cross-builds the programs and the suites (scripts/build-windows.sh),
+# runs the unit and flow suites and the native dialog's suite (on a virtual X server) under wine64,
+# checks that the dialog without a display ends with an error, then runs qdqm-update.exe under wine
 # end to end against the Linux qdqm-sim on a pty that the wine prefix maps as a COM port: a
-# controller flash in the raw and in the record protocol, each compared with the image of the data
-# file, and a QM292's MPEG decoder image in CRC-32 frames, compared byte for byte with its file.
+# controller flash in the raw and in the record protocol from the terminal and one through the
+# dialog (worked by qdqm-dialog-driver.exe), each compared with the image of the data file, and a
+# QM292's MPEG decoder image in CRC-32 frames, compared byte for byte with its file.
 # The Linux simulator and data-file writer come from build-wine-host/, or from the build folder in
 # QDQM_HOST_BUILD (scripts/test.sh passes its own, which already holds them). Exit status 0 when
 # everything passed.
@@ -40,6 +41,13 @@ export WINEPREFIX=$win/wine-prefix WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 run=
 sim_pid=
+# Wine's desktop process keeps the display of the program that started it (or none) for as long as
+# the wine server runs: a program on another virtual X server, or on none, needs a server of its
+# own.
+new_wine_session() {
+  "$(dirname "$wine")/wineserver" -k 2>/dev/null || true
+  "$(dirname "$wine")/wineserver" -w 2>/dev/null || true
+}
 # shellcheck disable=SC2317  # run by the EXIT trap
 cleanup() {
   if [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null; then wait "$sim_pid" 2>/dev/null || true; fi
@@ -75,7 +83,10 @@ for suite in unit flow wingui; do
   log=$win/test_$suite.log
   start=$SECONDS
   display=()
-  if [ "$suite" = wingui ]; then display=(xvfb-run -a -s "-screen 0 1280x900x24"); fi
+  if [ "$suite" = wingui ]; then
+    display=(xvfb-run -a -s "-screen 0 1280x900x24")
+    new_wine_session
+  fi
   if "${display[@]}" "$wine" "$win/test_$suite.exe" >"$log" 2>&1; then
     passed=$(grep -E '^\[  PASSED  \]' "$log")
     skipped=$(grep -E '^\[  SKIPPED \] [0-9]' "$log" | sed 's/, listed below://' || true)
@@ -92,9 +103,28 @@ export QDQM_PORT_DIR=$run/ports
 mkdir -p "$run/program" "$run/images" "$QDQM_PORT_DIR"
 cp "$win/qdqm-update.exe" "$run/program/"
 
+# The tool's two faces, each given the COM number: the terminal command, and the dialog worked
+# from outside by qdqm-dialog-driver.exe (port, Connect, Update, OK, No to another module) on a
+# virtual X server of its own.
+# shellcheck disable=SC2317  # called through $e2e_tool
+terminal_update() {
+  (cd "$run/program" && timeout 300 "$wine" ./qdqm-update.exe update --port "$1" --yes)
+}
+# shellcheck disable=SC2317,SC2016  # called through $e2e_tool; the inner script's own variables
+dialog_update() {
+  new_wine_session
+  (cd "$run/program" && timeout 300 xvfb-run -a -s "-screen 0 1280x900x24" bash -c '
+    "$1" ./qdqm-update.exe & app=$!
+    "$1" "$2" --port "$3"; driver=$?
+    wait "$app"; dialog=$?
+    echo "dialog exit $dialog"
+    [ "$driver" -eq 0 ] && exit "$dialog"; exit "$driver"' _ "$wine" \
+    "$win/qdqm-dialog-driver.exe" "$1")
+}
+
 # e2e_run NAME COM SIM-OPTIONS...: starts qdqm-sim on COM with these options, links its pty as the
-# wine prefix's comN, runs `qdqm-update.exe update --port COM --yes` in the program folder, then
-# stops the simulator, which writes what it kept (--flash-out, --decoder-out) on the way out. Sets
+# wine prefix's comN, runs the tool ($e2e_tool, terminal_update unless set) in the program folder,
+# then stops the simulator, which writes what it kept (--flash-out, --decoder-out) on the way out. Sets
 # e2e_rc to the tool's exit status (124: no end within five minutes) and e2e_secs to its run time.
 e2e_run() {
   local name=$1 com=$2 start
@@ -106,8 +136,7 @@ e2e_run() {
   start=$SECONDS
   if [ -L "$QDQM_PORT_DIR/COM$com" ]; then
     ln -sfn "$(readlink "$QDQM_PORT_DIR/COM$com")" "$WINEPREFIX/dosdevices/com$com"
-    (cd "$run/program" && timeout 300 "$wine" ./qdqm-update.exe update --port "$com" --yes \
-      >"$run/$name.out" 2>"$run/$name.err") || e2e_rc=$?
+    "${e2e_tool:-terminal_update}" "$com" >"$run/$name.out" 2>"$run/$name.err" || e2e_rc=$?
   else
     echo "qdqm-sim made no port COM$com" >"$run/$name.err"
     cp "$run/$name.sim.log" "$run/$name.out"
@@ -161,6 +190,7 @@ decoder_once() {
 }
 
 # Without a display the dialog cannot open: an error and exit status 1, not a silent success.
+new_wine_session
 no_display_rc=0
 (cd "$run/program" && env -u DISPLAY timeout 60 "$wine" ./qdqm-update.exe \
   >"$run/no-display.out" 2>&1) || no_display_rc=$?
@@ -174,6 +204,8 @@ fi
 
 flash_once raw 5 QD21S QD21S_1 upd2.01 8192 7 16 --version 1.05 --hw 1 --top-speed 3
 flash_once record 6 QM41B QM41B_ upd2.01 6144 11 24 --protocol record --version 1.05 --top-speed 2
+e2e_tool=dialog_update flash_once dialog 8 QD21S QD21S_1 upd2.01 8192 7 16 --version 1.05 --hw 1 \
+  --top-speed 3
 decoder_once qm292-decoder 7 QM292 QM292_ QM292_2_01.bin 5000 13 --version 1.05 \
   --coproc-version 1.05 --coproc-new-version 2.01
 
