@@ -277,7 +277,10 @@ void DialogWindow::setText(HWND w, const std::string& text) {
 
 void DialogWindow::apply(const Control& c, HWND w) {
   if (hasText(c.kind)) setText(w, c.text);
-  if (isCheckable(c.kind)) SendMessageW(w, BM_SETCHECK, c.checked ? BST_CHECKED : BST_UNCHECKED, 0);
+  // Only what changed is sent: the controls are shown again after every block of a transfer.
+  const WPARAM check = c.checked ? BST_CHECKED : BST_UNCHECKED;
+  if (isCheckable(c.kind) && static_cast<WPARAM>(SendMessageW(w, BM_GETCHECK, 0, 0)) != check)
+    SendMessageW(w, BM_SETCHECK, check, 0);
   if (c.kind == ControlKind::DropDown) {
     std::vector<std::string>& shown = shownItems_[c.id];
     if (shown != c.items) {
@@ -290,8 +293,12 @@ void DialogWindow::apply(const Control& c, HWND w) {
       SendMessageW(w, CB_SETCURSEL, static_cast<WPARAM>(c.selection), 0);
   }
   if (c.kind == ControlKind::ProgressBar) {
-    SendMessageW(w, PBM_SETRANGE32, static_cast<WPARAM>(c.rangeLow), c.rangeHigh);
-    SendMessageW(w, PBM_SETPOS, static_cast<WPARAM>(c.position), 0);
+    PBRANGE range{};
+    SendMessageW(w, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+    if (range.iLow != c.rangeLow || range.iHigh != c.rangeHigh)
+      SendMessageW(w, PBM_SETRANGE32, static_cast<WPARAM>(c.rangeLow), c.rangeHigh);
+    if (SendMessageW(w, PBM_GETPOS, 0, 0) != c.position)
+      SendMessageW(w, PBM_SETPOS, static_cast<WPARAM>(c.position), 0);
   }
   if (static_cast<bool>(IsWindowEnabled(w)) != c.enabled) EnableWindow(w, c.enabled);
   if (static_cast<bool>(GetWindowLongPtrW(w, GWL_STYLE) & WS_VISIBLE) != c.visible)
