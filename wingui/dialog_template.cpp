@@ -116,7 +116,7 @@ ItemStyle itemStyle(const Control& c, const Control* previous) {
 
 DialogTemplate mainDialogTemplate(const std::vector<Control>& controls, int width, int height,
                                   std::wstring_view title) {
-  // DS_SYSMODAL keeps the window above the others; DS_CENTER places it as the original did.
+  // DS_SYSMODAL keeps the window above the others; DS_CENTER opens it in the middle of the screen.
   DialogTemplate t(DS_MODALFRAME | DS_SYSMODAL | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU |
                        WS_MINIMIZEBOX | WS_VISIBLE,
                    WS_EX_APPWINDOW, width, height, title);
