@@ -1,10 +1,6 @@
 #include "cli/interrupts.h"
 
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #else
 #include <termios.h>

@@ -1,9 +1,5 @@
 #include "link/win32_serial.h"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 // windows.h first: timeapi.h needs its types.
 #include <timeapi.h>

@@ -1,10 +1,6 @@
 // The DCB the Win32 layer writes for a line, field by field, and how it reads the driver's errors.
 #include <gtest/gtest.h>
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 #include <cerrno>
