@@ -21,6 +21,7 @@ class Host {
     waitCursor_ = wait;
     showWaitCursor(wait);
   }
+  bool waitCursorShown() const { return waitCursor_; }
 
   // The backend's boxes. A modal box with an OK button.
   virtual void messageBox(const std::string& caption, const std::string& text, Icon icon) = 0;

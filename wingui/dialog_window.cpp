@@ -22,13 +22,6 @@ namespace {
 // handler changes the list, so it runs after the update.
 constexpr UINT kPortListFocusLater = WM_APP + 1;
 
-std::string windowText(HWND w) {
-  const int n = GetWindowTextLengthW(w);
-  std::wstring text(static_cast<size_t>(n) + 1, L'\0');
-  text.resize(static_cast<size_t>(GetWindowTextW(w, text.data(), n + 1)));
-  return narrow(text);
-}
-
 bool isCheckable(ControlKind kind) {
   return kind == ControlKind::RadioButton || kind == ControlKind::CheckBox;
 }

@@ -1,7 +1,5 @@
 #include "wingui/wide.h"
 
-#include <windows.h>
-
 namespace qdqm::wingui {
 
 std::wstring widen(std::string_view utf8) {
@@ -21,6 +19,13 @@ std::string narrow(std::wstring_view wide) {
   WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,
                       nullptr, nullptr);
   return out;
+}
+
+std::string windowText(HWND w) {
+  const int n = GetWindowTextLengthW(w);
+  std::wstring text(static_cast<size_t>(n) + 1, L'\0');
+  text.resize(static_cast<size_t>(GetWindowTextW(w, text.data(), n + 1)));
+  return narrow(text);
 }
 
 }  // namespace qdqm::wingui

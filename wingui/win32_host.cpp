@@ -118,7 +118,6 @@ void Win32Host::closeWindow() {
 }
 
 void Win32Host::showWaitCursor(bool wait) {
-  wait_ = wait;
   SetCursor(LoadCursorW(nullptr, wait ? IDC_WAIT : IDC_ARROW));
 }
 

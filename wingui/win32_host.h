@@ -26,7 +26,6 @@ class Win32Host : public Host {
   void beep(unsigned hz, unsigned ms) override;
   void repaint() override;
   void closeWindow() override;
-  bool waitCursorShown() const { return wait_; }
 
  protected:
   void showWaitCursor(bool wait) override;
@@ -44,7 +43,6 @@ class Win32Host : public Host {
   void dropEscapeKeystrokes();
 
   DialogWindow* window_ = nullptr;
-  bool wait_ = false;
   bool escLatched_ = false;
 };
 

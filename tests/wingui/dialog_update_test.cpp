@@ -62,7 +62,7 @@ TEST_F(DialogUpdate, ConnectAndUpdateThroughTheButtons) {
   s.click(ids::Com1);
   s.click(ids::Connect);
   ASSERT_TRUE(s.host.boxes.empty()) << s.host.boxes[0].text;
-  EXPECT_EQ(text(s.item(ids::DeviceField)), "QD21S V1.05");
+  EXPECT_EQ(windowText(s.item(ids::DeviceField)), "QD21S V1.05");
   const HWND versions = s.item(ids::VersionList);
   EXPECT_EQ(listItems(versions), s.model.control(ids::VersionList).items);
   EXPECT_EQ(listItems(versions).size(), 2u);
@@ -169,7 +169,7 @@ TEST_F(DialogUpdate, EveryTextFitsItsControl) {
   const int arrow = GetSystemMetrics(SM_CXVSCROLL) + 6;  // a drop-down's arrow and frame
   for (const Control& c : s.model.controls) {
     const HWND w = s.item(c.id);
-    const std::string shown = text(w);
+    const std::string shown = windowText(w);
     switch (c.kind) {
       case ControlKind::Label:
         EXPECT_LE(textWidth(w, shown), widthOf(w)) << c.id << " " << shown;

@@ -73,7 +73,7 @@ constexpr KindClass kKindClasses[] = {
 TEST(Win32Dialog, ControlsFollowTheControlTable) {
   Screen s({1, 3});
   ASSERT_NE(s.dlg, nullptr);
-  EXPECT_EQ(text(s.dlg), "Corvane QD/QM Module Update");
+  EXPECT_EQ(windowText(s.dlg), "Corvane QD/QM Module Update");
   EXPECT_TRUE(GetWindowLongPtrW(s.dlg, GWL_EXSTYLE) & WS_EX_TOPMOST);
   EXPECT_TRUE(GetWindowLongPtrW(s.dlg, GWL_STYLE) & WS_SYSMENU);
   EXPECT_FALSE(GetWindowLongPtrW(s.dlg, GWL_STYLE) & WS_THICKFRAME);  // not resizable
@@ -93,7 +93,7 @@ TEST(Win32Dialog, ControlsFollowTheControlTable) {
     if (c.kind == ControlKind::Label || c.kind == ControlKind::PushButton ||
         c.kind == ControlKind::RadioButton || c.kind == ControlKind::CheckBox ||
         c.kind == ControlKind::GroupBox || c.kind == ControlKind::Edit) {
-      EXPECT_EQ(text(w), c.text) << c.id;
+      EXPECT_EQ(windowText(w), c.text) << c.id;
     }
     // Placed in dialog units of the dialog's font; a drop-down's height is its closed box.
     const RECT at = s.window.toPixels(Rect{c.rect.x, c.rect.y, 0, 0});
@@ -147,7 +147,8 @@ struct AboutSeen {
 AboutSeen* g_about = nullptr;
 
 BOOL CALLBACK findVersionLine(HWND child, LPARAM) {
-  if (className(child) == "Static" && !text(child).empty()) g_about->versionLine = text(child);
+  if (className(child) == "Static" && !windowText(child).empty())
+    g_about->versionLine = windowText(child);
   return TRUE;
 }
 
@@ -155,7 +156,7 @@ void CALLBACK lookAtAbout(HWND, UINT, UINT_PTR timer, DWORD) {
   KillTimer(nullptr, timer);
   const HWND box = FindWindowW(nullptr, widen(about::kTitle).c_str());
   if (!box) return;
-  g_about->title = text(box);
+  g_about->title = windowText(box);
   g_about->owner = GetWindow(box, GW_OWNER);
   EnumChildWindows(box, findVersionLine, 0);
   PostMessageW(GetDlgItem(box, about::kOkId), WM_KEYDOWN, VK_ESCAPE, 0);

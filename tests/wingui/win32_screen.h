@@ -64,12 +64,6 @@ inline std::string className(HWND w) {
   return narrow(name);
 }
 
-inline std::string text(HWND w) {
-  wchar_t buffer[256] = L"";
-  GetWindowTextW(w, buffer, 256);
-  return narrow(buffer);
-}
-
 inline std::vector<std::string> listItems(HWND combo) {
   std::vector<std::string> items;
   const auto n = SendMessageW(combo, CB_GETCOUNT, 0, 0);

@@ -22,7 +22,8 @@ namespace ids = qdqm::ids;
 
 constexpr DWORD kStepMs = 50;
 
-std::string windowText(HWND w) {
+// The text of a window of the dialog's process; a hung process does not hold the driver.
+std::string remoteText(HWND w) {
   wchar_t text[512] = L"";
   SendMessageTimeoutW(w, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000,
                       nullptr);
@@ -71,7 +72,7 @@ BOOL CALLBACK boxChild(HWND w, LPARAM p) {
   wchar_t cls[32] = L"";
   GetClassNameW(w, cls, 32);
   if (std::wstring(cls) == L"Button") parts->buttons.push_back(w);
-  if (std::wstring(cls) == L"Static" && GetDlgCtrlID(w) == 0xFFFF) parts->text = windowText(w);
+  if (std::wstring(cls) == L"Static" && GetDlgCtrlID(w) == 0xFFFF) parts->text = remoteText(w);
   return TRUE;
 }
 
@@ -133,7 +134,7 @@ int main(int argc, char** argv) {
     std::printf("Update stays disabled\n");
     return 1;
   }
-  std::printf("device: %s\n", windowText(GetDlgItem(dialog, ids::DeviceField)).c_str());
+  std::printf("device: %s\n", remoteText(GetDlgItem(dialog, ids::DeviceField)).c_str());
   click(GetDlgItem(dialog, ids::Update));
 
   // Every box in turn: OK, and No to another module, until the dialog has ended.
@@ -142,7 +143,7 @@ int main(int argc, char** argv) {
     const HWND box = findBox(pid, dialog);
     BoxParts parts;
     EnumChildWindows(box, boxChild, reinterpret_cast<LPARAM>(&parts));
-    std::printf("box %s: %s\n", windowText(box).c_str(), parts.text.c_str());
+    std::printf("box %s: %s\n", remoteText(box).c_str(), parts.text.c_str());
     std::fflush(stdout);
     HWND answer = parts.buttons.empty() ? nullptr : parts.buttons.front();
     for (HWND b : parts.buttons)
