@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <chrono>
 
+#include "link/port_map.h"
+
 namespace qdqm {
 
 namespace {
@@ -126,9 +128,8 @@ std::unique_ptr<Win32SerialDevice> Win32SerialDevice::open(const std::string& pa
   PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR);
   // The exchange's 1 ms pauses and waits need the system timer at 1 ms (15.6 ms by default).
   timeBeginPeriod(1);
-  std::string name = path;
-  if (name.starts_with("\\\\.\\")) name.erase(0, 4);
-  return std::unique_ptr<Win32SerialDevice>(new Win32SerialDevice(h, name, modemLines));
+  return std::unique_ptr<Win32SerialDevice>(
+      new Win32SerialDevice(h, shortDeviceName(path), modemLines));
 }
 
 Win32SerialDevice::~Win32SerialDevice() {
@@ -230,8 +231,12 @@ long Win32SerialDevice::clearErrorAndCountWaiting() {
 }
 
 std::unique_ptr<SerialDevice> Win32PortOpener::open(unsigned n, int& error) {
-  std::unique_ptr<Win32SerialDevice> device =
-      Win32SerialDevice::open("\\\\.\\COM" + std::to_string(n), error);
+  const std::string path = devicePathForPort(n);
+  if (path.empty()) {
+    error = ENOENT;
+    return nullptr;
+  }
+  std::unique_ptr<Win32SerialDevice> device = Win32SerialDevice::open(path, error);
   if (device && onOpened) onOpened(device->handle());
   return device;
 }
