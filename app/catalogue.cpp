@@ -288,6 +288,7 @@ void resetSlotRow(UpdateDialog& dlg, int slotIndex, bool full) {
   check.checked = false;
   dlg.control(row.verLabel).enabled = false;
   slot.versionText.clear();
+  slot.selectedFile.clear();
   Control& list = dlg.control(row.versionList);
   list.enabled = false;
   list.items.clear();

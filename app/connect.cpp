@@ -138,6 +138,8 @@ void onConnect(UpdateDialog& dlg) {
     baseUnit(dlg);
   else
     singleModule(dlg);
+  // A line that went away on the way leaves nothing offered that Update could not reach.
+  dlg.reportLineGone();
   dlg.setWaitCursor(false);
   dlg.updateData();
 }

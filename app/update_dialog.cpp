@@ -16,6 +16,10 @@ namespace qdqm {
 namespace {
 
 constexpr const char* kErrorCaption = "Error message";
+// The port's number and, as in the open message, 10 + the number.
+constexpr const char* kLineLostText =
+    "Connection lost on serial port COM %u !\nCheck the update cable, then connect again.\n"
+    "Error Code: %u";
 constexpr const char* kPortPlaceholder = "SelectCom";
 constexpr std::string_view kPortEntryPrefix = "Com ";
 constexpr unsigned kProbedPorts = 32;
@@ -204,6 +208,22 @@ bool UpdateDialog::portLineGone() {
   if (lineLost(port)) return true;
   const std::string behind = port.opener.deviceBehind(portInUse_);
   return !behind.empty() && behind != port.device->name();
+}
+
+bool UpdateDialog::reportLineGone() {
+  if (!portLineGone()) return false;
+  const unsigned n = portInUse_;
+  resetVersionList(*this);
+  for (int k = 0; k < 9; ++k) {
+    slots[static_cast<size_t>(k)].state = SlotIdle;
+    resetSlotRow(*this, k, true);
+  }
+  if (selectPort(n) == 1) {
+    char text[160];
+    std::snprintf(text, sizeof text, kLineLostText, n, n + 10);
+    showError(text);
+  }
+  return true;
 }
 
 void UpdateDialog::onPortRadio(unsigned n) {

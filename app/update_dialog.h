@@ -83,6 +83,10 @@ class UpdateDialog {
   // The open port's line has gone away (adapter unplugged), or its number now leads to another
   // device (plugged back in elsewhere): it must be opened again before it is used.
   bool portLineGone();
+  // After a line went away (during a procedure, or since Connect): the window forgets the module,
+  // whose rows and versions can no longer be trusted, and says so: the port's open message when
+  // it cannot be opened again, else the lost-line message. False when the line is there.
+  bool reportLineGone();
   void setConnectHint(bool show);
   void onExit();
   void showSlotPanel(bool show);

@@ -32,7 +32,8 @@ constexpr std::string_view kConnectHelp =
     "  --json       stdout carries only one JSON object at the end: device, versions,\n"
     "               selected, messages (every box), exit.\n"
     "  --trace FILE write the frame trace of the serial line into FILE (one line per frame)\n"
-    "  Exit status: 0 connected, 2 Connect failed, 64 usage error.\n";
+    "  Exit status: 0 connected, 2 Connect failed (also when the line went away during it), 64\n"
+    "  usage error. Options taking a value also take the form --name=VALUE.\n";
 
 struct ConnectOptions {
   unsigned port = 0;
@@ -43,27 +44,33 @@ struct ConnectOptions {
   std::string trace;  // --trace FILE
 };
 
-bool parse(const Args& args, ConnectOptions& o) {
-  for (size_t i = 0; i < args.words.size(); ++i) {
-    const std::string_view w = args.words[i];
+// What was wrong with the command line; empty when it parsed.
+std::string parse(const Args& args, ConnectOptions& o) {
+  OptionReader r(args.words);
+  while (r.next()) {
+    const std::string_view w = r.name();
     if (w == "--help") {
-      o.help = true;
+      o.help = r.plain();
     } else if (w == "--low-speed") {
-      o.lowSpeed = true;
+      o.lowSpeed = r.plain();
     } else if (w == "--base-unit") {
-      o.baseUnit = true;
+      o.baseUnit = r.plain();
     } else if (w == "--json") {
-      o.json = true;
-    } else if (w == "--port" && i + 1 < args.words.size()) {
-      if (!parsePortNumber(args.words[++i], o.port)) return false;
-    } else if (w == "--trace" && i + 1 < args.words.size()) {
-      o.trace = args.words[++i];
-      if (o.trace.empty()) return false;
+      o.json = r.plain();
+    } else if (w == "--port") {
+      const auto v = r.value();
+      if (v && !parsePortNumber(*v, o.port)) r.fail(badPortText(*v));
+    } else if (w == "--trace") {
+      const auto v = r.value();
+      if (v && v->empty()) r.fail("--trace needs a file name");
+      if (v) o.trace = *v;
     } else {
-      return false;
+      r.unknown();
     }
   }
-  return o.help || o.port != 0;
+  if (!r.error().empty()) return r.error();
+  if (!o.help && o.port == 0) return "--port N is required";
+  return {};
 }
 
 // Connect; fills what the JSON report shows and returns the exit status.
@@ -99,11 +106,8 @@ int connect(const ConnectOptions& o, const Args& args, UpdateDialog& dlg, JsonRe
 
 int cmdConnect(const Args& args) {
   ConnectOptions o;
-  if (!parse(args, o)) {
-    args.err << kConnectHelp;
-    writeUsageErrorJson(args, std::nullopt);
-    return kUsageError;
-  }
+  if (const std::string wrong = parse(args, o); !wrong.empty())
+    return usageError(args, "connect", wrong, kConnectHelp);
   if (o.help) {
     args.out << kConnectHelp;
     return 0;
@@ -117,7 +121,7 @@ int cmdConnect(const Args& args) {
   UpdateDialog dlg(opener, clock, host);
   host.attach(&dlg);
   if (!o.trace.empty() && !attachTraceFile(args, "connect", o.trace, dlg)) {
-    writeUsageErrorJson(args, std::nullopt);
+    writeUsageErrorJson(args, "connect");
     return kUsageError;
   }
   JsonReport report;

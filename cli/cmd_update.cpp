@@ -12,6 +12,7 @@
 #include "app/catalogue.h"
 #include "app/connect.h"
 #include "app/procedures.h"
+#include "app/run_result.h"
 #include "app/update_dialog.h"
 #include "cli/commands.h"
 #include "cli/interrupts.h"
@@ -25,9 +26,6 @@
 namespace qdqm::cli {
 namespace {
 
-constexpr int kFailureVerdict = 1;
-constexpr int kNoVerdict = 2;
-
 constexpr std::string_view kUpdateHelp =
     "usage: qdqm-update update --port N [--low-speed] [--version FILE] [--yes|--no] [--json]\n"
     "                          [--trace FILE]\n"
@@ -35,7 +33,8 @@ constexpr std::string_view kUpdateHelp =
     "                          [--json] [--trace FILE]\n"
     "  Connects to the module on port COM N (1-99) as the Connect button does, then runs the\n"
     "  Update button: controller flash, FPGA and MPEG decoder where the module has them,\n"
-    "  verdict. Progress and every box go to stderr.\n"
+    "  verdict. Progress and every box go to stderr. Options taking a value also take the\n"
+    "  form --name=VALUE.\n"
     "  --low-speed     stay at 19200 baud (the LowSpeed check box)\n"
     "  --version FILE  the update version to flash, a name from the version list (any case);\n"
     "                  default: the preselected (highest) one\n"
@@ -43,17 +42,27 @@ constexpr std::string_view kUpdateHelp =
     "                  terminal when stdin is one, else answered No. \"Do you wish to update\n"
     "                  another ... ?\" is always answered No.\n"
     "  --json          stdout carries only one JSON object at the end: device, versions,\n"
-    "                  selected, verdict, messages (every box), exit.\n"
+    "                  selected, verdict, result, module_changed, messages (every box), exit.\n"
     "  --trace FILE    write the frame trace of the serial line into FILE (one line per frame)\n"
     "  --base-unit     a base unit with modules in slots (the \"Update QM2x/4x\" check box): the\n"
     "                  slots are searched, every checked slot is updated in turn and each slot's\n"
     "                  result printed; --json adds \"slots\".\n"
     "  --slot K=FILE   slot K (1-9, as printed on the unit) takes FILE from its version list\n"
-    "                  (any case) instead of the preselected highest one\n"
+    "                  (any case) instead of the preselected highest one; also ticks a row that\n"
+    "                  is offered unticked (a module whose version could not be read)\n"
     "  --skip K        slot K is not updated (its row unchecked)\n"
-    "  Exit status: 0 success verdict, 1 failure verdict (a slot failed), 2 no verdict (Connect\n"
-    "  failed, nothing to update, run aborted), 64 usage error (also a FILE or K the unit's\n"
-    "  rows do not offer).\n";
+    "  Exit status (\"result\" in the JSON object):\n"
+    "    0 updated         the success verdict; for a base unit every checked slot updated\n"
+    "                      or found current\n"
+    "    1 failed          the failure verdict, or the run stopped (an error, Ctrl-C) after\n"
+    "                      anything was written to a module: it may be half-programmed\n"
+    "    2 not-started     nothing was written to any module (Connect failed, a file refused\n"
+    "                      before the erase, No to a question, a version or slot not offered,\n"
+    "                      stopped before the erase, no slot to update)\n"
+    "    3 partly-updated  a base unit: the success verdict, but a checked slot was not updated\n"
+    "                      (its data file refused, its coprocessor stage stopped with Esc, not\n"
+    "                      reached after Ctrl-C)\n"
+    "    64                usage error\n";
 
 struct UpdateOptions {
   unsigned port = 0;
@@ -73,56 +82,64 @@ bool parseSlotNumber(std::string_view text, unsigned& slot) {
   return ec == std::errc() && end == text.data() + text.size() && slot >= 1 && slot <= 9;
 }
 
-// 1 parsed, 0 usage error (help text follows), -1 usage error already explained.
-int parse(const Args& args, UpdateOptions& o) {
-  for (size_t i = 0; i < args.words.size(); ++i) {
-    const std::string_view w = args.words[i];
+// What was wrong with the command line; empty when it parsed.
+std::string parse(const Args& args, UpdateOptions& o) {
+  OptionReader r(args.words);
+  while (r.next()) {
+    const std::string_view w = r.name();
     if (w == "--help") {
-      o.help = true;
+      o.help = r.plain();
     } else if (w == "--low-speed") {
-      o.lowSpeed = true;
+      o.lowSpeed = r.plain();
     } else if (w == "--json") {
-      o.json = true;
+      o.json = r.plain();
+    } else if (w == "--base-unit") {
+      o.baseUnit = r.plain();
     } else if (w == "--yes" || w == "--no") {
       const bool yes = w == "--yes";
-      if (o.answer && *o.answer != yes) return 0;
+      if (!r.plain()) break;
+      if (o.answer && *o.answer != yes) r.fail("--yes and --no cannot both be given");
       o.answer = yes;
-    } else if (w == "--base-unit") {
-      o.baseUnit = true;
-    } else if (w == "--slot" && i + 1 < args.words.size()) {
-      const std::string_view v = args.words[++i];
-      const size_t eq = v.find('=');
+    } else if (w == "--slot") {
+      const auto v = r.value();
+      if (!v) break;
+      const size_t eq = v->find('=');
       unsigned slot = 0;
-      if (eq == std::string_view::npos || eq + 1 == v.size() ||
-          !parseSlotNumber(v.substr(0, eq), slot))
-        return 0;
-      o.slotFiles[slot] = std::string(v.substr(eq + 1));
-    } else if (w == "--skip" && i + 1 < args.words.size()) {
+      if (eq == std::string_view::npos || eq + 1 == v->size() ||
+          !parseSlotNumber(v->substr(0, eq), slot))
+        r.fail("--slot takes K=FILE with a slot K from 1 to 9, not '" + std::string(*v) + "'");
+      else
+        o.slotFiles[slot] = std::string(v->substr(eq + 1));
+    } else if (w == "--skip") {
+      const auto v = r.value();
       unsigned slot = 0;
-      if (!parseSlotNumber(args.words[++i], slot)) return 0;
+      if (v && !parseSlotNumber(*v, slot))
+        r.fail("--skip takes a slot from 1 to 9, not '" + std::string(*v) + "'");
       o.skipped.insert(slot);
-    } else if (w == "--version" && i + 1 < args.words.size()) {
-      o.version = args.words[++i];
-      if (o.version.empty()) return 0;
-    } else if (w == "--port" && i + 1 < args.words.size()) {
-      if (!parsePortNumber(args.words[++i], o.port)) return 0;
-    } else if (w == "--trace" && i + 1 < args.words.size()) {
-      o.trace = args.words[++i];
-      if (o.trace.empty()) return 0;
+    } else if (w == "--version") {
+      const auto v = r.value();
+      if (v && v->empty()) r.fail("--version needs a file name");
+      if (v) o.version = *v;
+    } else if (w == "--port") {
+      const auto v = r.value();
+      if (v && !parsePortNumber(*v, o.port)) r.fail(badPortText(*v));
+    } else if (w == "--trace") {
+      const auto v = r.value();
+      if (v && v->empty()) r.fail("--trace needs a file name");
+      if (v) o.trace = *v;
     } else {
-      return 0;
+      r.unknown();
     }
   }
-  if (!o.baseUnit && (!o.slotFiles.empty() || !o.skipped.empty())) {
-    args.err << "qdqm-update update: --slot and --skip go with --base-unit\n";
-    return -1;
-  }
-  if (o.baseUnit && (!o.version.empty() || o.lowSpeed)) {
-    args.err << "qdqm-update update: --version and --low-speed are for a single module; a base "
-                "unit takes --slot K=FILE and always runs at 19200 baud\n";
-    return -1;
-  }
-  return o.help || o.port != 0 ? 1 : 0;
+  if (!r.error().empty()) return r.error();
+  if (o.help) return {};
+  if (o.port == 0) return "--port N is required";
+  if (!o.baseUnit && (!o.slotFiles.empty() || !o.skipped.empty()))
+    return "--slot and --skip go with --base-unit";
+  if (o.baseUnit && (!o.version.empty() || o.lowSpeed))
+    return "--version and --low-speed are for a single module; a base unit takes --slot K=FILE "
+           "and always runs at 19200 baud";
+  return {};
 }
 
 // Selects the entry named `file` (any case) in a version list; false when the list has none.
@@ -154,24 +171,12 @@ const char* verdictName(Verdict v) {
   return "none";
 }
 
-int exitOf(Verdict verdict) {
-  switch (verdict) {
-    case Verdict::Success:
-      return 0;
-    case Verdict::Failure:
-      return kFailureVerdict;
-    case Verdict::None:
-      break;
-  }
-  return kNoVerdict;
-}
-
 // Connect, then Update; fills what the JSON report shows (before the clean-up empties the
-// window) and returns the exit status.
-int connectAndUpdate(const UpdateOptions& o, const Args& args, UpdateDialog& dlg,
-                     JsonReport& report) {
+// window). What happened to the module is read from the window afterwards.
+void connectAndUpdate(const UpdateOptions& o, const Args& args, UpdateDialog& dlg,
+                      JsonReport& report) {
   determineProgramDir(dlg);
-  if (dlg.selectPort(o.port) != 1) return kNoVerdict;
+  if (dlg.selectPort(o.port) != 1) return;
   dlg.control(ids::LowSpeed).checked = o.lowSpeed;
   onConnect(dlg);
   report.device = dlg.deviceText;
@@ -179,90 +184,78 @@ int connectAndUpdate(const UpdateOptions& o, const Args& args, UpdateDialog& dlg
   report.versions = list.items;
   if (!dlg.deviceText.empty() && !o.json)
     args.out << "Connected Device: " << dlg.deviceText << std::endl;
-  if (!dlg.control(ids::Update).enabled) {
-    explainEmptyVersionList(args, "update", dlg);
-    return kNoVerdict;
-  }
+  if (!dlg.control(ids::Update).enabled) return explainEmptyVersionList(args, "update", dlg);
 
   if (!o.version.empty()) {
     if (!selectEntry(dlg.control(ids::VersionList), o.version)) {
       args.err << "qdqm-update update: " << o.version << " is not in the version list; available:";
       listEntries(args.err, list);
-      return kNoVerdict;
+      return;
     }
     onVersionSelected(dlg);
   }
   report.selected = dlg.selectedFile;
   if (!o.json) args.out << "Update version: " << dlg.selectedFile << std::endl;
   onUpdate(dlg);
-  report.verdict = verdictName(dlg.verdict);
-  return exitOf(dlg.verdict);
 }
 
-// The user's choices of slots and files, as the dialog's rows would take them. 0 when they fit
-// the rows, else the usage error.
-int applySlotChoices(const UpdateOptions& o, const Args& args, UpdateDialog& dlg) {
+// The user's choices of slots and files, as the dialog's rows would take them: a file chosen for a
+// row ticks it. False, after saying which, when a choice is not one the unit's rows offer.
+bool applySlotChoices(const UpdateOptions& o, const Args& args, UpdateDialog& dlg) {
   for (const auto& [slot, file] : o.slotFiles) {
     const int k = static_cast<int>(slot) - 1;
     Control& list = dlg.control(kSlotRows[k].versionList);
-    if (k >= dlg.slotCount || !dlg.control(kSlotRows[k].check).enabled) {
+    Control& check = dlg.control(kSlotRows[k].check);
+    if (k >= dlg.slotCount || !check.enabled) {
       args.err << "qdqm-update update: slot " << slot << " has no module to update\n";
-      return kUsageError;
+      return false;
     }
     if (!selectEntry(list, file)) {
       args.err << "qdqm-update update: " << file << " is not in slot " << slot
                << "'s version list; available:";
       listEntries(args.err, list);
-      return kUsageError;
+      return false;
     }
     onSlotVersionSelected(dlg, k);
+    check.checked = true;
   }
   for (unsigned slot : o.skipped) {
     const int k = static_cast<int>(slot) - 1;
     if (k < dlg.slotCount) dlg.control(kSlotRows[k].check).checked = false;
   }
-  return 0;
+  return true;
 }
 
 // Connect to a base unit, the slot choices, then Update slot by slot.
-int connectAndUpdateSlots(const UpdateOptions& o, const Args& args, UpdateDialog& dlg,
-                          JsonReport& report) {
+void connectAndUpdateSlots(const UpdateOptions& o, const Args& args, UpdateDialog& dlg,
+                           JsonReport& report) {
   determineProgramDir(dlg);
-  if (dlg.selectPort(o.port) != 1) return kNoVerdict;
+  if (dlg.selectPort(o.port) != 1) return;
   dlg.control(ids::BaseUnit).checked = true;
   onSlotPanelToggle(dlg);
   onConnect(dlg);
   report.device = dlg.deviceText;
   if (!dlg.deviceText.empty() && !o.json)
     args.out << "Connected Device: " << dlg.deviceText << std::endl;
-  // Choices for slots of a base unit that Connect refused would only be usage errors.
-  const bool accepted = baseUnitAccepted(dlg);
-  const int usage = accepted ? applySlotChoices(o, args, dlg) : 0;
+  // Choices for the slots of a base unit that Connect refused could only be wrong.
+  const bool chosen = baseUnitAccepted(dlg) && applySlotChoices(o, args, dlg);
   report.slots = slotRows(dlg);
-  if (!accepted) return kNoVerdict;
-  if (usage != 0) return usage;
-  if (!dlg.control(ids::Update).enabled) return kNoVerdict;
+  if (!chosen || !dlg.control(ids::Update).enabled) return;
   if (!o.json) printSlotRows(args.out, *report.slots, false);
   onUpdate(dlg);
   report.slots = slotRows(dlg);
-  report.verdict = verdictName(dlg.verdict);
   if (!o.json) {
     args.out << "Result:\n";
     printSlotRows(args.out, *report.slots, true);
   }
-  return exitOf(dlg.verdict);
 }
 
 }  // namespace
 
 int runUpdateCommand(const Args& args, PortOpener& opener, Clock& clock) {
   UpdateOptions o;
-  const int parsed = parse(args, o);
-  if (parsed != 1) {
-    if (parsed == 0) args.err << kUpdateHelp;
-    writeUsageErrorJson(args, "none");
-    return kUsageError;
-  }
+  if (const std::string wrong = parse(args, o); !wrong.empty())
+    return usageError(args, "update", wrong, kUpdateHelp);
   if (o.help) {
     args.out << kUpdateHelp;
     return 0;
@@ -270,25 +263,31 @@ int runUpdateCommand(const Args& args, PortOpener& opener, Clock& clock) {
   TerminalHost::Options options = TerminalHost::terminalOptions();
   options.answer = o.answer;
   TerminalHost host(args.err, options);
+  UpdateDialog dlg(opener, clock, host);
+  // Made after the window, so that it is gone (and its handlers with it) before the window's port.
   InterruptWatch interrupts;
   host.watchInterrupts(&interrupts);
-  UpdateDialog dlg(opener, clock, host);
+  InterruptWatch::watchModule(&dlg.port.moduleChanged);
   host.attach(&dlg);
   if (!o.trace.empty() && !attachTraceFile(args, "update", o.trace, dlg)) {
-    writeUsageErrorJson(args, "none");
+    writeUsageErrorJson(args, "update");
     return kUsageError;
   }
   JsonReport report;
-  report.verdict = "none";
-  report.exit = o.baseUnit ? connectAndUpdateSlots(o, args, dlg, report)
-                           : connectAndUpdate(o, args, dlg, report);
+  if (o.baseUnit)
+    connectAndUpdateSlots(o, args, dlg, report);
+  else
+    connectAndUpdate(o, args, dlg, report);
   // A Connect that ended without an update run (version not in the list, nothing to update).
   leaveModuleAtNormalRate(dlg);
-  // Stopped by the user: no verdict, unless the module was updated all the same.
-  if (interrupts.interrupted() && report.exit != 0) {
+  // What the module saw decides, interrupted or not: a run stopped after the erase is a failure.
+  const RunResult result = runResult(dlg);
+  if (interrupts.interrupted() && result != RunResult::Updated)
     args.err << "qdqm-update update: interrupted\n";
-    report.exit = kNoVerdict;
-  }
+  report.verdict = verdictName(dlg.verdict);
+  report.result = std::string(runResultName(result));
+  report.moduleChanged = dlg.port.moduleChanged.load();
+  report.exit = exitStatusOf(result);
   reportTraceFile(args, "update", dlg);
   if (o.json) {
     report.messages = host.shown;

@@ -28,11 +28,52 @@ std::span<const Command> commands() {
   return kCommands;
 }
 
-void writeUsageErrorJson(const Args& args, std::optional<std::string> verdict) {
+bool OptionReader::next() {
+  if (!error_.empty() || at_ >= words_.size()) return false;
+  word_ = words_[at_++];
+  const size_t eq = word_.find('=');
+  if (word_.starts_with("--") && eq != std::string_view::npos) {
+    name_ = word_.substr(0, eq);
+    attached_ = word_.substr(eq + 1);
+  } else {
+    name_ = word_;
+    attached_.reset();
+  }
+  return true;
+}
+
+std::optional<std::string_view> OptionReader::value() {
+  if (attached_) return attached_;
+  if (at_ < words_.size()) return words_[at_++];
+  fail(std::string(name_) + " needs a value");
+  return std::nullopt;
+}
+
+bool OptionReader::plain() {
+  if (attached_) fail(std::string(name_) + " takes no value");
+  return !attached_;
+}
+
+void OptionReader::fail(std::string text) {
+  if (error_.empty()) error_ = std::move(text);
+}
+
+int usageError(const Args& args, std::string_view command, std::string_view what,
+               std::string_view help) {
+  args.err << "qdqm-update " << command << ": " << what << "\n" << help;
+  writeUsageErrorJson(args, command);
+  return kUsageError;
+}
+
+void writeUsageErrorJson(const Args& args, std::string_view command) {
   for (std::string_view w : args.words) {
     if (w != "--json") continue;
     JsonReport report;
-    report.verdict = std::move(verdict);
+    if (command == "update") {
+      report.verdict = "none";
+      report.result = "not-started";
+      report.moduleChanged = false;
+    }
     report.exit = kUsageError;
     writeJsonReport(args.out, report);
     return;
@@ -42,6 +83,10 @@ void writeUsageErrorJson(const Args& args, std::optional<std::string> verdict) {
 bool parsePortNumber(std::string_view text, unsigned& port) {
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), port);
   return ec == std::errc() && end == text.data() + text.size() && port >= 1 && port <= 99;
+}
+
+std::string badPortText(std::string_view value) {
+  return "--port takes a port number from 1 to 99 (COM1 is 1), not '" + std::string(value) + "'";
 }
 
 void printUsage(std::ostream& os) {

@@ -22,7 +22,17 @@ std::atomic<int> taken = 0;
 static_assert(std::atomic<int>::is_always_lock_free);
 
 constexpr char kEndedText[] = "\nqdqm-update: interrupted again, ended\n";
-constexpr int kInterruptedExit = 2;
+// The exit statuses of a run that wrote to a module and of one that did not.
+constexpr int kFailedExit = 1;
+constexpr int kNotStartedExit = 2;
+std::atomic<const std::atomic<bool>*> moduleWritten = nullptr;
+static_assert(std::atomic<const std::atomic<bool>*>::is_always_lock_free);
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+int endedExit() {
+  const std::atomic<bool>* written = moduleWritten;
+  return written != nullptr && *written ? kFailedExit : kNotStartedExit;
+}
 
 #ifdef _WIN32
 
@@ -50,7 +60,7 @@ void onInterrupt(int sig) {
   putLineBack();
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_ERROR_HANDLE), kEndedText, sizeof kEndedText - 1, &written, nullptr);
-  ExitProcess(kInterruptedExit);
+  ExitProcess(endedExit());
 }
 
 #else
@@ -76,7 +86,7 @@ void onInterrupt(int) {
   }
   putLineBack();
   (void)!write(STDERR_FILENO, kEndedText, sizeof kEndedText - 1);
-  _exit(kInterruptedExit);
+  _exit(endedExit());
 }
 
 #endif
@@ -100,6 +110,7 @@ InterruptWatch::~InterruptWatch() {
   for (size_t i = 0; i < std::size(kWatchedSignals); ++i)
     signal(kWatchedSignals[i], previous_[i] == SIG_ERR ? SIG_DFL : previous_[i]);
   line = INVALID_HANDLE_VALUE;
+  moduleWritten = nullptr;
 }
 
 void InterruptWatch::watchLine(LineHandle handle) {
@@ -124,6 +135,7 @@ InterruptWatch::~InterruptWatch() {
   sigaction(SIGINT, &previousInt_, nullptr);
   sigaction(SIGTERM, &previousTerm_, nullptr);
   lineFd = -1;
+  moduleWritten = nullptr;
 }
 
 void InterruptWatch::watchLine(LineHandle fd) {
@@ -131,6 +143,10 @@ void InterruptWatch::watchLine(LineHandle fd) {
 }
 
 #endif
+
+void InterruptWatch::watchModule(const std::atomic<bool>* moduleChanged) {
+  moduleWritten = moduleChanged;
+}
 
 bool InterruptWatch::takeInterrupt() {
   if (interrupts == 0 || taken != 0) return false;

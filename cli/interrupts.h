@@ -5,6 +5,7 @@
 // the console's Ctrl-C and Ctrl-Break do the same, through the C runtime's signals.
 #pragma once
 
+#include <atomic>
 #include <csignal>
 
 namespace qdqm::cli {
@@ -31,6 +32,9 @@ class InterruptWatch {
   bool interrupted() const;
   // The port just opened: the line a second interrupt puts back.
   static void watchLine(LineHandle line);
+  // Whether the run has written to a module: a second interrupt ends the program with exit
+  // status 1 once it has, else 2.
+  static void watchModule(const std::atomic<bool>* moduleChanged);
 
 #ifdef _WIN32
  private:

@@ -26,6 +26,8 @@ void writeJsonReport(std::ostream& out, const JsonReport& report) {
     }
   }
   if (report.verdict) j["verdict"] = *report.verdict;
+  if (report.result) j["result"] = *report.result;
+  if (report.moduleChanged) j["module_changed"] = *report.moduleChanged;
   j["messages"] = nlohmann::ordered_json::array();
   for (const JsonMessage& m : report.messages)
     j["messages"].push_back({{"caption", m.caption}, {"text", m.text}});

@@ -28,6 +28,10 @@ struct JsonReport {
   std::optional<std::string> selected;
   std::optional<std::vector<JsonSlot>> slots;  // base units only
   std::optional<std::string> verdict;          // "success", "failure" or "none"; `update` only
+  // `update` only: "updated", "failed", "not-started" or "partly-updated", and whether anything
+  // was written to a module.
+  std::optional<std::string> result;
+  std::optional<bool> moduleChanged;
   std::vector<JsonMessage> messages;
   int exit = 0;
 };

@@ -38,6 +38,10 @@ void TerminalHost::endBarLine() {
   barShown_ = false;
 }
 
+bool TerminalHost::runStopRequested() {
+  return interrupts_ != nullptr && interrupts_->interrupted();
+}
+
 bool TerminalHost::escapePressed() {
   abortQuestionDue_ = interrupts_ != nullptr && interrupts_->takeInterrupt();
   if (abortQuestionDue_) interrupted_ = true;

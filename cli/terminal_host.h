@@ -47,6 +47,8 @@ class TerminalHost final : public Host {
   // No key state on a terminal: Esc is the first Ctrl-C or SIGTERM, where a watch is given.
   bool escapePressed() override;
   void forgetEscape() override {}
+  // Once interrupted, a base-unit run ends with the slot in work.
+  bool runStopRequested() override;
   void beep(unsigned hz, unsigned ms) override;
   void repaint() override {}
   void closeWindow() override { closed = true; }

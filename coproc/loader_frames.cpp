@@ -44,6 +44,7 @@ int requestBootMode(SerialPort& port) {
 }
 
 int eraseDecoderFlash(SerialPort& port, uint32_t length, uint32_t T) {
+  port.moduleChanged = true;
   if (!sendFlashText(port, "E0x" + hex(kDecoderFlashBase) + ", 0x" + hex(length))) return 0;
   return answered(port, kEraseAnswer, T);
 }
@@ -52,12 +53,14 @@ int loadBlockToRam(SerialPort& port, uint16_t length) {
   const std::array<uint8_t, 8> header{
       0x03, 'M', static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length), 0x2E, 0x1C,
       0x00, 0x00};
+  port.moduleChanged = true;
   return writeBytes(port, header.data(), header.size());
 }
 
 int writeDecoderFlash(SerialPort& port, uint32_t address, uint16_t length, uint32_t T) {
   char text[32];
   std::snprintf(text, sizeof text, "W0x%08x, 0x0000%x", address, unsigned{length});
+  port.moduleChanged = true;
   if (!sendFlashText(port, text)) return 0;
   return answered(port, kWriteAnswer, T);
 }

@@ -60,6 +60,7 @@ std::string_view textOf(const SwidVersion& reply) {
 // is ever refused.
 BlockSender streamedPieces(SerialPort& port) {
   return [&port](const uint8_t* bytes, size_t n) {
+    if (n > 0) port.moduleChanged = true;
     if (n > 0) writeWithoutReply(port, bytes, n);
     return 1;
   };
@@ -147,6 +148,7 @@ Outcome versStage(UpdateDialog& dlg, const std::string& mpegLine) {
     return stageAbort(dlg, kShortFileText);
 
   showStatus(dlg, kMpegProgramStatus);
+  dlg.port.moduleChanged = true;
   sendWord32(dlg.port, static_cast<uint32_t>(file.length()) - kVersHeaderBytes);
   writeWithoutReply(dlg.port, header.data(), header.size());
   setProgress(dlg, 0);

@@ -71,6 +71,7 @@ int sendDataBlock(SerialPort& port, const uint8_t* bytes, size_t n, uint32_t t) 
   if (!port.isOpen() || n > kMaxBlock) return 0;
   if (n == 0) return 1;
   discardInput(port);
+  port.moduleChanged = true;
   std::array<uint8_t, 3 + kMaxBlock> frame{kFrameStart, kDataCommand, static_cast<uint8_t>(n)};
   std::copy_n(bytes, n, frame.begin() + 3);
   return sendForAnswer(port, std::span<const uint8_t>(frame.data(), n + 3), t + kExtraCycles,
@@ -98,6 +99,7 @@ int eraseFpga(SerialPort& port, uint8_t typeCode) {
   const TypeGroup group = typeGroupOf(typeCode);
   if (group == TypeGroup::Self) return 1;
   if (group != TypeGroup::QM23) return 0;
+  port.moduleChanged = true;
   const std::array<uint8_t, 2> frame{kFrameStart, kEraseCommand};
   return sendForAnswer(port, frame, kEraseT, kEraseCommand);
 }

@@ -103,12 +103,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!wholeUpToEnd(text)) {
     // Refused before the erase (codes 41, 44): the module keeps its program.
     FUZZ_EXPECT(device.erases() == 0 && device.recordsTaken() == 0);
-    FUZZ_EXPECT(dlg.verdict == Verdict::None);
+    FUZZ_EXPECT(dlg.verdict == Verdict::None && !dlg.port.moduleChanged);
     FUZZ_EXPECT(host.lastText.ends_with("Error Code: 41") ||
                 host.lastText.ends_with("Error Code: 44"));
     return 0;
   }
-  FUZZ_EXPECT(device.erases() == 1);
+  FUZZ_EXPECT(device.erases() == 1 && dlg.port.moduleChanged);
   if (faults.eraseCode != '.') {
     FUZZ_EXPECT(device.recordsTaken() == 0 && dlg.verdict == Verdict::None);
     FUZZ_EXPECT(host.lastText == "Could not erase flash !\nError Code: 50");

@@ -127,7 +127,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_EXPECT(isEndRecord(record) == isEnd(record));
   }
 
-  // The check before the erase: true exactly when every line up to an end record is a record.
+  // The check before the erase: true exactly when every line up to an end record is a record and
+  // no record rewrites another's bytes with different ones.
   VirtualClock clock;
   QuietHost host;
   ScriptOpener opener(clock);

@@ -77,9 +77,21 @@ constexpr std::string_view kPartialType = "PS17";
 constexpr size_t kSlack = 4;  // exchange may land up to 4 bytes behind the reply
 using Reply = std::array<uint8_t, 32 + kSlack>;
 
+// Whatever waits on the line before a command is sent cannot be its reply (bytes behind an earlier
+// reply, noise): it is read away first, so the reply read is the one to this command. A record
+// protocol controller echoes every frame, which also finds strays that were still on their way.
 int send(SerialPort& port, const Command& c, uint8_t* reply, size_t* got = nullptr) {
-  return exchange(port, c.frame, std::span<uint8_t>(reply, c.replyLength + kSlack), c.replyLength,
-                  c.T, got);
+  discardInput(port);
+  const std::span<uint8_t> buffer(reply, c.replyLength + kSlack);
+  if (isRecordProtocol(port) && c.frame.starts_with(':') && got == nullptr)
+    return exchangeEchoed(port, c.frame, buffer, c.replyLength, c.T);
+  return exchange(port, c.frame, buffer, c.replyLength, c.T, got);
+}
+
+// The echo of `command` could begin at reply[at]: the bytes collected from there agree with it.
+bool echoBeginsAt(std::span<const uint8_t> collected, size_t at, std::string_view echo) {
+  const size_t n = std::min(collected.size() - at, echo.size());
+  return n > 0 && std::memcmp(collected.data() + at, echo.data(), n) == 0;
 }
 
 int sendForAck(SerialPort& port, const Command& c) {
@@ -109,6 +121,23 @@ int finishIdentification(SerialPort& port, uint8_t* type) {
 }
 
 }  // namespace
+
+int exchangeEchoed(SerialPort& port, std::string_view command, std::span<uint8_t> reply, size_t m,
+                   uint32_t T) {
+  size_t got = 0;
+  if (!exchange(port, command, reply, m, T, &got)) return 0;
+  std::string_view echo = command;
+  while (!echo.empty() && (echo.back() == '\r' || echo.back() == '\n')) echo.remove_suffix(1);
+  const std::span<const uint8_t> collected = reply.first(got);
+  size_t start = 0;
+  while (start < got && !echoBeginsAt(collected, start, echo)) ++start;
+  if (start == 0 || start == got) return 1;
+  std::memmove(reply.data(), reply.data() + start, got - start);
+  got -= start;
+  if (got >= m) return 1;
+  // The rest of the reply, with the same time-out; nothing more is sent.
+  return exchange(port, std::span<const uint8_t>(), reply.subspan(got), m - got, T);
+}
 
 uint8_t hexDigitValue(uint8_t c) {
   return c < ':' ? static_cast<uint8_t>(c - 0x30) : static_cast<uint8_t>((c & ~0x20) - 0x37);
@@ -190,6 +219,7 @@ int eraseFlash(SerialPort& port) {
   uint8_t boot[2]{};
   if (!readBootLoaderVersion(port, boot)) return 0;
   Reply r{};
+  port.moduleChanged = true;
   if (!send(port, boot[0] < 2 ? kEraseFlashOldBoot : kEraseFlash, r.data())) return 0;
   return eraseResultCode(r[0]);
 }
@@ -197,6 +227,7 @@ int eraseFlash(SerialPort& port) {
 int eraseFlashQM4x(SerialPort& port) {
   if (!port.isOpen()) return 0;
   Reply r{};
+  port.moduleChanged = true;
   if (!send(port, kEraseFlashQM4x, r.data())) return 0;
   const uint8_t code = r[kEraseFlashQM4x.dataOffset()];
   if (code != kAckChar) return eraseResultCode(code);
@@ -207,6 +238,7 @@ int eraseFlashQM4x(SerialPort& port) {
 int eraseFlashQD09(SerialPort& port) {
   if (!port.isOpen()) return 0;
   Reply r{};
+  port.moduleChanged = true;
   if (!send(port, kEraseFlashQD09, r.data())) return 0;
   return eraseResultCode(r[0]);
 }

@@ -35,6 +35,9 @@ class Host {
   virtual bool escapePressed() = 0;
   // Forgets Esc presses made so far: only a press while a procedure runs may abort it.
   virtual void forgetEscape() = 0;
+  // The user wants the whole run stopped (an interrupt on the terminal), not only the stage in
+  // work that Esc ends: a base-unit run then starts no further slot.
+  virtual bool runStopRequested() { return false; }
   virtual void beep(unsigned hz, unsigned ms) = 0;
   // Repaint the whole window.
   virtual void repaint() = 0;

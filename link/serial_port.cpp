@@ -162,7 +162,8 @@ int exchange(SerialPort& port, std::span<const uint8_t> command, std::span<uint8
     }
   }
   if (port.trace) {
-    port.trace->sent(port.line, command.first(sent));
+    // Reading on for the rest of a reply sends nothing: no TX line for it.
+    if (!command.empty()) port.trace->sent(port.line, command.first(sent));
     port.trace->beginGroup();
   }
   if (writeFailed) return finish(0, "write failed");

@@ -4,6 +4,7 @@
 // milliseconds.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -45,6 +46,11 @@ class SerialPort {
   int lastOpenError = 0;                 // errno-style code of the last failed open
   LineSettings line;                     // rate and parity as last written to the device
   std::unique_ptr<FrameTrace> trace;     // the frame trace, null when off
+  // Set by every command that changes what a module keeps (an erase, a record, a data block, a
+  // decoder write, an image byte), as it is sent; an update run clears it when it starts. A run
+  // that stops after it was set has left the module changed, whatever its verdict. Atomic: the
+  // terminal's interrupt handler reads it when it ends the program at once.
+  std::atomic<bool> moduleChanged = false;
 };
 
 constexpr size_t kQueueSize = 2048;

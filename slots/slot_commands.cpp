@@ -192,6 +192,7 @@ int slotEraseFlash(SerialPort& port, uint8_t slot, uint8_t typeCode, uint8_t rec
   const ProtocolCommand* c = byProtocol(typeCode, recordProtocol, kEraseRecord, kEraseRaw);
   if (!port.isOpen() || c == nullptr) return 0;
   std::vector<uint8_t> reply;
+  port.moduleChanged = true;
   if (!slotExchange(port, c->letter, slot, c->record, c->m, kEraseMs, &reply)) return 0;
   return eraseResultCode(reply[0]);
 }
@@ -232,6 +233,7 @@ int slotSendDataBlock(SerialPort& port, uint8_t slot, const uint8_t* data, size_
                       uint32_t timeoutMs, uint8_t typeCode, unsigned moduleVersionNumber) {
   if (!port.isOpen()) return 0;
   if (length == 0) return 1;
+  port.moduleChanged = true;
   std::vector<uint8_t> payload{0x3A, 0xE1, static_cast<uint8_t>(length)};
   payload.insert(payload.end(), data, data + length);
   return sendForAnswer(port, dataLetter(typeCode, moduleVersionNumber), slot, payload, timeoutMs,
@@ -282,6 +284,7 @@ int slotEraseFpga(SerialPort& port, uint8_t slot, uint8_t typeCode) {
   const TypeGroup group = typeGroupOf(typeCode);
   if (group == TypeGroup::Self) return 1;
   if (group != TypeGroup::QM23) return 0;
+  port.moduleChanged = true;
   return sendForAnswer(port, SlotLetter::P, slot, std::array<uint8_t, 2>{0x3A, 0xE3}, kEraseFpgaMs,
                        0xE3);
 }

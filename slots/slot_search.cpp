@@ -59,18 +59,22 @@ void searchSlot(UpdateDialog& dlg, int k) {
   }
   entry.versionText = readPresentVersion(dlg, slot, entry);
   Control& list = dlg.control(row.versionList);
+  const bool noVersion = entry.versionText.ends_with("?.??");
+  // A module the unit names as updatable whose program does not answer may have lost it (a flash
+  // cut off): its boot loader still takes a new one, so the row is offered, unticked.
+  const bool recoverable = noVersion && named.updatable;
   if (!isTypeDirSpec(entry.dirSpec) ||
-      !listDirectory(dlg, entry.dirSpec, row.versionList, kListFiles) ||
-      entry.versionText.ends_with("?.??")) {
-    // No files or no version: the row cannot be updated, but its version stays readable.
+      !listDirectory(dlg, entry.dirSpec, row.versionList, kListFiles) || list.items.empty() ||
+      (noVersion && !recoverable)) {
+    // No files, or no version of a module found by asking it: the row cannot be updated, but its
+    // version stays readable. An empty directory offers nothing: the row is not left ticked.
     entry.present = false;
     list.enabled = false;
     dlg.control(row.check).checked = false;
     dlg.control(row.check).enabled = false;
     return;
   }
-  // No files: the row stays checked with an empty list; the slot's file stays as it was.
-  if (list.items.empty()) return;
+  if (recoverable) dlg.control(row.check).checked = false;
   if (list.items.size() > 1) sortVersionsDescending(list.items);
   list.selection = 0;
   readListSelection(list, entry.selectedFile);
@@ -86,6 +90,8 @@ void searchSlots(UpdateDialog& dlg) {
   for (int id : {ids::Com1, ids::Com2, ids::Com3, ids::Com4}) dlg.control(id).enabled = false;
   showStatus(dlg, "search for modules in QM65A ...");
   for (int k = 0; k < dlg.slotCount && k < 9; ++k) {
+    // A line gone answers no slot: Connect reports it once the search has ended.
+    if (lineLost(dlg.port)) break;
     searchSlot(dlg, k);
     enterProgramDir(dlg);
   }

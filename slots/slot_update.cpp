@@ -131,6 +131,7 @@ struct SlotRun {
 bool sendSlotRecord(SlotRun& r, const std::string& record) {
   std::vector<uint8_t> reply;
   const bool recordProtocol = r.entry.recordProtocol != 0;
+  r.dlg.port.moduleChanged = true;
   if (!slotExchange(r.dlg.port, recordProtocol ? SlotLetter::T : SlotLetter::Q, r.slot(), record,
                     recordProtocol ? 3 : 1, kRecordMs, &reply)) {
     r.dlg.showError(kRecordTimeoutText);
@@ -192,7 +193,10 @@ enum class Flash { Done, Failed, FailedBeforeEnd };
 Flash flashSlotController(SlotRun& r, DataFile& file) {
   UpdateDialog& dlg = r.dlg;
   showStatus(dlg, "set QM-Module to boot ...");
-  if (!slotWakeBootLoader(dlg.port, r.slot(), r.entry.typeCode)) {
+  // A module whose version could not be read may have lost its program: then only its boot
+  // loader runs, which does not answer the wake-up, and goes on as a woken one does.
+  const bool programGone = isNoVersion(r.entry.versionText);
+  if (!slotWakeBootLoader(dlg.port, r.slot(), r.entry.typeCode) && !programGone) {
     dlg.showError("Switch to bootloader failed ... !\nError Code: 26");
     return Flash::FailedBeforeEnd;
   }

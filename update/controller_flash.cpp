@@ -100,14 +100,20 @@ std::span<const uint8_t> bytesOf(std::string_view s) {
 }
 
 // Sends one record and tests its result character: in the raw protocol the single reply byte, in
-// the record protocol the byte behind the echoed record. 1 when accepted.
+// the record protocol the byte behind the echoed record. 1 when accepted. Bytes already waiting
+// (behind the last reply, or noise) are read away first: they are no answer to this record.
 int sendRecord(UpdateDialog& dlg, std::string_view wire, size_t recordLength, size_t replyLength) {
   std::vector<uint8_t> reply(replyLength + kSlack);
-  if (!exchange(dlg.port, bytesOf(wire), reply, replyLength, kRecordT)) {
+  const bool record = isRecordProtocol(dlg.port);
+  discardInput(dlg.port);
+  dlg.port.moduleChanged = true;
+  const int answered = record ? exchangeEchoed(dlg.port, wire, reply, replyLength, kRecordT)
+                              : exchange(dlg.port, wire, reply, replyLength, kRecordT);
+  if (!answered) {
     dlg.showError(kRecordTimeoutText);
     return 0;
   }
-  const uint8_t result = reply[isRecordProtocol(dlg.port) ? recordLength : 0];
+  const uint8_t result = reply[record ? recordLength : 0];
   if (result == kAckChar) return 1;
   showProgrammingError(dlg, result);
   return 0;
@@ -115,7 +121,8 @@ int sendRecord(UpdateDialog& dlg, std::string_view wire, size_t recordLength, si
 
 int sendClosingCommand(UpdateDialog& dlg, const ClosingCommand& c) {
   std::array<uint8_t, 32> reply{};
-  const int ok = exchange(dlg.port, c.frame, reply, c.replyLength, kClosingT);
+  discardInput(dlg.port);
+  const int ok = exchangeEchoed(dlg.port, c.frame, reply, c.replyLength, kClosingT);
   if (!ok) dlg.showError(c.failText);
   discardInput(dlg.port);
   return ok;
@@ -126,6 +133,7 @@ int sendClosingCommand(UpdateDialog& dlg, const ClosingCommand& c) {
 bool recordsAreWhole(UpdateDialog& dlg, DataFile& file, const std::string& fileName) {
   const DataFile::Mark start = file.mark();
   std::string line;
+  RecordImage image;
   bool whole = true;
   for (;;) {
     const unsigned number = file.lineNumber();
@@ -137,7 +145,8 @@ bool recordsAreWhole(UpdateDialog& dlg, DataFile& file, const std::string& fileN
     const std::string record = withoutLineEnd(line);
     // The end line counts by its first 11 characters; nothing behind it is read.
     if (isEndRecord(record)) break;
-    if (!isWellFormedRecord(record)) {
+    // A record that rewrites another's bytes is named: it is the one that would spoil them.
+    if (!isWellFormedRecord(record) || !image.take(record)) {
       dlg.showError(formatMessage(kCorruptText, fileName.c_str(), number));
       whole = false;
       break;
@@ -204,6 +213,7 @@ Outcome transferRecords(UpdateDialog& dlg, DataFile& file) {
 
   if (!record) {
     // The raw boot loader ends programming on the end record itself and answers nothing.
+    dlg.port.moduleChanged = true;
     if (!writeBytes(dlg.port, bytesOf(line).data(), line.size())) {
       dlg.showError(kNoEofText);
       return Outcome::Failed;

@@ -42,7 +42,8 @@ int eraseController(UpdateDialog& dlg, int slotIndex);
 bool confirmVersion(UpdateDialog& dlg, unsigned installed, unsigned selected);
 
 // Reads every record line up to the end record before anything is erased, so that a damaged or
-// truncated file never leaves a module half-programmed; false after the message (codes 41, 44).
+// truncated file, or one whose records write two values to one address, never leaves a module
+// half-programmed; false after the message (codes 41, 44).
 // Leaves the file where it was.
 bool recordsAreWhole(UpdateDialog& dlg, DataFile& file, const std::string& fileName);
 

@@ -305,6 +305,7 @@ Outcome waitForControllerReset(UpdateDialog& dlg, const char* question) {
 void runStandAlone(UpdateDialog& dlg, std::span<const StageRow> table) {
   dlg.overallResult = 1;
   dlg.verdict = Verdict::None;
+  dlg.port.moduleChanged = false;
   dlg.setWaitCursor(true);
   Control& progress = dlg.control(ids::Progress);
   progress.rangeLow = 0;
@@ -333,7 +334,10 @@ void runStandAlone(UpdateDialog& dlg, std::span<const StageRow> table) {
 void runBaseUnit(UpdateDialog& dlg) {
   dlg.overallResult = 1;
   dlg.verdict = Verdict::None;
+  dlg.port.moduleChanged = false;
   for (int k = 0; k < dlg.slotCount && k < 9; ++k) {
+    // Stopped by the user: the slot in work has ended as Esc ends it; no further one starts.
+    if (dlg.host.runStopRequested()) break;
     SlotEntry& slot = dlg.slots[static_cast<size_t>(k)];
     slot.state = SlotBusy;
     resetSlotRow(dlg, k, false);
@@ -345,6 +349,11 @@ void runBaseUnit(UpdateDialog& dlg) {
 }
 
 void onUpdate(UpdateDialog& dlg) {
+  dlg.verdict = Verdict::None;
+  dlg.port.moduleChanged = false;
+  // A line that went away since Connect (an adapter plugged out and in) reaches no module: that is
+  // said instead of the first command's failure.
+  if (dlg.reportLineGone()) return;
   if (dlg.control(ids::BaseUnit).checked)
     runBaseUnit(dlg);
   else

@@ -71,6 +71,27 @@ bool hasRecordType(std::string_view line, std::string_view type) {
   return line.size() >= 9 && sameText(line.substr(7, 2), type);
 }
 
+bool RecordImage::take(std::string_view line) {
+  const size_t count = hexByteAt(line, 1);
+  const uint16_t offset = static_cast<uint16_t>(hexByteAt(line, 3) << 8 | hexByteAt(line, 5));
+  if (hasRecordType(line, "02") || hasRecordType(line, "04")) {
+    if (count == 2) {
+      const uint32_t value = uint32_t{hexByteAt(line, 9)} << 8 | hexByteAt(line, 11);
+      base_ = hasRecordType(line, "02") ? value << 4 : value << 16;
+    }
+    return true;
+  }
+  if (!hasRecordType(line, "00")) return true;
+  for (size_t i = 0; i < count; ++i) {
+    // The offset wraps inside its 64 KiB segment.
+    const uint32_t address = base_ + static_cast<uint16_t>(offset + i);
+    const uint8_t byte = hexByteAt(line, 9 + 2 * i);
+    const auto [at, added] = bytes_.try_emplace(address, byte);
+    if (!added && at->second != byte) return false;
+  }
+  return true;
+}
+
 std::vector<std::string> packIntoBlocks(std::string_view line) {
   const size_t count = hexByteAt(line, 1);
   const uint16_t address = static_cast<uint16_t>(hexByteAt(line, 3) << 8 | hexByteAt(line, 5));

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace qdqm {
@@ -22,6 +23,21 @@ bool hasRecordType(std::string_view line, std::string_view type);
 
 // Value of the hex byte at line[at], line[at + 1] (digits of either case).
 uint8_t hexByteAt(std::string_view line, size_t at);
+
+// The bytes the data records of a file write, by address (extended segment and linear address
+// records move the base). A boot loader writes each record as it comes and flash bits only clear
+// until the next erase, so two records that give one address different bytes leave neither in
+// the flash: such a file must be refused before the erase. The same byte written twice is fine.
+class RecordImage {
+ public:
+  // Takes one well-formed record line; false when it writes a byte other than the one an earlier
+  // record wrote at the same address.
+  bool take(std::string_view line);
+
+ private:
+  uint32_t base_ = 0;
+  std::unordered_map<uint32_t, uint8_t> bytes_;
+};
 
 // The records to send for one well-formed record line: the line itself when its data stay inside
 // one 64-byte block, otherwise one record per block it touches, each with its own checksum and

@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -62,15 +63,26 @@ inline std::string normalised(const std::string& content) {
   return out;
 }
 
-// Whether the records up to the end record are all whole, judged line by line.
+// Whether the records up to the end record are all whole, judged line by line, and no two of them
+// write different bytes to one address (02 and 04 records with two data bytes set the base; an
+// offset wraps inside its 64 KiB segment).
 inline bool wholeUpToEnd(const std::string& text) {
+  std::map<uint32_t, uint8_t> written;
+  uint32_t base = 0;
   size_t at = 0;
   while (at < text.size()) {
     const size_t lf = text.find('\n', at);
     const size_t end = lf == std::string::npos ? text.size() : lf;
     const std::string_view line(text.data() + at, end - at);
     if (isEnd(line)) return true;
-    if (!decode(line)) return false;
+    const std::optional<Record> r = decode(line);
+    if (!r) return false;
+    if ((r->type == 2 || r->type == 4) && r->count == 2)
+      base = uint32_t(r->data[0] << 8 | r->data[1]) << (r->type == 2 ? 4 : 16);
+    for (size_t i = 0; r->type == 0 && i < r->count; ++i) {
+      const auto [it, added] = written.emplace(base + uint16_t(r->address + i), r->data[i]);
+      if (!added && it->second != r->data[i]) return false;
+    }
     at = end + 1;
   }
   return false;

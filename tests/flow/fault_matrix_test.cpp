@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "app/controls.h"
+#include "app/run_result.h"
 #include "app/update_dialog.h"
 #include "sim/base_unit.h"
 #include "sim/controller.h"
@@ -178,6 +179,10 @@ enum class Left {
   Everything,       // controller and coprocessor on their new images
 };
 
+// What happens to the module's type directory: as written, emptied before Connect, or the data
+// file chosen removed between Connect and Update.
+enum class Files { AsWritten, EmptyTypeDirectory, RemovedBeforeUpdate };
+
 struct Scenario {
   const char* name;
   Stage stage;
@@ -190,6 +195,8 @@ struct Scenario {
   Outcome outcome;
   unsigned maxSeconds;  // virtual time from Connect to the end of the run
   Left left;
+  RunResult result = RunResult::NotStarted;  // what the terminal reports (exit status, JSON)
+  Files files = Files::AsWritten;
 };
 
 // Boxes that end many runs.
@@ -217,442 +224,478 @@ const Scenario kScenarios[] = {
     {"Identification_Silent", Stage::Identification, Module::QD21S,
      "silent", {}, "upd2.01",
      {kNoConnect},
-     Outcome::NotConnected, 8, Left::Nothing},
+     Outcome::NotConnected, 8, Left::Nothing, RunResult::NotStarted},
     {"Identification_LateBeyondTimeOut", Stage::Identification, Module::QD21S,
      "late=2000", {}, "upd2.01",
      {kNoConnect},
-     Outcome::NotConnected, 20, Left::Nothing},
+     Outcome::NotConnected, 20, Left::Nothing, RunResult::NotStarted},
     {"Identification_TypeGarbled", Stage::Identification, Module::QD21S,
      "garble=1", {}, "upd2.01",
      {kHiSpeed, kSuccess, kAnotherQD21S},
-     Outcome::Updated, 5, Left::NewFlash},
+     Outcome::Updated, 5, Left::NewFlash, RunResult::Updated},
     {"Identification_ExtraBytes", Stage::Identification, Module::QD21S,
      "extra=4", {}, "upd2.01",
      {"No update available !\nError Code: 30"},
-     Outcome::NotConnected, 2, Left::Nothing},
+     Outcome::NotConnected, 2, Left::Nothing, RunResult::NotStarted},
     {"Identification_FirstReplyLost", Stage::Identification, Module::QD21S,
      "mute=1", {}, "upd2.01",
      {kSuccess, kAnotherQD21S},
-     Outcome::Updated, 8, Left::NewFlash},
+     Outcome::Updated, 8, Left::NewFlash, RunResult::Updated},
     // Connect opens a port whose line went away anew; the adapter is still gone.
     {"Identification_LineGone", Stage::Identification, Module::QD21S,
      "", {Trouble::Lost}, "upd2.01",
      {"Could not open serial port COM 1\nError Code: 11"},
-     Outcome::NotConnected, 3, Left::Nothing},
+     Outcome::NotConnected, 3, Left::Nothing, RunResult::NotStarted},
     {"Identification_RecordSilent", Stage::Identification, Module::QM41B,
      "silent", {}, "upd2.01",
      {kNoConnect},
-     Outcome::NotConnected, 8, Left::Nothing},
+     Outcome::NotConnected, 8, Left::Nothing, RunResult::NotStarted},
     // Speed switch.
     {"SpeedSwitch_AckButStay", Stage::SpeedSwitch, Module::QD21S,
      "speed-stay", {}, "upd2.01",
      {kSuccess, kAnotherQD21S},
-     Outcome::Updated, 9, Left::NewFlash},
+     Outcome::Updated, 9, Left::NewFlash, RunResult::Updated},
     {"SpeedSwitch_OtherTypeAtNewRate", Stage::SpeedSwitch, Module::QD21S,
      "speed-type=QD99A", {}, "upd2.01",
      {kSuccess, kAnotherQD21S},
-     Outcome::Updated, 4, Left::NewFlash},
+     Outcome::Updated, 4, Left::NewFlash, RunResult::Updated},
     {"SpeedSwitch_AckGarbled", Stage::SpeedSwitch, Module::QD21S,
      "", {Trouble::Garble, "", 56, 0}, "upd2.01",
      {kSuccess, kAnotherQD21S},
-     Outcome::Updated, 4, Left::NewFlash},
+     Outcome::Updated, 4, Left::NewFlash, RunResult::Updated},
     {"SpeedSwitch_AdapterWithout115200", Stage::SpeedSwitch, Module::QD21S,
      "", {.missingRate = 115200}, "upd2.01",
      {"Could not set baud rate to 115200 !!!", kHiSpeed, kNoConnect},
-     Outcome::NotConnected, 15, Left::Nothing},
+     Outcome::NotConnected, 15, Left::Nothing, RunResult::NotStarted},
     {"SpeedSwitch_LineGone", Stage::SpeedSwitch, Module::QD21S,
      "", {Trouble::Lost, "", 28}, "upd2.01",
-     {kHiSpeed, kNoConnect},
-     Outcome::NotConnected, 6, Left::Nothing},
+     {kHiSpeed, kNoConnect, "Could not open serial port COM 1\nError Code: 11"},
+     Outcome::NotConnected, 6, Left::Nothing, RunResult::NotStarted},
     {"SpeedSwitch_RecordLineGone", Stage::SpeedSwitch, Module::QM41B,
      "", {Trouble::Lost, "", 60}, "upd2.01",
-     {kHiSpeed, kNoConnect},
-     Outcome::NotConnected, 6, Left::Nothing},
+     {kHiSpeed, kNoConnect, "Could not open serial port COM 1\nError Code: 11"},
+     Outcome::NotConnected, 6, Left::Nothing, RunResult::NotStarted},
     // Controller flash, raw protocol.
     {"FlashRaw_RefusedC", Stage::FlashRaw, Module::QD21S,
      "refuse=3:C", {}, "upd2.01",
      {"Programming checksum error !\nError Code: 201", kFailure, kAnotherQD21S},
-     Outcome::Failed, 3, Left::PartFlash},
+     Outcome::Failed, 3, Left::PartFlash, RunResult::Failed},
     {"FlashRaw_RefusedP", Stage::FlashRaw, Module::QD21S,
      "refuse=3:P", {}, "upd2.01",
      {"Could not programm byte to flash !\nError Code: 202", kFailure, kAnotherQD21S},
-     Outcome::Failed, 3, Left::PartFlash},
+     Outcome::Failed, 3, Left::PartFlash, RunResult::Failed},
     {"FlashRaw_RefusedA", Stage::FlashRaw, Module::QD21S,
      "refuse=3:A", {}, "upd2.01",
      {"Programming address error !\n Error Code: 203", kFailure, kAnotherQD21S},
-     Outcome::Failed, 3, Left::PartFlash},
+     Outcome::Failed, 3, Left::PartFlash, RunResult::Failed},
     {"FlashRaw_RefusedOther", Stage::FlashRaw, Module::QD21S,
      "refuse=3:X", {}, "upd2.01",
      {"Unknown return code !\n Error Code: 204", kFailure, kAnotherQD21S},
-     Outcome::Failed, 3, Left::PartFlash},
+     Outcome::Failed, 3, Left::PartFlash, RunResult::Failed},
     {"FlashRaw_EraseRefusedC", Stage::FlashRaw, Module::QD21S,
      "erase=C", {}, "upd2.01",
      {"Erasing checksum error !\nError Code: 101", "Could not erase flash !\nError Code: 50"},
-     Outcome::Aborted, 3, Left::OldFlash},
+     Outcome::Aborted, 3, Left::OldFlash, RunResult::Failed},
     {"FlashRaw_EraseRefusedP", Stage::FlashRaw, Module::QD21S,
      "erase=P", {}, "upd2.01",
      {"Could not erase block in flash !\n Error Code: 102",
       "Could not erase flash !\nError Code: 50"},
-     Outcome::Aborted, 3, Left::OldFlash},
+     Outcome::Aborted, 3, Left::OldFlash, RunResult::Failed},
     {"FlashRaw_EraseRefusedA", Stage::FlashRaw, Module::QD21S,
      "erase=A", {}, "upd2.01",
      {"Erasing address error !\nError Code: 103", "Could not erase flash !\nError Code: 50"},
-     Outcome::Aborted, 3, Left::OldFlash},
+     Outcome::Aborted, 3, Left::OldFlash, RunResult::Failed},
     {"FlashRaw_EraseRefusedOther", Stage::FlashRaw, Module::QD21S,
      "erase=X", {}, "upd2.01",
      {"Unknown return code !\nError Code: 104", "Could not erase flash !\nError Code: 50"},
-     Outcome::Aborted, 3, Left::OldFlash},
+     Outcome::Aborted, 3, Left::OldFlash, RunResult::Failed},
     {"FlashRaw_SilentMidway", Stage::FlashRaw, Module::QD21S,
      "vanish=10", {}, "upd2.01",
      {"Time out while controller flash programming !\nError Code: 61", kFailure, kAnotherQD21S},
-     Outcome::Failed, 11, Left::PartFlash},
+     Outcome::Failed, 11, Left::PartFlash, RunResult::Failed},
     {"FlashRaw_AckLate", Stage::FlashRaw, Module::QD21S,
      "", {Trouble::Late, "wait for programming flash...", 100, 10000}, "upd2.01",
      {"Time out while controller flash programming !\nError Code: 61", kFailure, kAnotherQD21S},
-     Outcome::Failed, 11, Left::PartFlash},
+     Outcome::Failed, 11, Left::PartFlash, RunResult::Failed},
     {"FlashRaw_AckGarbled", Stage::FlashRaw, Module::QD21S,
      "", {Trouble::Garble, "wait for programming flash...", 100, 0}, "upd2.01",
      {"Unknown return code !\n Error Code: 204", kFailure, kAnotherQD21S},
-     Outcome::Failed, 3, Left::PartFlash},
+     Outcome::Failed, 3, Left::PartFlash, RunResult::Failed},
     {"FlashRaw_LineGone", Stage::FlashRaw, Module::QD21S,
      "", {Trouble::Lost, "wait for programming flash...", 100}, "upd2.01",
      {"Time out while controller flash programming !\nError Code: 61", kFailure, kAnotherQD21S},
-     Outcome::Failed, 3, Left::PartFlash},
+     Outcome::Failed, 3, Left::PartFlash, RunResult::Failed},
     {"FlashRaw_LineGoneAtTheEnd", Stage::FlashRaw, Module::QD21S,
      "", {Trouble::Lost, "wait for programming flash...", 1408}, "upd2.01",
      {"Could not send EOF to controller !\nError Code: 60", kFailure, kAnotherQD21S},
-     Outcome::Failed, 3, Left::UnsealedFlash},
+     Outcome::Failed, 3, Left::UnsealedFlash, RunResult::Failed},
     {"FlashRaw_OtherModulesFile", Stage::FlashRaw, Module::QD21S,
      "", {}, "upd2.02",
      {"Data file not for this module type !\nError Code: 42"},
-     Outcome::Aborted, 3, Left::Nothing},
+     Outcome::Aborted, 3, Left::Nothing, RunResult::NotStarted},
     {"FlashRaw_FileWithoutEnd", Stage::FlashRaw, Module::QD21S,
      "", {}, "upd2.03",
      {"Unexpected end of data file upd2.03 !\nError Code: 41"},
-     Outcome::Aborted, 3, Left::Nothing},
+     Outcome::Aborted, 3, Left::Nothing, RunResult::NotStarted},
     {"FlashRaw_CorruptRecord", Stage::FlashRaw, Module::QD21S,
      "", {}, "upd2.04",
      {"Data file upd2.04 is corrupt in line 5 !\nError Code: 44"},
-     Outcome::Aborted, 3, Left::Nothing},
+     Outcome::Aborted, 3, Left::Nothing, RunResult::NotStarted},
+    {"FlashRaw_RecordsWriteOneAddressTwice", Stage::FlashRaw, Module::QD21S,
+     "", {}, "upd2.05",
+     {"Data file upd2.05 is corrupt in line 36 !\nError Code: 44"},
+     Outcome::Aborted, 3, Left::Nothing, RunResult::NotStarted},
+    {"FlashRaw_ExtraByteBehindEveryReply", Stage::FlashRaw, Module::QD21S,
+     "extra=1", {}, "upd2.01",
+     {kSuccess, kAnotherQD21S},
+     Outcome::Updated, 5, Left::NewFlash, RunResult::Updated},
+    {"FlashRaw_NoiseBetweenReplies", Stage::FlashRaw, Module::QD21S,
+     "", {Trouble::Noise, "wait for programming flash...", 0, 8}, "upd2.01",
+     {kSuccess, kAnotherQD21S},
+     Outcome::Updated, 3, Left::NewFlash, RunResult::Updated},
     // Controller flash, record protocol.
     {"FlashRecord_RefusedC", Stage::FlashRecord, Module::QM41B,
      "refuse=3:C", {}, "upd2.01",
      {"Programming checksum error !\nError Code: 201", kFailure, kAnotherQM41B},
-     Outcome::Failed, 3, Left::PartFlash},
+     Outcome::Failed, 3, Left::PartFlash, RunResult::Failed},
     {"FlashRecord_RefusedP", Stage::FlashRecord, Module::QM41B,
      "refuse=3:P", {}, "upd2.01",
      {"Could not programm byte to flash !\nError Code: 202", kFailure, kAnotherQM41B},
-     Outcome::Failed, 3, Left::PartFlash},
+     Outcome::Failed, 3, Left::PartFlash, RunResult::Failed},
     {"FlashRecord_RefusedA", Stage::FlashRecord, Module::QM41B,
      "refuse=3:A", {}, "upd2.01",
      {"Programming address error !\n Error Code: 203", kFailure, kAnotherQM41B},
-     Outcome::Failed, 3, Left::PartFlash},
+     Outcome::Failed, 3, Left::PartFlash, RunResult::Failed},
     {"FlashRecord_RefusedOther", Stage::FlashRecord, Module::QM41B,
      "refuse=3:X", {}, "upd2.01",
      {"Unknown return code !\n Error Code: 204", kFailure, kAnotherQM41B},
-     Outcome::Failed, 3, Left::PartFlash},
+     Outcome::Failed, 3, Left::PartFlash, RunResult::Failed},
     {"FlashRecord_EraseRefusedC", Stage::FlashRecord, Module::QM41B,
      "erase=C", {}, "upd2.01",
      {"Erasing checksum error !\nError Code: 101", "Could not erase flash !\nError Code: 50"},
-     Outcome::Aborted, 3, Left::OldFlash},
+     Outcome::Aborted, 3, Left::OldFlash, RunResult::Failed},
     {"FlashRecord_EraseRefusedP", Stage::FlashRecord, Module::QM41B,
      "erase=P", {}, "upd2.01",
      {"Could not erase block in flash !\n Error Code: 102", "Could not erase flash !\nError Code: 50"},
-     Outcome::Aborted, 3, Left::OldFlash},
+     Outcome::Aborted, 3, Left::OldFlash, RunResult::Failed},
     {"FlashRecord_EraseRefusedA", Stage::FlashRecord, Module::QM41B,
      "erase=A", {}, "upd2.01",
      {"Erasing address error !\nError Code: 103", "Could not erase flash !\nError Code: 50"},
-     Outcome::Aborted, 3, Left::OldFlash},
+     Outcome::Aborted, 3, Left::OldFlash, RunResult::Failed},
     {"FlashRecord_EraseRefusedOther", Stage::FlashRecord, Module::QM41B,
      "erase=X", {}, "upd2.01",
      {"Unknown return code !\nError Code: 104", "Could not erase flash !\nError Code: 50"},
-     Outcome::Aborted, 3, Left::OldFlash},
+     Outcome::Aborted, 3, Left::OldFlash, RunResult::Failed},
     {"FlashRecord_ExtraBytes", Stage::FlashRecord, Module::QM41B,
      "extra=4", {}, "upd2.01",
-     {"Unknown return code !\nError Code: 104", "Could not erase flash !\nError Code: 50"},
-     Outcome::Aborted, 3, Left::Erased},
+     {kSuccess, kAnotherQM41B},
+     Outcome::Updated, 5, Left::NewFlash, RunResult::Updated},
+    {"FlashRecord_ExtraByteBehindEveryReply", Stage::FlashRecord, Module::QM41B,
+     "extra=1", {}, "upd2.01",
+     {kSuccess, kAnotherQM41B},
+     Outcome::Updated, 5, Left::NewFlash, RunResult::Updated},
+    {"FlashRecord_NoiseBetweenReplies", Stage::FlashRecord, Module::QM41B,
+     "", {Trouble::Noise, "wait for programming flash...", 0, 8}, "upd2.01",
+     {kSuccess, kAnotherQM41B},
+     Outcome::Updated, 3, Left::NewFlash, RunResult::Updated},
     {"FlashRecord_SilentMidway", Stage::FlashRecord, Module::QM41B,
      "vanish=10", {}, "upd2.01",
      {"Time out while controller flash programming !\nError Code: 61", kFailure, kAnotherQM41B},
-     Outcome::Failed, 12, Left::PartFlash},
+     Outcome::Failed, 12, Left::PartFlash, RunResult::Failed},
     {"FlashRecord_ChecksumUnanswered", Stage::FlashRecord, Module::QM41B,
      "", {Trouble::Silent, "wait for programming flash...", 1409}, "upd2.01",
      {"Could not send WriteApplChecksum to controller !\nError Code: 60", kFailure, kAnotherQM41B},
-     Outcome::Failed, 8, Left::UnsealedFlash},
+     Outcome::Failed, 8, Left::UnsealedFlash, RunResult::Failed},
     {"FlashRecord_LineGone", Stage::FlashRecord, Module::QM41B,
      "", {Trouble::Lost, "wait for programming flash...", 100}, "upd2.01",
      {"Time out while controller flash programming !\nError Code: 61", kFailure, kAnotherQM41B},
-     Outcome::Failed, 3, Left::PartFlash},
+     Outcome::Failed, 3, Left::PartFlash, RunResult::Failed},
     // QD FPGA, reached through the controller's FPGA record.
     {"QdFpga_CoprocessorSilent", Stage::QdFpga, Module::QD29E,
      "coproc-silent", {}, "upd2.01",
      {"FPGA returned error during flash-erase  !!!"},
-     Outcome::Aborted, 210, Left::NewFlash},
+     Outcome::Aborted, 210, Left::NewFlash, RunResult::Failed},
     {"QdFpga_BlockRefused", Stage::QdFpga, Module::QD29E,
      "block-refuse=3", {}, "upd2.01",
      {"FPGA returned error during updateprocess  !!!"},
-     Outcome::Aborted, 10, Left::PartCoprocessor},
+     Outcome::Aborted, 10, Left::PartCoprocessor, RunResult::Failed},
     {"QdFpga_WrongCrc", Stage::QdFpga, Module::QD29E,
      "crc-wrong", {}, "upd2.01",
      {"FPGA returned Checksumerror  !!!"},
-     Outcome::Aborted, 11, Left::PartCoprocessor},
+     Outcome::Aborted, 11, Left::PartCoprocessor, RunResult::Failed},
     {"QdFpga_ModeAckGarbled", Stage::QdFpga, Module::QD29E,
      "", {Trouble::Garble, "set FPGA to update mode...", 0, 0}, "upd2.01",
      {"could not set FPGA to update mode  !!!"},
-     Outcome::Aborted, 10, Left::NewFlash},
+     Outcome::Aborted, 10, Left::NewFlash, RunResult::Failed},
     {"QdFpga_BlockAckLate", Stage::QdFpga, Module::QD29E,
      "", {Trouble::Late, "programming FPGA flash...", 200, 30000}, "upd2.01",
      {"FPGA returned error during updateprocess  !!!"},
-     Outcome::Aborted, 40, Left::PartCoprocessor},
+     Outcome::Aborted, 40, Left::PartCoprocessor, RunResult::Failed},
     {"QdFpga_LineGone", Stage::QdFpga, Module::QD29E,
      "", {Trouble::Lost, "programming FPGA flash...", 200}, "upd2.01",
      {"FPGA returned error during updateprocess  !!!"},
-     Outcome::Aborted, 10, Left::PartCoprocessor},
+     Outcome::Aborted, 10, Left::PartCoprocessor, RunResult::Failed},
     // QM23 FPGA, behind the update mode.
     {"Qm23Fpga_CoprocessorSilent", Stage::Qm23Fpga, Module::QM23,
      "coproc-silent", {}, "upd2.01",
      {kNotRunning},
-     Outcome::Aborted, 180, Left::NewFlash},
+     Outcome::Aborted, 180, Left::NewFlash, RunResult::Failed},
     {"Qm23Fpga_DeadAfterRestart", Stage::Qm23Fpga, Module::QM23,
      "dead-after-restart", {}, "upd2.01",
      {kNotRunning},
-     Outcome::Aborted, 180, Left::NewFlash},
+     Outcome::Aborted, 180, Left::NewFlash, RunResult::Failed},
     {"Qm23Fpga_ModeRefusedThrice", Stage::Qm23Fpga, Module::QM23,
      "mode-refuse=3", {}, "upd2.01",
      {"Could not send Startcode for Update !!!"},
-     Outcome::Aborted, 30, Left::NewFlash},
+     Outcome::Aborted, 30, Left::NewFlash, RunResult::Failed},
     {"Qm23Fpga_EraseAckGarbled", Stage::Qm23Fpga, Module::QM23,
      "", {Trouble::Garble, "erase FPGA flash...", 0, 0}, "upd2.01",
      {"FPGA returned error during flash-erase  !!!"},
-     Outcome::Aborted, 30, Left::PartCoprocessor},
+     Outcome::Aborted, 30, Left::PartCoprocessor, RunResult::Failed},
     {"Qm23Fpga_BlockRefused", Stage::Qm23Fpga, Module::QM23,
      "block-refuse=3", {}, "upd2.01",
      {"FPGA returned error during updateprocess  !!!"},
-     Outcome::Aborted, 30, Left::PartCoprocessor},
+     Outcome::Aborted, 30, Left::PartCoprocessor, RunResult::Failed},
     {"Qm23Fpga_WrongCrc", Stage::Qm23Fpga, Module::QM23,
      "crc-wrong", {}, "upd2.01",
      {"FPGA returned Checksumerror  !!!"},
-     Outcome::Aborted, 35, Left::PartCoprocessor},
+     Outcome::Aborted, 35, Left::PartCoprocessor, RunResult::Failed},
     {"Qm23Fpga_AdapterWithout2400", Stage::Qm23Fpga, Module::QM23,
      "", {.missingRate = 2400}, "upd2.01",
      {"Could not set baud rate to 2400 !!!"},
-     Outcome::Aborted, 30, Left::NewFlash},
+     Outcome::Aborted, 30, Left::NewFlash, RunResult::Failed},
     // CRC-32 frames (MPEG decoder through the controller).
     {"Crc32Frames_BlockRefused", Stage::Crc32Frames, Module::QM292,
      "block-refuse=3", {}, "upd2.01",
      {"mpeg decoder returned error during updateprocess  !!!"},
-     Outcome::Aborted, 35, Left::PartCoprocessor},
+     Outcome::Aborted, 35, Left::PartCoprocessor, RunResult::Failed},
     {"Crc32Frames_WrongCrc", Stage::Crc32Frames, Module::QM292,
      "crc-wrong", {}, "upd2.01",
      {"mpeg decoder returned Cheksumerror  !!!"},
-     Outcome::Aborted, 35, Left::PartCoprocessor},
+     Outcome::Aborted, 35, Left::PartCoprocessor, RunResult::Failed},
     {"Crc32Frames_CoprocessorSilent", Stage::Crc32Frames, Module::QM292,
      "coproc-silent", {}, "upd2.01",
      {kNotRunning},
-     Outcome::Aborted, 110, Left::NewFlash},
+     Outcome::Aborted, 110, Left::NewFlash, RunResult::Failed},
     {"Crc32Frames_ModeRefused", Stage::Crc32Frames, Module::QM292,
      "mode-refuse=1", {}, "upd2.01",
      {"Could not send Startcode for Update !!!"},
-     Outcome::Aborted, 30, Left::NewFlash},
+     Outcome::Aborted, 30, Left::NewFlash, RunResult::Failed},
     {"Crc32Frames_BlockAckLate", Stage::Crc32Frames, Module::QM292,
      "", {Trouble::Late, "programming mpeg decoder flash...", 200, 30000}, "upd2.01",
      {"mpeg decoder returned error during updateprocess  !!!"},
-     Outcome::Aborted, 60, Left::PartCoprocessor},
+     Outcome::Aborted, 60, Left::PartCoprocessor, RunResult::Failed},
     {"Crc32Frames_LineGone", Stage::Crc32Frames, Module::QM292,
      "", {Trouble::Lost, "programming mpeg decoder flash...", 200}, "upd2.01",
      {"mpeg decoder returned error during updateprocess  !!!"},
-     Outcome::Aborted, 35, Left::PartCoprocessor},
+     Outcome::Aborted, 35, Left::PartCoprocessor, RunResult::Failed},
     // CRC-16 frames.
     {"Crc16Frames_BlockRefused", Stage::Crc16Frames, Module::QM492,
      "block-refuse=3", {}, "upd2.01",
      {"MPEG returned error during updateprocess  !!!"},
-     Outcome::Aborted, 20, Left::PartCoprocessor},
+     Outcome::Aborted, 20, Left::PartCoprocessor, RunResult::Failed},
     {"Crc16Frames_WrongCrc", Stage::Crc16Frames, Module::QM492,
      "crc-wrong", {}, "upd2.01",
      {"FPGA returned Checksumerror  !!!"},
-     Outcome::Aborted, 25, Left::PartCoprocessor},
+     Outcome::Aborted, 25, Left::PartCoprocessor, RunResult::Failed},
     {"Crc16Frames_ModeRefused", Stage::Crc16Frames, Module::QM492,
      "mode-refuse=1", {}, "upd2.01",
      {"Could not send Startcode for Update !!!"},
-     Outcome::Aborted, 19, Left::NewFlash},
+     Outcome::Aborted, 19, Left::NewFlash, RunResult::Failed},
     {"Crc16Frames_CoprocessorSilent", Stage::Crc16Frames, Module::QM492,
      "coproc-silent", {}, "upd2.01",
      {kNotRunning},
-     Outcome::Aborted, 170, Left::NewFlash},
+     Outcome::Aborted, 170, Left::NewFlash, RunResult::Failed},
     {"Crc16Frames_CheckAckGarbled", Stage::Crc16Frames, Module::QM492,
      "", {Trouble::Garble, "waiting for 'Data Okay' ...", 0, 0}, "upd2.01",
      {"FPGA returned Checksumerror  !!!"},
-     Outcome::Aborted, 25, Left::Everything},
+     Outcome::Aborted, 25, Left::Everything, RunResult::Failed},
     // swid decoder.
     {"Swid_DecoderSilent", Stage::Swid, Module::QD20A,
      "decoder-silent", {}, "upd2.01",
      {"Could not read MPEG-Version in Update-Mode !!!"},
-     Outcome::Aborted, 25, Left::NewFlash},
+     Outcome::Aborted, 25, Left::NewFlash, RunResult::Failed},
     {"Swid_NewCodeNotRunning", Stage::Swid, Module::QD20A,
      "new-code-not-running", {}, "upd2.01",
      {"mpeg decoder returned 'new code not running'  !!!", kFailure,
       "Do you wish to update another QD20A ?"},
-     Outcome::Failed, 25, Left::PartCoprocessor},
+     Outcome::Failed, 25, Left::PartCoprocessor, RunResult::Failed},
     {"Swid_SilentAfterRestart", Stage::Swid, Module::QD20A,
      "", {Trouble::Silent, "waiting for new start of mpeg ..."}, "upd2.01",
      {"Could not read MPEG-Version after Update !!!"},
-     Outcome::Aborted, 45, Left::Everything},
+     Outcome::Aborted, 45, Left::Everything, RunResult::Failed},
     {"Swid_VersionLate", Stage::Swid, Module::QD20A,
      "", {Trouble::Late, "compare mpeg decoder version...", 0, 5000}, "upd2.01",
      {kSuccess, "Do you wish to update another QD20A ?"},
-     Outcome::Updated, 35, Left::Everything},
+     Outcome::Updated, 35, Left::Everything, RunResult::Updated},
     {"Swid_LineGone", Stage::Swid, Module::QD20A,
      "", {Trouble::Lost, "programming mpeg decoder flash...", 300}, "upd2.01",
      {"Could not read MPEG-Version after Update !!!"},
-     Outcome::Aborted, 25, Left::PartCoprocessor},
+     Outcome::Aborted, 25, Left::PartCoprocessor, RunResult::Failed},
     // VERS decoder.
     {"Vers_WrongCrc", Stage::Vers, Module::QD22A,
      "crc-wrong", {}, "upd2.01",
      {"mpeg decoder returned Cheksumerror  !!!"},
-     Outcome::Aborted, 16, Left::PartCoprocessor},
+     Outcome::Aborted, 16, Left::PartCoprocessor, RunResult::Failed},
     {"Vers_NoProgramming", Stage::Vers, Module::QD22A,
      "no-programming", {}, "upd2.01",
      {"mpeg decoder returned 'new code not valide'  !!!", kFailure,
       "Do you wish to update another QD22A ?"},
-     Outcome::Failed, 25, Left::PartCoprocessor},
+     Outcome::Failed, 25, Left::PartCoprocessor, RunResult::Failed},
     {"Vers_NewCodeNotRunning", Stage::Vers, Module::QD22A,
      "new-code-not-running", {}, "upd2.01",
      {"mpeg decoder returned 'new code not running'  !!!", kFailure,
       "Do you wish to update another QD22A ?"},
-     Outcome::Failed, 19, Left::PartCoprocessor},
+     Outcome::Failed, 19, Left::PartCoprocessor, RunResult::Failed},
     {"Vers_DataOkLate", Stage::Vers, Module::QD22A,
      "", {Trouble::Late, "waiting for 'Data Okay' ...", 0, 30000}, "upd2.01",
      {"mpeg decoder returned Cheksumerror  !!!"},
-     Outcome::Aborted, 16, Left::Everything},
+     Outcome::Aborted, 16, Left::Everything, RunResult::Failed},
     {"Vers_DecoderSilent", Stage::Vers, Module::QD22A,
      "decoder-silent", {}, "upd2.01",
      {"Could not set MPEGModule in UpDate Mode !!!"},
-     Outcome::Aborted, 25, Left::NewFlash},
+     Outcome::Aborted, 25, Left::NewFlash, RunResult::Failed},
     {"Vers_StartCodeUnanswered", Stage::Vers, Module::QD22A,
      "", {Trouble::Silent, "set mpeg decoder update mode...", 15}, "upd2.01",
      {"Could not send Startcode for Update !!!"},
-     Outcome::Aborted, 13, Left::NewFlash},
+     Outcome::Aborted, 13, Left::NewFlash, RunResult::Failed},
     {"Vers_AdapterWithoutParity", Stage::Vers, Module::QD22A,
      "", {.noParity = true}, "upd2.01",
      {"Could not set Parity to Even !!!"},
-     Outcome::Aborted, 12, Left::NewFlash},
+     Outcome::Aborted, 12, Left::NewFlash, RunResult::Failed},
     {"Vers_SilentBeforeModule", Stage::Vers, Module::QD22A,
      "", {Trouble::Silent, "waiting for running mpeg ..."}, "upd2.01",
      {"new application not started  !!!", kFailure, "Do you wish to update another QD22A ?"},
-     Outcome::Failed, 19, Left::Everything},
+     Outcome::Failed, 19, Left::Everything, RunResult::Failed},
     // Decoder boot loader.
     {"BootLoader_BootModeSilent", Stage::BootLoader, Module::QD09T,
      "bootmode-silent", {}, "upd2.01",
      {kRemoveCa, "Could not set mpeg decoder to boot mode !!!"},
-     Outcome::Aborted, 35, Left::NewFlash},
+     Outcome::Aborted, 35, Left::NewFlash, RunResult::Failed},
     {"BootLoader_BootReplyGarbled", Stage::BootLoader, Module::QD09T,
      "", {Trouble::Garble, "try to set decoder to boot mode ...", 0, 4}, "upd2.01",
      {kRemoveCa, "Aknowledge error while setting mpeg decoder to boot mode !!!"},
-     Outcome::Aborted, 19, Left::NewFlash},
+     Outcome::Aborted, 19, Left::NewFlash, RunResult::Failed},
     {"BootLoader_RamLoadRefused", Stage::BootLoader, Module::QD09T,
      "ramload-refuse=3", {}, "upd2.01",
      {kRemoveCa, "Could send data block to mpeg decoder !!!\nPlease contact service personal."},
-     Outcome::Aborted, 25, Left::PartCoprocessor},
+     Outcome::Aborted, 25, Left::PartCoprocessor, RunResult::Failed},
     {"BootLoader_FlashWriteRefused", Stage::BootLoader, Module::QD09T,
      "flashwrite-refuse", {}, "upd2.01",
      {kRemoveCa,
       "Could not write data block to mpeg decoder !!!\nPlease contact service personal."},
-     Outcome::Aborted, 20, Left::PartCoprocessor},
+     Outcome::Aborted, 20, Left::PartCoprocessor, RunResult::Failed},
     {"BootLoader_RamLoadLate", Stage::BootLoader, Module::QD09T,
      "", {Trouble::Late, "programming mpeg decoder flash...", 4000, 5000}, "upd2.01",
      {kRemoveCa, "Could not write data block to mpeg decoder !!!\nPlease contact service personal."},
-     Outcome::Aborted, 30, Left::PartCoprocessor},
+     Outcome::Aborted, 30, Left::PartCoprocessor, RunResult::Failed},
     {"BootLoader_LineGone", Stage::BootLoader, Module::QD09T,
      "", {Trouble::Lost, "programming mpeg decoder flash...", 5000}, "upd2.01",
      {kRemoveCa, "Could send data block to mpeg decoder !!!\nPlease contact service personal."},
-     Outcome::Aborted, 20, Left::PartCoprocessor},
+     Outcome::Aborted, 20, Left::PartCoprocessor, RunResult::Failed},
     // Slot search.
     {"SlotSearch_BaseUnitSilent", Stage::SlotSearch, Module::Slot21,
      "", {Trouble::Silent}, "upd2.01",
      {"Could not connect to QM65 !\nError Code: 20"},
-     Outcome::NotConnected, 10, Left::Nothing},
+     Outcome::NotConnected, 10, Left::Nothing, RunResult::NotStarted},
     {"SlotSearch_BaseUnitLate", Stage::SlotSearch, Module::Slot21,
      "", {Trouble::Late, "", 0, 10000}, "upd2.01",
      {"Could not connect to QM65 !\nError Code: 20"},
-     Outcome::NotConnected, 10, Left::Nothing},
+     Outcome::NotConnected, 10, Left::Nothing, RunResult::NotStarted},
     {"SlotSearch_OccupancyUnanswered", Stage::SlotSearch, Module::Slot21,
      "", {Trouble::Silent, "", 4}, "upd2.01",
      {"No QMxx-Modules in QM65A installed ! \nError Code: 25"},
-     Outcome::NotConnected, 10, Left::Nothing},
+     Outcome::NotConnected, 10, Left::Nothing, RunResult::NotStarted},
     {"SlotSearch_DeselectUnanswered", Stage::SlotSearch, Module::Slot21,
      "", {Trouble::Silent, "", 7}, "upd2.01",
      {"Error while deselct QMxx-Modules ! \nError Code: 26"},
-     Outcome::NotConnected, 10, Left::Nothing},
+     Outcome::NotConnected, 10, Left::Nothing, RunResult::NotStarted},
     {"SlotSearch_WrongSlotNumber", Stage::SlotSearch, Module::Slot21,
      "wrong-slot-byte", {}, "upd2.01",
      {},
-     Outcome::NotConnected, 350, Left::Nothing},
+     Outcome::NotConnected, 350, Left::Nothing, RunResult::NotStarted},
     {"SlotSearch_ModuleSilent", Stage::SlotSearch, Module::Slot21,
      "silent", {}, "upd2.01",
      {},
-     Outcome::NotConnected, 470, Left::Nothing},
+     Outcome::NotConnected, 470, Left::Nothing, RunResult::NotStarted},
     {"SlotSearch_ModuleLate", Stage::SlotSearch, Module::Slot21,
      "late=5000", {}, "upd2.01",
      {},
-     Outcome::NotConnected, 470, Left::Nothing},
+     Outcome::NotConnected, 470, Left::Nothing, RunResult::NotStarted},
     {"SlotSearch_ModuleExtraBytes", Stage::SlotSearch, Module::Slot21,
      "extra=3", {}, "upd2.01",
      {kSuccess, kAnotherQMxx},
-     Outcome::Updated, 350, Left::NewFlash},
+     Outcome::Updated, 350, Left::NewFlash, RunResult::Updated},
     {"SlotSearch_LineGone", Stage::SlotSearch, Module::Slot21,
      "", {Trouble::Lost, "search in QM65B slot 1"}, "upd2.01",
+     {"Could not open serial port COM 1\nError Code: 11"},
+     Outcome::NotConnected, 3, Left::Nothing, RunResult::NotStarted},
+    {"SlotSearch_LineGoneAtThirdSlotFrame", Stage::SlotSearch, Module::Slot21,
+     "", {Trouble::Lost, "search in QM65B slot 1", 24}, "upd2.01",
+     {"Could not open serial port COM 1\nError Code: 11"},
+     Outcome::NotConnected, 10, Left::Nothing, RunResult::NotStarted},
+    {"SlotSearch_EmptyTypeDirectory", Stage::SlotSearch, Module::Slot21,
+     "", {}, "upd2.01",
      {},
-     Outcome::NotConnected, 3, Left::Nothing},
+     Outcome::NotConnected, 350, Left::Nothing, RunResult::NotStarted, Files::EmptyTypeDirectory},
     // Slot update.
     {"SlotUpdate_RefusedP", Stage::SlotUpdate, Module::Slot21,
      "refuse=3:P", {}, "upd2.01",
      {"Could not programm byte to flash !\nError Code: 202", kAllFailed, kAnotherQMxx},
-     Outcome::Failed, 350, Left::PartFlash},
+     Outcome::Failed, 350, Left::PartFlash, RunResult::Failed},
     {"SlotUpdate_RefusedC", Stage::SlotUpdate, Module::Slot21,
      "refuse=3:C", {}, "upd2.01",
      {"Programming checksum error !\nError Code: 201", kAllFailed, kAnotherQMxx},
-     Outcome::Failed, 450, Left::PartFlash},
+     Outcome::Failed, 450, Left::PartFlash, RunResult::Failed},
     {"SlotUpdate_RefusedA", Stage::SlotUpdate, Module::Slot21,
      "refuse=3:A", {}, "upd2.01",
      {"Programming address error !\n Error Code: 203", kAllFailed, kAnotherQMxx},
-     Outcome::Failed, 450, Left::PartFlash},
+     Outcome::Failed, 450, Left::PartFlash, RunResult::Failed},
     {"SlotUpdate_RefusedOther", Stage::SlotUpdate, Module::Slot21,
      "refuse=3:X", {}, "upd2.01",
      {"Unknown return code !\n Error Code: 204", kAllFailed, kAnotherQMxx},
-     Outcome::Failed, 450, Left::PartFlash},
+     Outcome::Failed, 450, Left::PartFlash, RunResult::Failed},
     {"SlotUpdate_EraseRefusedC", Stage::SlotUpdate, Module::Slot21,
      "erase=C", {}, "upd2.01",
      {"Erasing checksum error !\nError Code: 101", "Could not erase flash !\nError Code: 50",
       kAllFailed, kAnotherQMxx},
-     Outcome::Failed, 350, Left::OldFlash},
+     Outcome::Failed, 350, Left::OldFlash, RunResult::Failed},
+    {"SlotUpdate_RecordsWriteOneAddressTwice", Stage::SlotUpdate, Module::Slot21,
+     "", {}, "upd2.05",
+     {"Data file upd2.05 is corrupt in line 36 !\nError Code: 44", kSuccess, kAnotherQMxx},
+     Outcome::Updated, 350, Left::Nothing, RunResult::PartlyUpdated},
+    {"SlotUpdate_FileRemovedBeforeUpdate", Stage::SlotUpdate, Module::Slot21,
+     "", {}, "upd2.01",
+     {"Could not open data file upd2.01 !\nError Code: 40", kSuccess, kAnotherQMxx},
+     Outcome::Updated, 350, Left::Nothing, RunResult::PartlyUpdated, Files::RemovedBeforeUpdate},
     {"SlotUpdate_SilentMidway", Stage::SlotUpdate, Module::Slot21,
      "vanish=10", {}, "upd2.01",
      {"Time out while controller flash programming !\nError Code: 61", kAllFailed, kAnotherQMxx},
-     Outcome::Failed, 380, Left::PartFlash},
+     Outcome::Failed, 380, Left::PartFlash, RunResult::Failed},
     {"SlotUpdate_WrongSlotAtWakeUp", Stage::SlotUpdate, Module::Slot21,
      "wrong-slot-byte=2", {}, "upd2.01",
      {"Switch to bootloader failed ... !\nError Code: 26", kAllFailed, kAnotherQMxx},
-     Outcome::Failed, 340, Left::Nothing},
+     Outcome::Failed, 340, Left::Nothing, RunResult::Failed},
     {"SlotUpdate_WrongSlotAtSelect", Stage::SlotUpdate, Module::Slot21,
      "wrong-slot-byte=4", {}, "upd2.01",
      {"Connect to bootloader failed ... !\nError Code: 27", kAllFailed, kAnotherQMxx},
-     Outcome::Failed, 350, Left::Nothing},
+     Outcome::Failed, 350, Left::Nothing, RunResult::Failed},
     {"SlotUpdate_LineGone", Stage::SlotUpdate, Module::Slot21,
      "", {Trouble::Lost, "set QM-Module to boot ..."}, "upd2.01",
      {"Switch to bootloader failed ... !\nError Code: 26", kAllFailed, kAnotherQMxx},
-     Outcome::Failed, 340, Left::Nothing},
+     Outcome::Failed, 340, Left::Nothing, RunResult::Failed},
     {"SlotUpdate_Crc32BlockRefused", Stage::SlotUpdate, Module::Slot292,
      "block-refuse=3", {}, "upd2.01",
      {"mpeg decoder returned error during updateprocess  !!!", kAllFailed, kAnotherQMxx},
-     Outcome::Failed, 380, Left::PartCoprocessor},
+     Outcome::Failed, 380, Left::PartCoprocessor, RunResult::Failed},
     {"SlotUpdate_Crc32WrongCrc", Stage::SlotUpdate, Module::Slot292,
      "crc-wrong", {}, "upd2.01",
      {"mpeg decoder returned Checksumerror  !!!", kAllFailed, kAnotherQMxx},
-     Outcome::Failed, 380, Left::PartCoprocessor},
+     Outcome::Failed, 380, Left::PartCoprocessor, RunResult::Failed},
     {"SlotUpdate_DeadAfterRestart", Stage::SlotUpdate, Module::Slot292,
      "dead-after-restart", {}, "upd2.01",
      {kNotRunning, kAllFailed, kAnotherQMxx},
-     Outcome::Failed, 480, Left::NewFlash},
+     Outcome::Failed, 480, Left::NewFlash, RunResult::Failed},
 };
 // clang-format on
 
@@ -771,6 +814,19 @@ void writeBadFiles(testing::UpdateFlow& f, const ModuleSetup& s, const std::stri
   const size_t record = corrupt.find("\n:10", corrupt.find("\n:10") + 1);
   corrupt[record + 12] = corrupt[record + 12] == '0' ? '1' : '0';
   f.write(dir + "upd2.04", corrupt);
+  // A record of its own before the end gives the first data byte another value, as a version
+  // word patched in behind the image does.
+  std::string twice = good;
+  const size_t first = twice.find("\n:10") + 1;
+  const uint8_t byte = static_cast<uint8_t>(std::stoul(twice.substr(first + 9, 2), nullptr, 16));
+  const uint16_t address =
+      static_cast<uint16_t>(std::stoul(twice.substr(first + 3, 4), nullptr, 16));
+  char patch[32];
+  const unsigned changed = byte ^ 0xFFu;
+  std::snprintf(patch, sizeof patch, ":01%04X00%02X%02X\r\n", unsigned{address}, changed,
+                (0x100u - ((1u + (address >> 8) + (address & 0xFFu) + changed) & 0xFFu)) & 0xFFu);
+  twice.insert(twice.rfind(":00000001FF"), patch);
+  f.write(dir + "upd2.05", twice);
 }
 
 std::vector<std::string> words(const std::string& text) {
@@ -825,6 +881,10 @@ TEST_P(FaultMatrix, Run) {
         testing::imageBytes(ms.coprocessorSize, static_cast<unsigned>(ms.coprocessorSize));
     write(std::string(ms.typeDir) + "/" + ms.coprocessorFile, coprocessor);
   }
+  if (sc.files == Files::EmptyTypeDirectory) {
+    std::filesystem::remove_all(dir / ms.typeDir);
+    std::filesystem::create_directories(dir / ms.typeDir);
+  }
   sim::Faults faults;
   unsigned wrongSlotFrom = 0;
   for (const std::string& w : words(sc.simFault)) {
@@ -868,8 +928,11 @@ TEST_P(FaultMatrix, Run) {
 
   const uint64_t startUs = b.clock.nowUs();
   b.dlg.onConnectClicked();
+  if (sc.files == Files::RemovedBeforeUpdate) std::filesystem::remove(dir / ms.typeDir / sc.entry);
   bool ran = false;
-  if (b.dlg.control(ids::Update).enabled) {
+  // A technician presses Update when it is offered, for a slot only with the row ticked.
+  const bool offered = !ms.inSlot || b.dlg.control(kSlotRows[0].check).checked;
+  if (b.dlg.control(ids::Update).enabled && offered) {
     const int listId = ms.inSlot ? kSlotRows[0].versionList : ids::VersionList;
     Control& list = b.dlg.control(listId);
     const auto entry = std::find(list.items.begin(), list.items.end(), sc.entry);
@@ -895,6 +958,8 @@ TEST_P(FaultMatrix, Run) {
     os << sc.name << ": " << nameOf(kOutcomeNames, outcome) << ", " << elapsedUs / 1000 << " ms,";
     for (const auto& [l, n] : kLeftNames)
       if (holds(l, b.module(), ms, image, coprocessor)) os << " [" << n << "]";
+    os << " result " << runResultName(runResult(b.dlg))
+       << (b.dlg.port.moduleChanged ? ", module changed" : "");
     for (const std::string& t : b.host.texts()) os << "\nMSG \"" << escaped(t) << "\"";
     std::cout << os.str() << std::endl;
   }
@@ -903,7 +968,25 @@ TEST_P(FaultMatrix, Run) {
   EXPECT_THAT(b.host.texts(), ::testing::ElementsAreArray(sc.messages));
   EXPECT_EQ(nameOf(kOutcomeNames, outcome), nameOf(kOutcomeNames, sc.outcome));
   if (ms.inSlot && ran) {
-    EXPECT_EQ(b.dlg.slots[0].state, sc.outcome == Outcome::Updated ? SlotUpdated : SlotFailed);
+    // In these rows a slot left out of a successful run had its data file refused.
+    const int state = sc.result == RunResult::PartlyUpdated ? SlotDataFileError
+                      : sc.outcome == Outcome::Updated      ? SlotUpdated
+                                                            : SlotFailed;
+    EXPECT_EQ(b.dlg.slots[0].state, state);
+  }
+  // What a script reads of the run, and module_changed whenever the module keeps anything of it.
+  EXPECT_EQ(runResultName(runResult(b.dlg)), runResultName(sc.result));
+  if (!holds(Left::Nothing, b.module(), ms, image, coprocessor)) {
+    EXPECT_TRUE(b.dlg.port.moduleChanged);
+  }
+  // A line that went away during Connect leaves nothing offered that Update could not reach.
+  if (line.lost() && !ran) {
+    EXPECT_FALSE(b.dlg.control(ids::Update).enabled);
+    for (const SlotRowIds& row : kSlotRows) {
+      if (!ms.inSlot) break;
+      EXPECT_FALSE(b.dlg.control(row.check).enabled || b.dlg.control(row.check).checked);
+      EXPECT_FALSE(b.dlg.control(row.versionList).enabled);
+    }
   }
   // Within what the time-outs allow: no hang, no spinning through lost cycles.
   EXPECT_LT(elapsedUs, uint64_t{sc.maxSeconds} * 1'000'000);
@@ -956,6 +1039,9 @@ std::string faultText(const Scenario& s) {
     case Trouble::Lost:
       trouble = "line gone";
       break;
+    case Trouble::Noise:
+      trouble = std::to_string(l.value) + " bytes of noise";
+      break;
   }
   if (!trouble.empty()) {
     if (*l.armAt) trouble += " from \"" + std::string(l.armAt) + "\"";
@@ -968,6 +1054,10 @@ std::string faultText(const Scenario& s) {
   if (entry == "upd2.02") parts.push_back("data file for another module");
   if (entry == "upd2.03") parts.push_back("data file without end record");
   if (entry == "upd2.04") parts.push_back("data file with a damaged record");
+  if (entry == "upd2.05") parts.push_back("data file whose records write one address twice");
+  if (s.files == Files::EmptyTypeDirectory) parts.push_back("type directory without files");
+  if (s.files == Files::RemovedBeforeUpdate)
+    parts.push_back("data file removed between Connect and Update");
   std::string out;
   for (const std::string& p : parts) out += (out.empty() ? "" : ", ") + p;
   return out;
@@ -986,7 +1076,10 @@ std::string matrixDocument() {
         "cycles\n"
         "of a line that went away exceeds it), the line back at 19200 baud without parity, no "
         "file\n"
-        "left open, the window idle after a run, and what the module keeps.\n"
+        "left open, the window idle after a run, and what the module keeps. It also checks what a\n"
+        "script reads of the run: the result and exit status of `qdqm-update update`, and\n"
+        "`module_changed` true whenever the module keeps anything of it; and that a line gone\n"
+        "leaves no slot row offered.\n"
         "\n"
         "Simulator faults are written as on `qdqm-sim`'s command line (`docs/simulator.md`). Line\n"
         "faults (`tests/support/sim_line.h`) start when the status line first shows the quoted "
@@ -995,10 +1088,13 @@ std::string matrixDocument() {
         "given:\n"
         "the device's bytes from then on are lost, late or one of them damaged, or the line goes "
         "away\n"
-        "(that write fails). The test checks that this table matches its own.\n"
+        "(that write fails); noise is a burst of bytes (stray acknowledges among them) waiting on "
+        "the\n"
+        "line at that moment. The test checks that this table matches its own.\n"
         "\n"
-        "| Scenario | Stage | Module | Fault | Boxes | Outcome | Bound | Module left with |\n"
-        "|---|---|---|---|---|---|---|---|\n";
+        "| Scenario | Stage | Module | Fault | Boxes | Outcome | Result (exit status) | Bound | "
+        "Module left with |\n"
+        "|---|---|---|---|---|---|---|---|---|\n";
   for (const Scenario& s : kScenarios) {
     std::string boxes;
     for (const char* m : s.messages) boxes += (boxes.empty() ? "\"" : " / \"") + escaped(m) + "\"";
@@ -1006,8 +1102,9 @@ std::string matrixDocument() {
     const ModuleSetup& m = setupOf(s.module);
     os << "| " << s.name << " | " << nameOf(kStageNames, s.stage) << " | " << m.type
        << (m.inSlot ? " in slot 1 of a QM65B" : "") << " | " << faultText(s) << " | " << boxes
-       << " | " << nameOf(kOutcomeNames, s.outcome) << " | " << s.maxSeconds << " s | "
-       << nameOf(kLeftNames, s.left) << " |\n";
+       << " | " << nameOf(kOutcomeNames, s.outcome) << " | " << runResultName(s.result) << " ("
+       << exitStatusOf(s.result) << ") | " << s.maxSeconds << " s | " << nameOf(kLeftNames, s.left)
+       << " |\n";
   }
   return os.str();
 }

@@ -47,6 +47,8 @@ TEST_F(CoprocE2E, Crc32DecoderWithJsonReport) {
   EXPECT_EQ(j["versions"], nlohmann::json::array({"update"}));
   EXPECT_EQ(j["selected"], "update");
   EXPECT_EQ(j["verdict"], "success");
+  EXPECT_EQ(j["result"], "updated");
+  EXPECT_EQ(j["module_changed"], true);
   EXPECT_EQ(j["exit"], 0);
   ASSERT_EQ(j["messages"].size(), 2u);
   EXPECT_EQ(j["messages"][0]["caption"], "Attention");
@@ -55,16 +57,20 @@ TEST_F(CoprocE2E, Crc32DecoderWithJsonReport) {
   EXPECT_NE(errText().find("waiting for 'Data Okay' ..."), std::string::npos) << errText();
 }
 
-TEST_F(CoprocE2E, Qm23FpgaRefusedBlockEndsWithoutVerdict) {
+// Three FPGA blocks written, the fourth refused: no verdict, but the module was written to, so a
+// script reads a failure, not "nothing happened".
+TEST_F(CoprocE2E, Qm23FpgaRefusedBlockIsAFailureWithoutVerdict) {
   files("QM23_", "QM23__", "fpga$2_01.bin", 640);
   startSim({"--module", "QM23_", "--coproc-version", "1.05", "--fault", "block-refuse=4",
             "--fpga-out", out().string()});
   std::string stdoutText;
-  EXPECT_EQ(runTool("update --port 7 --yes --json", stdoutText), 2) << errText();
+  EXPECT_EQ(runTool("update --port 7 --yes --json", stdoutText), 1) << errText();
   stopSim();
   const auto j = nlohmann::json::parse(stdoutText);
   EXPECT_EQ(j["verdict"], "none");
-  EXPECT_EQ(j["exit"], 2);
+  EXPECT_EQ(j["result"], "failed");
+  EXPECT_EQ(j["module_changed"], true);
+  EXPECT_EQ(j["exit"], 1);
   ASSERT_EQ(j["messages"].size(), 1u);
   EXPECT_EQ(j["messages"][0]["caption"], "Error message");
   EXPECT_EQ(j["messages"][0]["text"], "FPGA returned error during updateprocess  !!!");
@@ -88,14 +94,14 @@ TEST_F(CoprocE2E, VersDecoderInRealTime) {
 }
 
 // The adapter pulled while the decoder's image goes out in CRC-32 frames: the stage's message at
-// once, no verdict.
+// once, no verdict, and exit status 1: the decoder was half written.
 TEST_F(CoprocE2E, AdapterUnpluggedDuringTheDecoderTransfer) {
   files("QM292", "QM292_", "QM292_2_01.bin", 16384);
   startSim({"--module", "QM292", "--version", "1.05", "--coproc-version", "1.05", "--wire-timing"});
   const pid_t tool = startTool("update --port 7 --yes");
   ASSERT_TRUE(awaitErr("10%", 60)) << errText();
   unplugSim();
-  EXPECT_EQ(waitTool(tool), 2);
+  EXPECT_EQ(waitTool(tool), 1);
   const std::string err = errText();
   EXPECT_NE(err.find("Error message: mpeg decoder returned error during updateprocess  !!!\n"),
             std::string::npos)

@@ -65,8 +65,8 @@ TEST_F(SlotE2E, UpdateWithChoicesAndJson) {
   dataFile("QM21_", "QM21__", "upd1.10", 512, 4);
   startUnit();
   std::string out;
-  // A file the slot does not offer is a usage error naming what it offers; nothing is updated.
-  EXPECT_EQ(runTool("update --port 7 --base-unit --slot 1=upd9.99 --yes", out), 64);
+  // A file the slot does not offer is named with what it offers; nothing is updated.
+  EXPECT_EQ(runTool("update --port 7 --base-unit --slot 1=upd9.99 --yes", out), 2);
   EXPECT_NE(errText().find("upd9.99 is not in slot 1's version list; available: upd2.01 upd1.10"),
             std::string::npos)
       << errText();
@@ -89,7 +89,38 @@ TEST_F(SlotE2E, UpdateWithChoicesAndJson) {
   EXPECT_EQ(j["slots"][1]["state"], "not-updated");
   EXPECT_EQ(j["slots"][3]["checked"], false);
   EXPECT_EQ(j["slots"][3]["state"], "not-updated");
+  EXPECT_EQ(j["result"], "updated");
+  EXPECT_EQ(j["module_changed"], true);
   EXPECT_EQ(j["exit"], 0);
+}
+
+// What a script reads from the exit status and "result": a run with a slot whose data file is for
+// another module updated only part of the unit (3), one with every slot skipped touched nothing
+// (2).
+TEST_F(SlotE2E, ExitStatusSaysWhatTheSlotsSaw) {
+  dataFile("QM21_", "QM21__", "upd2.01", 512, 3);
+  dataFile("QX99X", "QM21__", "upd1.50", 512, 5);
+  startUnit();
+  std::string out;
+  EXPECT_EQ(runTool("update --port 7 --base-unit --skip 1 --skip 4 --yes --json", out), 2)
+      << errText();
+  auto j = nlohmann::json::parse(out);
+  EXPECT_EQ(j["result"], "not-started");
+  EXPECT_EQ(j["module_changed"], false);
+
+  out.clear();
+  EXPECT_EQ(
+      runTool("update --port 7 --base-unit --slot 1=upd2.01 --slot 4=upd1.50 --yes --json", out), 3)
+      << errText();
+  j = nlohmann::json::parse(out);
+  EXPECT_EQ(j["verdict"], "success");
+  EXPECT_EQ(j["result"], "partly-updated");
+  EXPECT_EQ(j["module_changed"], true);
+  EXPECT_EQ(j["slots"][0]["state"], "updated");
+  EXPECT_EQ(j["slots"][3]["state"], "data-file-error");
+  stopSim();
+  EXPECT_EQ(readFile(dir / "slot1.hex"), readFile(dir / "upd2.01.hex"));
+  EXPECT_EQ(readFile(dir / "slot4.hex"), ":00000001FF\n");  // never programmed
 }
 
 // A base unit of the first series cannot update modules: Connect refuses it, and slot choices

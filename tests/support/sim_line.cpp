@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <limits>
 
 namespace qdqm::testing {
@@ -60,6 +61,12 @@ void SimLine::trouble(Trouble kind, size_t afterBytes, uint32_t value) {
   troubleValue_ = value;
   triggered_ = false;
   troubledBytes_ = 0;
+  if (kind == Trouble::Noise) {
+    static constexpr uint8_t kNoise[] = {0x2E, 0x55, 0xFF, 0x00, 0x7E, 0x43, 0x2E, 0xE0};
+    for (uint32_t i = 0; i < value; ++i) input_.push_back(kNoise[i % std::size(kNoise)]);
+    trouble_ = Trouble::None;
+    return;
+  }
   if (afterBytes > 0) return;
   if (kind == Trouble::Lost) lost_ = true;
   triggered_ = true;

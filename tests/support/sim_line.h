@@ -25,15 +25,17 @@ class SimLine : public qdqm::SerialDevice {
 
   // What can go wrong on the line itself, from a moment a test chooses: the device's bytes stop
   // arriving (a broken wire), arrive late or one of them damaged, or the whole line goes away
-  // (an adapter unplugged: every later call fails).
-  enum class Trouble { None, Silent, Late, Garble, Lost };
+  // (an adapter unplugged: every later call fails); or a burst of noise arrives between two
+  // replies (at once, not after written bytes).
+  enum class Trouble { None, Silent, Late, Garble, Lost, Noise };
 
   SimLine(qdqm::VirtualClock& clock, sim::Device& device, std::string name)
       : clock_(clock), device_(device), name_(std::move(name)) {}
 
   // The trouble starts once the tool has written `afterBytes` more bytes (0: now). Late: the
   // device's bytes from then on arrive `value` ms late; Garble: the `value`th of them (0-based)
-  // arrives damaged; Lost: the write that would pass `afterBytes` fails and the line is gone.
+  // arrives damaged; Lost: the write that would pass `afterBytes` fails and the line is gone;
+  // Noise: `value` bytes of noise (stray acknowledges among them) wait on the line at once.
   void trouble(Trouble kind, size_t afterBytes, uint32_t value = 0);
   // An adapter without this rate (it keeps its old one), or without parity (refuses it).
   void withoutRate(uint32_t baud) { missingRates_.insert(baud); }
