@@ -180,6 +180,12 @@ Controller::Controller(Profile profile, Faults faults)
                               profile_.decoderRestartMs}) {
   awake_ = !profile_.needsWakeUp;
   if (!awake_) listen_.baud = 2400;
+  // Erased and part programmed by a flash that never ended: the boot loader waits for records.
+  if (faults_.programGone) {
+    erasedOnce_ = true;
+    loader_ = true;
+    for (uint32_t a = 0; a < 0x100; ++a) flash_[a] = oldContent(a);
+  }
 }
 
 uint8_t Controller::flashByte(uint32_t address) const {
@@ -452,9 +458,10 @@ void Controller::record(uint64_t atUs) {
 }
 
 void Controller::restart(uint64_t atUs) {
-  // The new program starts with the line at its power-on settings.
+  // The new program starts with the line at its power-on settings; without one (erased, and no
+  // flash ended since) the boot loader runs on.
   listen_ = Line{};
-  loader_ = false;
+  loader_ = erasedOnce_ && !ended_;
   base_ = 0;
   profile_.software = profile_.versionAfterReset;
   frameMode_ = false;

@@ -33,6 +33,8 @@ std::string_view faultHelp() {
          "  dead-after-restart\n"
          "                    answers nothing at all after its next restart\n"
          "  mode-refuse=N     the first N update-mode requests are answered EE\n"
+         "  program-gone      a flash was cut off: only the boot loader runs (no version, no\n"
+         "                    answer to the wake-up) until a flash completes\n"
          "  decoder-silent    the decoder behind the MPEG update mode takes and answers nothing\n"
          "  bootmode-silent   the boot-loader decoder never starts its boot loader\n"
          "  ramload-refuse=N  the first N RAM loads are answered Prog load error\n"
@@ -52,6 +54,7 @@ int parseFault(std::string_view text, Faults& faults) {
   if (key == "coproc-silent" && value.empty()) return faults.coprocessorSilent = true, 1;
   if (key == "crc-wrong" && value.empty()) return faults.wrongCrc = true, 1;
   if (key == "dead-after-restart" && value.empty()) return faults.deadAfterRestart = true, 1;
+  if (key == "program-gone" && value.empty()) return faults.programGone = true, 1;
   if (key == "decoder-silent" && value.empty()) return faults.decoderSilent = true, 1;
   if (key == "bootmode-silent" && value.empty()) return faults.bootModeSilent = true, 1;
   if (key == "flashwrite-refuse" && value.empty()) return faults.refuseFlashWrite = true, 1;

@@ -28,6 +28,9 @@ struct Faults {
   // The CRC check always fails: frame mode answers E, the VERS decoder "CRC Error".
   bool wrongCrc = false;
   bool deadAfterRestart = false;  // answers nothing at all after the next restart
+  // A flash was cut off before it ended: the program is gone and only the boot loader runs (no
+  // answer on the service channel, none to the wake-up) until a flash completes.
+  bool programGone = false;
   unsigned refuseUpdateMode = 0;  // the first N update-mode requests are answered EE
 
   // The decoder the line is routed to after the MPEG update-mode record.

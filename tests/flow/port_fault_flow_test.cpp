@@ -132,6 +132,33 @@ TEST_F(PortFaultFlow, ConnectOnAPortThatIsGoneNamesThePort) {
   EXPECT_TRUE(w.dlg.control(ids::Update).enabled);
 }
 
+// The adapter pulled between Connect and Update: Update does not start on a line that reaches no
+// module, and says why (the line lost when the port opens again, the port's open message when it
+// does not); nothing of the module is offered until the next Connect.
+TEST_F(PortFaultFlow, UpdateOnALineGoneSinceConnectSaysSo) {
+  dataFile("QD21S_1/upd2.01", "QD21S", 0, 64);
+  for (const bool back : {true, false}) {
+    SCOPED_TRACE(back ? "plugged back" : "gone");
+    Com7Window w(dir);
+    sim::Controller second(profile("QD21S"), {});
+    w.dlg.onConnectClicked();
+    ASSERT_TRUE(w.dlg.control(ids::Update).enabled);
+    w.opener.unplug(7);
+    if (back) w.opener.attach(7, second);
+    w.dlg.onUpdateClicked();
+    EXPECT_THAT(w.host.texts(),
+                ElementsAre(back ? "Connection lost on serial port COM 7 !\nCheck the update "
+                                   "cable, then connect again.\nError Code: 17"
+                                 : "Could not open serial port COM 7\nError Code: 17"));
+    EXPECT_EQ(w.dlg.verdict, Verdict::None);
+    EXPECT_EQ(w.first.erases() + second.erases(), 0u);
+    EXPECT_FALSE(w.dlg.control(ids::Update).enabled);
+    EXPECT_TRUE(w.dlg.control(ids::VersionList).items.empty());
+    EXPECT_EQ(w.dlg.control(ids::Connect).enabled, back);
+    EXPECT_EQ(w.dlg.deviceText, "");
+  }
+}
+
 // Choosing the port in use again keeps a line that is still there (Connect has raised its rate),
 // and opens the port anew when its line went away or its number now leads to another device.
 TEST_F(PortFaultFlow, ChoosingThePortAgainReopensOnlyALineThatChanged) {

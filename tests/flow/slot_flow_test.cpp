@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/run_result.h"
 #include "app/update_dialog.h"
 #include "sim/base_unit.h"
 #include "sim/intel_hex.h"
@@ -274,29 +275,69 @@ TEST_F(SlotFlow, FilesAreCheckedBeforeTheModuleIsTouched) {
 }
 
 // Esc and Yes in a slot's coprocessor stage: the slot is not updated (grey), the next one follows.
+// A terminal's interrupt ends the slot in work the same way, and no further slot starts. Either
+// way the unit was updated only in part.
 TEST_F(SlotFlow, AbortedCoprocessorStageIsNotAnUpdate) {
   slotFile("QM292_", "upd2.01", "QM292", 500, "mpeg\\QM292_2_01.bin");
   coprocessorFile("QM292_/mpeg/QM292_2_01.bin", 300);
   slotFile("QM21__", "upd2.01", "QM21_", 500);
+  for (const bool interrupt : {false, true}) {
+    SCOPED_TRACE(interrupt ? "interrupt" : "Esc");
+    Unit u({9, {0x02, 0x22}}, dir);
+    u.unit.plug(1, slotModule("QM292"));
+    u.unit.plug(2, slotModule("QM21_"));
+    u.connect();
+    bool pressed = false;
+    u.host.onPump = [&] {
+      if (!pressed && u.dlg.statusText == "waiting for controller reset..." &&
+          u.dlg.control(ids::Progress).position > 0) {
+        pressed = true;
+        u.host.escLatched = true;
+        u.host.stopRun = interrupt;
+      }
+    };
+    u.host.answers = {true, true};
+    u.update();
+    EXPECT_TRUE(pressed);
+    EXPECT_EQ(u.dlg.slots[0].state, SlotNotUpdated);
+    EXPECT_TRUE(u.unit.module(1)->decoderImage().empty());
+    EXPECT_EQ(u.unit.selected(), 0);  // the slot's clean-up ran
+    EXPECT_EQ(u.dlg.slots[1].state, interrupt ? SlotIdle : SlotUpdated);
+    EXPECT_EQ(u.unit.module(2)->erases(), interrupt ? 0u : 1u);
+    EXPECT_EQ(u.dlg.verdict, Verdict::Success);
+    EXPECT_EQ(runResult(u.dlg), RunResult::PartlyUpdated);
+  }
+}
+
+// A module whose flash was cut off has only its boot loader: no version, no answer to the
+// wake-up. Its row is offered unticked; ticked, it is flashed as a woken module is and runs again.
+TEST_F(SlotFlow, ModuleWithoutProgramIsRecoveredInTheRack) {
+  const sim::Image image = slotFile("QM21__", "upd2.01", "QM21_", 600);
+  sim::Faults gone;
+  ASSERT_TRUE(sim::parseFault("program-gone", gone));
   Unit u({9, {0x02, 0x22}}, dir);
-  u.unit.plug(1, slotModule("QM292"));
-  u.unit.plug(2, slotModule("QM21_"));
+  u.unit.plug(1, slotModule("QM21_"), gone);
   u.connect();
-  bool pressed = false;
-  u.host.onPump = [&] {
-    if (!pressed && u.dlg.statusText == "waiting for controller reset..." &&
-        u.dlg.control(ids::Progress).position > 0) {
-      pressed = true;
-      u.host.escLatched = true;
-    }
-  };
-  u.host.answers = {true, true};
+  EXPECT_EQ(u.dlg.slots[0].versionText, "Ver.: ?.??");
+  EXPECT_TRUE(u.check(0).enabled);
+  EXPECT_FALSE(u.check(0).checked);
+  EXPECT_EQ(u.dlg.slots[0].selectedFile, "upd2.01");
+  EXPECT_TRUE(u.dlg.control(ids::Update).enabled);
+
+  u.dlg.control(kSlotRows[0].check).checked = true;
+  u.host.answers = {true};  // another module: yes, the window stays
   u.update();
-  EXPECT_TRUE(pressed);
-  EXPECT_EQ(u.dlg.slots[0].state, SlotNotUpdated);
-  EXPECT_TRUE(u.unit.module(1)->decoderImage().empty());
-  EXPECT_EQ(u.dlg.slots[1].state, SlotUpdated);
+  EXPECT_EQ(u.dlg.slots[0].state, SlotUpdated);
   EXPECT_EQ(u.dlg.verdict, Verdict::Success);
+  EXPECT_EQ(u.unit.module(1)->flash(), image);
+  EXPECT_TRUE(u.unit.module(1)->programmingEnded());
+  EXPECT_THAT(u.host.texts(), Not(::testing::Contains(HasSubstr("Error Code: 26"))));
+
+  // The program runs again: the next Connect reads its version.
+  u.clock.sleepMs(5000);
+  u.connect();
+  EXPECT_EQ(u.dlg.slots[0].versionText, "Ver.: 2.01");
+  EXPECT_TRUE(u.check(0).checked);
 }
 
 TEST_F(SlotFlow, WrongSlotNumberIsNeverData) {

@@ -67,6 +67,7 @@ class ScriptedHost final : public Host {
     if (onRepaint) onRepaint();
   }
   void closeWindow() override { closed = true; }
+  bool runStopRequested() override { return stopRun; }
 
   // Texts of all boxes, in order.
   std::vector<std::string> texts() const {
@@ -81,6 +82,7 @@ class ScriptedHost final : public Host {
   int escAtQuery = 0;  // Esc reads as pressed from this query on (0: never)
   int escQueries = 0;
   bool escLatched = false;  // a press not yet queried (or forgotten)
+  bool stopRun = false;     // the whole run is to stop (a terminal's interrupt)
   int escForgets = 0;
   int pumps = 0;
   int controlsWrites = 0;

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include "update/data_file.h"
 #include "update/hex_record.h"
@@ -70,6 +72,55 @@ TEST(HexRecord, LongLinesAreSplitAtEveryBoundary) {
     joined += p.substr(9, p.size() - 11);
   }
   EXPECT_EQ(joined, data);
+}
+
+// A record line of `type` at `offset` with the data bytes given in hex, with its checksum.
+std::string record(const char* type, unsigned offset, const std::string& data) {
+  char head[32];
+  std::snprintf(head, sizeof head, ":%02X%04X%s", static_cast<unsigned>(data.size() / 2) & 0xFFu,
+                offset & 0xFFFFu, type);
+  std::string line = head + data;
+  unsigned sum = 0;
+  for (size_t at = 1; at < line.size(); at += 2) sum += std::stoul(line.substr(at, 2), nullptr, 16);
+  char cs[3];
+  std::snprintf(cs, sizeof cs, "%02X", (0x100 - sum % 0x100) % 0x100);
+  return line + cs;
+}
+
+// Two records that give one address different bytes are found, also across the extended address
+// records and where an offset wraps in its segment; the same bytes again, or another segment's
+// same offset, are fine.
+TEST(HexRecord, OneAddressWrittenTwice) {
+  const struct {
+    const char* what;
+    std::vector<std::string> lines;
+    bool lastTaken;
+  } kCases[] = {
+      {"same bytes again", {record("00", 0x10, "AABB"), record("00", 0x11, "BB")}, true},
+      {"other byte", {record("00", 0x10, "AABB"), record("00", 0x11, "BC")}, false},
+      {"neighbours", {record("00", 0x10, "AABB"), record("00", 0x12, "CC")}, true},
+      {"other linear segment",
+       {record("00", 0x10, "AA"), record("04", 0, "0001"), record("00", 0x10, "BB")},
+       true},
+      {"back to the first segment",
+       {record("00", 0x10, "AA"), record("04", 0, "0001"), record("04", 0, "0000"),
+        record("00", 0x10, "BB")},
+       false},
+      {"segment base meets a plain address",
+       {record("00", 0x1000, "AA"), record("02", 0, "0100"), record("00", 0x0000, "BB")},
+       false},
+      {"offset wraps in its segment",
+       {record("00", 0x0000, "AA"), record("00", 0xFFFF, "00BB")},
+       false},
+      {"start address records write nothing",
+       {record("00", 0x10, "AA"), record("05", 0, "00000010")},
+       true},
+  };
+  for (const auto& c : kCases) {
+    RecordImage image;
+    for (size_t i = 0; i + 1 < c.lines.size(); ++i) ASSERT_TRUE(image.take(c.lines[i])) << c.what;
+    EXPECT_EQ(image.take(c.lines.back()), c.lastTaken) << c.what;
+  }
 }
 
 TEST(DataFileRead, CrLfAsLfPiecesAndLineNumbers) {
