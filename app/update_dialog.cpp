@@ -120,10 +120,10 @@ std::vector<std::pair<unsigned, std::string>> UpdateDialog::probePorts(SerialPor
   std::vector<std::pair<unsigned, std::string>> found;
   for (unsigned n = 1; n <= kProbedPorts; ++n) {
     if (n == portInUse_ && port.isOpen() && !portLineGone()) {
-      found.emplace_back(n, shortDeviceName(n, *port.device));
+      found.emplace_back(n, port.opener.describe(n, *port.device));
       continue;
     }
-    if (openPort(n, probe) == 1) found.emplace_back(n, shortDeviceName(n, *probe.device));
+    if (openPort(n, probe) == 1) found.emplace_back(n, probe.opener.describe(n, *probe.device));
     probe.close();
   }
   return found;
@@ -173,14 +173,14 @@ int UpdateDialog::selectPort(unsigned n) {
     Control& list = control(ids::PortList);
     const std::string entry = std::string(kPortEntryPrefix) + std::to_string(n);
     for (size_t i = 0; i < list.items.size() && i < list.notes.size(); ++i)
-      if (list.items[i] == entry) list.notes[i] = shortDeviceName(n, *port.device);
+      if (list.items[i] == entry) list.notes[i] = port.opener.describe(n, *port.device);
     result = 1;
   } else {
     char text[96];
     std::snprintf(text, sizeof text, "Could not open serial port COM %u\nError Code: %u", n,
                   n + 10);
     messageText = text;
-    const std::string hint = openFailureHint(n, port.lastOpenError);
+    const std::string hint = openFailureHint(port.opener.devicePath(n), port.lastOpenError);
     if (!hint.empty()) messageText += "\n" + hint;
     showError(messageText);
     portIndex = -1;

@@ -22,10 +22,16 @@ namespace {
 constexpr int kConnectFailed = 2;
 
 constexpr std::string_view kConnectHelp =
-    "usage: qdqm-update connect --port N [--low-speed] [--base-unit] [--json] [--trace FILE]\n"
-    "  Identifies the module on port COM N (1-99) as the Connect button does and prints the\n"
-    "  \"Connected Device:\" text and the update versions found for it, the selected one marked\n"
-    "  with '*'.\n"
+    "usage: qdqm-update connect --port N|DEVICE [--low-speed] [--base-unit] [--json]\n"
+    "                           [--trace FILE] [--data-dir DIR]\n"
+    "  Identifies the module on port COM N (1-99, also written COMN) or on the serial device\n"
+    "  DEVICE (/dev/ttyUSB0, /dev/serial/by-id/..., a pty) as the Connect button does and prints\n"
+    "  the \"Connected Device:\" text and the update versions found for it, the selected one\n"
+    "  marked with '*'.\n"
+    "  --data-dir DIR  the folder that holds the update sets (the type directories); default\n"
+    "               $QDQM_DATA_DIR, else the program's folder when it holds type directories,\n"
+    "               else $XDG_DATA_HOME/qdqm-update (~/.local/share/qdqm-update), else\n"
+    "               /usr/share/qdqm-update\n"
     "  --low-speed  stay at 19200 baud (the LowSpeed check box)\n"
     "  --base-unit  connect to a base unit with slots (the \"Update QM2x/4x\" check box) and\n"
     "               print one line per slot: name, version, row state, the selected file\n"
@@ -36,7 +42,7 @@ constexpr std::string_view kConnectHelp =
     "  usage error. Options taking a value also take the form --name=VALUE.\n";
 
 struct ConnectOptions {
-  unsigned port = 0;
+  PortChoice port;
   bool lowSpeed = false;
   bool baseUnit = false;
   bool json = false;
@@ -57,9 +63,7 @@ std::string parse(const Args& args, ConnectOptions& o) {
       o.baseUnit = r.plain();
     } else if (w == "--json") {
       o.json = r.plain();
-    } else if (w == "--port") {
-      const auto v = r.value();
-      if (v && !parsePortNumber(*v, o.port)) r.fail(badPortText(*v));
+    } else if (readPortChoice(r, o.port)) {
     } else if (w == "--trace") {
       const auto v = r.value();
       if (v && v->empty()) r.fail("--trace needs a file name");
@@ -69,14 +73,15 @@ std::string parse(const Args& args, ConnectOptions& o) {
     }
   }
   if (!r.error().empty()) return r.error();
-  if (!o.help && o.port == 0) return "--port N is required";
+  if (!o.help && o.port.number == 0 && o.port.device.empty())
+    return "--port N or --port DEVICE is required";
   return {};
 }
 
 // Connect; fills what the JSON report shows and returns the exit status.
-int connect(const ConnectOptions& o, const Args& args, UpdateDialog& dlg, JsonReport& report) {
-  determineProgramDir(dlg);
-  if (dlg.selectPort(o.port) != 1) return kConnectFailed;
+int connect(const ConnectOptions& o, const Args& args, UpdateDialog& dlg, const TerminalHost& host,
+            JsonReport& report) {
+  if (!openChosenPort(args, "connect", dlg, o.port)) return kConnectFailed;
   dlg.control(ids::LowSpeed).checked = o.lowSpeed;
   dlg.control(ids::BaseUnit).checked = o.baseUnit;
   if (o.baseUnit) onSlotPanelToggle(dlg);
@@ -92,7 +97,7 @@ int connect(const ConnectOptions& o, const Args& args, UpdateDialog& dlg, JsonRe
   }
   const Control& list = dlg.control(ids::VersionList);
   report.versions = list.items;
-  explainEmptyVersionList(args, "connect", dlg);
+  explainNoUpdate(args, "connect", dlg, host.shown);
   if (list.selection >= 0 && list.selection < static_cast<int>(list.items.size()))
     report.selected = list.items[static_cast<size_t>(list.selection)];
   if (!o.json) {
@@ -125,7 +130,7 @@ int cmdConnect(const Args& args) {
     return kUsageError;
   }
   JsonReport report;
-  report.exit = connect(o, args, dlg, report);
+  report.exit = connect(o, args, dlg, host, report);
   // The next command (or the dialog) finds the module at 19200, where every Connect starts.
   leaveModuleAtNormalRate(dlg);
   if (interrupts.interrupted()) {

@@ -27,14 +27,19 @@ namespace qdqm::cli {
 namespace {
 
 constexpr std::string_view kUpdateHelp =
-    "usage: qdqm-update update --port N [--low-speed] [--version FILE] [--yes|--no] [--json]\n"
-    "                          [--trace FILE]\n"
-    "       qdqm-update update --port N --base-unit [--slot K=FILE]... [--skip K]... [--yes|--no]\n"
-    "                          [--json] [--trace FILE]\n"
-    "  Connects to the module on port COM N (1-99) as the Connect button does, then runs the\n"
-    "  Update button: controller flash, FPGA and MPEG decoder where the module has them,\n"
+    "usage: qdqm-update update --port N|DEVICE [--low-speed] [--version FILE] [--yes|--no]\n"
+    "                          [--json] [--trace FILE] [--data-dir DIR]\n"
+    "       qdqm-update update --port N|DEVICE --base-unit [--slot K=FILE]... [--skip K]...\n"
+    "                          [--yes|--no] [--json] [--trace FILE] [--data-dir DIR]\n"
+    "  Connects to the module on port COM N (1-99, also written COMN) or on the serial device\n"
+    "  DEVICE (/dev/ttyUSB0, /dev/serial/by-id/..., a pty) as the Connect button does, then runs\n"
+    "  the Update button: controller flash, FPGA and MPEG decoder where the module has them,\n"
     "  verdict. Progress and every box go to stderr. Options taking a value also take the\n"
     "  form --name=VALUE.\n"
+    "  --data-dir DIR  the folder that holds the update sets (the type directories); default\n"
+    "                  $QDQM_DATA_DIR, else the program's folder when it holds type directories,\n"
+    "                  else $XDG_DATA_HOME/qdqm-update (~/.local/share/qdqm-update), else\n"
+    "                  /usr/share/qdqm-update\n"
     "  --low-speed     stay at 19200 baud (the LowSpeed check box)\n"
     "  --version FILE  the update version to flash, a name from the version list (any case);\n"
     "                  default: the preselected (highest) one\n"
@@ -65,7 +70,7 @@ constexpr std::string_view kUpdateHelp =
     "    64                usage error\n";
 
 struct UpdateOptions {
-  unsigned port = 0;
+  PortChoice port;
   bool lowSpeed = false;
   std::string version;
   std::optional<bool> answer;
@@ -120,9 +125,7 @@ std::string parse(const Args& args, UpdateOptions& o) {
       const auto v = r.value();
       if (v && v->empty()) r.fail("--version needs a file name");
       if (v) o.version = *v;
-    } else if (w == "--port") {
-      const auto v = r.value();
-      if (v && !parsePortNumber(*v, o.port)) r.fail(badPortText(*v));
+    } else if (readPortChoice(r, o.port)) {
     } else if (w == "--trace") {
       const auto v = r.value();
       if (v && v->empty()) r.fail("--trace needs a file name");
@@ -133,7 +136,7 @@ std::string parse(const Args& args, UpdateOptions& o) {
   }
   if (!r.error().empty()) return r.error();
   if (o.help) return {};
-  if (o.port == 0) return "--port N is required";
+  if (o.port.number == 0 && o.port.device.empty()) return "--port N or --port DEVICE is required";
   if (!o.baseUnit && (!o.slotFiles.empty() || !o.skipped.empty()))
     return "--slot and --skip go with --base-unit";
   if (o.baseUnit && (!o.version.empty() || o.lowSpeed))
@@ -174,9 +177,8 @@ const char* verdictName(Verdict v) {
 // Connect, then Update; fills what the JSON report shows (before the clean-up empties the
 // window). What happened to the module is read from the window afterwards.
 void connectAndUpdate(const UpdateOptions& o, const Args& args, UpdateDialog& dlg,
-                      JsonReport& report) {
-  determineProgramDir(dlg);
-  if (dlg.selectPort(o.port) != 1) return;
+                      const TerminalHost& host, JsonReport& report) {
+  if (!openChosenPort(args, "update", dlg, o.port)) return;
   dlg.control(ids::LowSpeed).checked = o.lowSpeed;
   onConnect(dlg);
   report.device = dlg.deviceText;
@@ -184,7 +186,7 @@ void connectAndUpdate(const UpdateOptions& o, const Args& args, UpdateDialog& dl
   report.versions = list.items;
   if (!dlg.deviceText.empty() && !o.json)
     args.out << "Connected Device: " << dlg.deviceText << std::endl;
-  if (!dlg.control(ids::Update).enabled) return explainEmptyVersionList(args, "update", dlg);
+  if (!dlg.control(ids::Update).enabled) return explainNoUpdate(args, "update", dlg, host.shown);
 
   if (!o.version.empty()) {
     if (!selectEntry(dlg.control(ids::VersionList), o.version)) {
@@ -229,8 +231,7 @@ bool applySlotChoices(const UpdateOptions& o, const Args& args, UpdateDialog& dl
 // Connect to a base unit, the slot choices, then Update slot by slot.
 void connectAndUpdateSlots(const UpdateOptions& o, const Args& args, UpdateDialog& dlg,
                            JsonReport& report) {
-  determineProgramDir(dlg);
-  if (dlg.selectPort(o.port) != 1) return;
+  if (!openChosenPort(args, "update", dlg, o.port)) return;
   dlg.control(ids::BaseUnit).checked = true;
   onSlotPanelToggle(dlg);
   onConnect(dlg);
@@ -277,7 +278,7 @@ int runUpdateCommand(const Args& args, PortOpener& opener, Clock& clock) {
   if (o.baseUnit)
     connectAndUpdateSlots(o, args, dlg, report);
   else
-    connectAndUpdate(o, args, dlg, report);
+    connectAndUpdate(o, args, dlg, host, report);
   // A Connect that ended without an update run (version not in the list, nothing to update).
   leaveModuleAtNormalRate(dlg);
   // What the module saw decides, interrupted or not: a run stopped after the erase is a failure.

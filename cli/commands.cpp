@@ -1,25 +1,34 @@
 #include "cli/commands.h"
 
+#include <strings.h>
+
+#include <algorithm>
 #include <charconv>
 #include <ostream>
 
+#include "app/catalogue.h"
 #include "app/update_dialog.h"
+#include "app/update_folder.h"
 #include "cli/json_report.h"
+#include "link/port_info.h"
+#include "link/serial_device.h"
 
 namespace qdqm::cli {
 
 namespace {
 
 constexpr Command kCommands[] = {
-    {"ports", cmdPorts, "ports                 probe COM1-COM32; one line per port that opens"},
+    {"ports", cmdPorts,
+     "ports [--json]        the ports that open: COM number, device, stable name, USB adapter"},
     {"connect", cmdConnect,
-     "connect --port N [--low-speed] [--base-unit] [--json] [--trace FILE]  identify the "
-     "module, list its versions"},
+     "connect --port N|DEVICE [--low-speed] [--base-unit] [--json] [--trace FILE]\n"
+     "                         [--data-dir DIR]  identify the module, list its versions"},
     {"update", cmdUpdate,
-     "update --port N [--low-speed] [--version FILE] [--yes|--no] [--json] [--trace FILE]  "
-     "connect, then update\n"
-     "                         update --port N --base-unit [--slot K=FILE]... [--skip K]... "
-     "[--yes|--no] [--json] [--trace FILE]"},
+     "update --port N|DEVICE [--low-speed] [--version FILE] [--yes|--no] [--json]\n"
+     "                         [--trace FILE] [--data-dir DIR]  connect, then update\n"
+     "                         update --port N|DEVICE --base-unit [--slot K=FILE]... [--skip "
+     "K]...\n"
+     "                         [--yes|--no] [--json] [--trace FILE] [--data-dir DIR]"},
 };
 
 }  // namespace
@@ -85,8 +94,40 @@ bool parsePortNumber(std::string_view text, unsigned& port) {
   return ec == std::errc() && end == text.data() + text.size() && port >= 1 && port <= 99;
 }
 
+bool parsePortArgument(std::string_view text, unsigned& number, std::string& device) {
+  number = 0;
+  device.clear();
+#ifdef _WIN32
+  if (text.starts_with("\\\\.\\")) text.remove_prefix(4);
+#endif
+  if (text.size() > 3 && strncasecmp(text.data(), "COM", 3) == 0) text.remove_prefix(3);
+  if (parsePortNumber(text, number)) return true;
+#ifndef _WIN32
+  if (text.find('/') != std::string_view::npos) {
+    device = text;
+    return true;
+  }
+#endif
+  return false;
+}
+
 std::string badPortText(std::string_view value) {
-  return "--port takes a port number from 1 to 99 (COM1 is 1), not '" + std::string(value) + "'";
+#ifdef _WIN32
+  constexpr const char* kDevice = "\\\\.\\COM12";
+#else
+  constexpr const char* kDevice = "/dev/ttyUSB0";
+#endif
+  return std::string("--port takes a COM number (1-99, COM1-COM99) or a device such as ") +
+         kDevice + ", not '" + std::string(value) + "'";
+}
+
+unsigned portNumberFor(const std::string& device, PortOpener& opener) {
+  constexpr unsigned kLast = 99;
+  for (unsigned n = 1; n <= kLast; ++n)
+    if (sameDevice(opener.devicePath(n), device)) return n;
+  for (unsigned n = kLast; n >= 1; --n)
+    if (opener.devicePath(n).empty()) return opener.assignDevice(n, device) ? n : 0;
+  return 0;
 }
 
 void printUsage(std::ostream& os) {
@@ -96,12 +137,45 @@ void printUsage(std::ostream& os) {
         "       qdqm-update --help                print this text\n";
 }
 
-void explainEmptyVersionList(const Args& args, std::string_view command, const UpdateDialog& dlg) {
-  // Only the empty type directory leaves the working directory there with nothing listed.
-  if (dlg.control(ids::Update).enabled || dlg.workingDir == dlg.programDir) return;
-  if (!dlg.control(ids::VersionList).items.empty()) return;
-  args.err << "qdqm-update " << command << ": no update version for " << dlg.typeText << ": "
-           << dlg.workingDir << " holds no file\n";
+bool readPortChoice(OptionReader& r, PortChoice& choice) {
+  if (r.name() == "--port") {
+    const auto v = r.value();
+    if (v && !parsePortArgument(*v, choice.number, choice.device)) r.fail(badPortText(*v));
+    return true;
+  }
+  if (r.name() == "--data-dir") {
+    const auto v = r.value();
+    if (v && v->empty()) r.fail("--data-dir needs a folder");
+    if (v) choice.updateDir = *v;
+    return true;
+  }
+  return false;
+}
+
+bool openChosenPort(const Args& args, std::string_view command, UpdateDialog& dlg,
+                    const PortChoice& choice) {
+  useUpdateFolder(dlg, choice.updateDir);
+  const unsigned n =
+      choice.number != 0 ? choice.number : portNumberFor(choice.device, dlg.port.opener);
+  if (n == 0) {
+    args.err << "qdqm-update " << command << ": no port number is free for " << choice.device
+             << "\n";
+    return false;
+  }
+  return dlg.selectPort(n) == 1;
+}
+
+void explainNoUpdate(const Args& args, std::string_view command, const UpdateDialog& dlg,
+                     const std::vector<JsonMessage>& shown) {
+  if (dlg.control(ids::Update).enabled || !dlg.control(ids::VersionList).items.empty()) return;
+  const std::string start = "qdqm-update " + std::string(command) + ": no update ";
+  const std::string folder = dlg.typeDirSpec.substr(std::min<size_t>(2, dlg.typeDirSpec.size()));
+  if (!shown.empty() && shown.back().text == kNoUpdateText)
+    args.err << start << "available for " << dlg.typeText << ": " << dlg.programDir
+             << " holds no folder " << folder << "\n";
+  else if (dlg.workingDir != dlg.programDir)  // only an empty type directory leaves it there
+    args.err << start << "version for " << dlg.typeText << ": " << dlg.workingDir
+             << " holds no file\n";
 }
 
 }  // namespace qdqm::cli

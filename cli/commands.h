@@ -17,6 +17,8 @@ class PortOpener;
 
 namespace qdqm::cli {
 
+struct JsonMessage;
+
 struct Args {
   std::vector<std::string_view> words;  // the arguments after the command's name
   std::ostream& out;
@@ -70,12 +72,35 @@ std::span<const Command> commands();
 void writeUsageErrorJson(const Args& args, std::string_view command);
 // A port number as the dialog offers them: "COM" 1 to 99.
 bool parsePortNumber(std::string_view text, unsigned& port);
+// A --port value: a COM number (7, or COM7 in any case) or the path of a device (/dev/ttyUSB0,
+// /dev/serial/by-id/..., a pty; on Windows COM12 or \\.\COM12, which are numbers). False when it
+// is neither; else `number` or `device` is set.
+bool parsePortArgument(std::string_view text, unsigned& number, std::string& device);
 // The usage error's line for a --port value that names no port.
 std::string badPortText(std::string_view value);
+// The number `device` is opened by: the one that already leads to it (the dialog's Com n), else
+// the highest number no device is set for, which is given the device; 0 when the opener cannot
+// take a device.
+unsigned portNumberFor(const std::string& device, PortOpener& opener);
 void printUsage(std::ostream& os);
-// Connect ends without a message when the module's type directory holds no file (the dialog then
-// simply offers no version); on the terminal that needs saying: which type, which directory.
-void explainEmptyVersionList(const Args& args, std::string_view command, const UpdateDialog& dlg);
+// The command line's choice of port and update folder, as `connect` and `update` take them.
+struct PortChoice {
+  unsigned number = 0;    // --port N or COMn
+  std::string device;     // --port DEVICE
+  std::string updateDir;  // --data-dir DIR
+};
+// Reads --port and --data-dir into `choice`; false when `r` stands at neither (or after noting
+// what was wrong with the value).
+bool readPortChoice(OptionReader& r, PortChoice& choice);
+// The start of `connect` and `update`: the update folder chosen, then the port opened as the
+// dialog opens the port a user picks. False when it did not open (the box has said why).
+bool openChosenPort(const Args& args, std::string_view command, UpdateDialog& dlg,
+                    const PortChoice& choice);
+// Connect can end without an update to offer: with "No update available !" when the module's type
+// directory is missing, silently when it holds no file. On the terminal both name the folder
+// searched and the type.
+void explainNoUpdate(const Args& args, std::string_view command, const UpdateDialog& dlg,
+                     const std::vector<JsonMessage>& shown);
 
 int cmdPorts(const Args& args);
 int cmdConnect(const Args& args);

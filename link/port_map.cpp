@@ -8,9 +8,12 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string_view>
+
+#include "link/port_info.h"
 
 namespace qdqm {
 
@@ -50,9 +53,9 @@ struct DeviceRange {
 };
 
 constexpr DeviceRange kDeviceRanges[] = {
-    {1, 4, "/dev/ttyS"},
-    {5, 20, "/dev/ttyUSB"},
-    {21, 28, "/dev/ttyACM"},
+    {1, 4, "ttyS"},
+    {5, 20, "ttyUSB"},
+    {21, 28, "ttyACM"},
 };
 
 constexpr std::string_view kDevPrefix = "/dev/";
@@ -77,7 +80,8 @@ std::string devicePathForPort(unsigned n) {
   struct stat st {};
   if (lstat(link.c_str(), &st) == 0) return link;
   for (const DeviceRange& r : kDeviceRanges) {
-    if (n >= r.first && n <= r.last) return r.prefix + std::to_string(n - r.first);
+    if (n >= r.first && n <= r.last)
+      return devRoot() + "/" + r.prefix + std::to_string(n - r.first);
   }
   return {};
 }
@@ -94,10 +98,6 @@ std::string shortDeviceName(const std::string& path) {
 std::string deviceBehindPort(unsigned n) {
   const std::string path = devicePathForPort(n);
   return path.empty() ? path : shortDeviceName(path);
-}
-
-std::string shortDeviceName(unsigned /*n*/, const SerialDevice& device) {
-  return device.name();
 }
 
 bool isPermissionRefusal(int error) {
@@ -131,14 +131,15 @@ std::vector<std::string> deviceHolders(const std::string& devicePath) {
 
 #endif
 
-std::string openFailureHint(unsigned n, int error) {
-  std::string device = devicePathForPort(n);
+std::string openFailureHint(const std::string& device, int error) {
   if (device.empty()) return {};
   if (isPermissionRefusal(error))
     return "Access to " + device +
            " was refused: add your user to the dialout group (sudo usermod -aG dialout $USER) "
            "and log in again.";
-  if (error != EBUSY) return {};
+  if (error == ENOENT || error == ENODEV || error == ENXIO)
+    return device + ": no such device (is the adapter plugged in?)";
+  if (error != EBUSY) return device + ": " + std::strerror(error);
   const std::vector<std::string> holders = deviceHolders(device);
   std::string who;
   for (const std::string& h : holders) who += (who.empty() ? "" : ", ") + h;

@@ -19,16 +19,15 @@ std::string shortDeviceName(const std::string& path);
 // The device port n leads to now, named as an open device names itself (the link resolved), so
 // that a link moved to another device since the port was opened shows as a change.
 std::string deviceBehindPort(unsigned n);
-// What the port list shows beside the number of an open port.
-std::string shortDeviceName(unsigned n, const SerialDevice& device);
 
 // Whether an open failed because the user may not use the device.
 bool isPermissionRefusal(int error);
 // The processes that hold `devicePath` open, as "name (pid N)", found in /proc/*/fd (the caller's
 // own process left out). Processes of other users are only seen with root's rights.
 std::vector<std::string> deviceHolders(const std::string& devicePath);
-// What to tell the user after port n failed to open, besides the numbered message: how to get
-// access after a permission refusal, who holds a busy port; empty for other errors.
-std::string openFailureHint(unsigned n, int error);
+// The line that follows the numbered message when the device at `devicePath` failed to open with
+// `error`: the device and the cause in words (no such device; how to get access after a
+// permission refusal; who holds a busy port). Empty when the device is not known.
+std::string openFailureHint(const std::string& devicePath, int error);
 
 }  // namespace qdqm

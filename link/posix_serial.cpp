@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <ctime>
 
+#include "link/port_info.h"
 #include "link/port_map.h"
 
 namespace qdqm {
@@ -279,13 +280,28 @@ long PosixSerialDevice::clearErrorAndCountWaiting() {
 }
 
 std::unique_ptr<SerialDevice> PosixPortOpener::open(unsigned n, int& error) {
-  std::unique_ptr<PosixSerialDevice> device = PosixSerialDevice::open(devicePathForPort(n), error);
+  std::unique_ptr<PosixSerialDevice> device = PosixSerialDevice::open(devicePath(n), error);
   if (device && onOpened) onOpened(device->descriptor());
   return device;
 }
 
 std::string PosixPortOpener::deviceBehind(unsigned n) const {
-  return deviceBehindPort(n);
+  const std::string path = devicePath(n);
+  return path.empty() ? path : shortDeviceName(path);
+}
+
+std::string PosixPortOpener::devicePath(unsigned n) const {
+  const auto it = assigned_.find(n);
+  return it != assigned_.end() ? it->second : devicePathForPort(n);
+}
+
+bool PosixPortOpener::assignDevice(unsigned n, const std::string& path) {
+  assigned_[n] = path;
+  return true;
+}
+
+std::string PosixPortOpener::describe(unsigned n, const SerialDevice& opened) const {
+  return deviceNote(opened.name(), devicePath(n));
 }
 
 }  // namespace qdqm

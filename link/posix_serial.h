@@ -3,6 +3,7 @@
 
 #include <termios.h>
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -54,13 +55,19 @@ class PosixSerialDevice final : public SerialDevice {
   size_t outputQueue_ = 0;     // bytes that may wait to be sent (0: no limit)
 };
 
-// Opens "COM" n as the device the port map gives for n.
+// Opens "COM" n as the device the port map gives for n, or the one assigned to n.
 class PosixPortOpener final : public PortOpener {
  public:
   std::unique_ptr<SerialDevice> open(unsigned n, int& error) override;
   std::string deviceBehind(unsigned n) const override;
+  std::string devicePath(unsigned n) const override;
+  bool assignDevice(unsigned n, const std::string& path) override;
+  std::string describe(unsigned n, const SerialDevice& opened) const override;
   // Told the descriptor of every device opened (the terminal's interrupt handling needs it).
   void (*onOpened)(int fd) = nullptr;
+
+ private:
+  std::map<unsigned, std::string> assigned_;
 };
 
 }  // namespace qdqm

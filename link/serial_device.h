@@ -59,6 +59,16 @@ class PortOpener {
   // The device port n leads to now, named as SerialDevice::name() names an open one; empty when
   // the opener cannot tell. A different name means the adapter behind the number has changed.
   virtual std::string deviceBehind(unsigned /*n*/) const { return {}; }
+  // The path of the device port n opens; empty when the opener cannot tell.
+  virtual std::string devicePath(unsigned /*n*/) const { return {}; }
+  // From now on port n opens the device at `path` (one the user named by its path, which no COM
+  // number leads to); false when the opener cannot do that.
+  virtual bool assignDevice(unsigned /*n*/, const std::string& /*path*/) { return false; }
+  // What the port list shows beside the number of the open port n: the device, and the adapter
+  // behind it where that is known.
+  virtual std::string describe(unsigned /*n*/, const SerialDevice& opened) const {
+    return opened.name();
+  }
 };
 
 }  // namespace qdqm

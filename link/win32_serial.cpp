@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "link/port_info.h"
 #include "link/port_map.h"
 
 namespace qdqm {
@@ -239,6 +240,14 @@ std::unique_ptr<SerialDevice> Win32PortOpener::open(unsigned n, int& error) {
   std::unique_ptr<Win32SerialDevice> device = Win32SerialDevice::open(path, error);
   if (device && onOpened) onOpened(device->handle());
   return device;
+}
+
+std::string Win32PortOpener::devicePath(unsigned n) const {
+  return devicePathForPort(n);
+}
+
+std::string Win32PortOpener::describe(unsigned n, const SerialDevice& opened) const {
+  return deviceNote(opened.name(), devicePathForPort(n));
 }
 
 }  // namespace qdqm

@@ -69,6 +69,8 @@ class Win32SerialDevice final : public SerialDevice {
 class Win32PortOpener final : public PortOpener {
  public:
   std::unique_ptr<SerialDevice> open(unsigned n, int& error) override;
+  std::string devicePath(unsigned n) const override;
+  std::string describe(unsigned n, const SerialDevice& opened) const override;
   // Told the handle of every device opened (the console's interrupt handling needs it).
   void (*onOpened)(void* handle) = nullptr;
 };

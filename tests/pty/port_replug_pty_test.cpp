@@ -72,11 +72,13 @@ TEST_F(PortReplug, HangUpIsNoticedAndTheNewDeviceOpened) {
   EXPECT_FALSE(dlg.portLineGone());
   first.unplug();
   EXPECT_TRUE(dlg.portLineGone());
-  // Unplugged for good: the link leads nowhere and the choice names the port.
+  // Unplugged for good: the link leads nowhere and the choice names the port and its device.
   dlg.choosePort(7);
   EXPECT_FALSE(dlg.port.isOpen());
   ASSERT_EQ(host.boxes.size(), 1u);
-  EXPECT_EQ(host.boxes[0].text, "Could not open serial port COM 7\nError Code: 17");
+  EXPECT_EQ(host.boxes[0].text, "Could not open serial port COM 7\nError Code: 17\n" +
+                                    (dir / "COM7").string() +
+                                    ": no such device (is the adapter plugged in?)");
 
   Pty second;
   link(second);

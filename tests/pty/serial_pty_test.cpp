@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "cli/commands.h"
 #include "link/port_map.h"
 #include "link/posix_serial.h"
 #include "link/serial_port.h"
@@ -68,6 +69,7 @@ class CountingOpener final : public PortOpener {
     last = c.get();
     return c;
   }
+  std::string devicePath(unsigned n) const override { return real.devicePath(n); }
   PosixPortOpener real;
   CountingDevice* last = nullptr;
 };
@@ -163,7 +165,7 @@ TEST_F(PtyTest, BusyPortNamesItsHolder) {
     close(fds[0]);
     SerialPort other{opener, clock, host};
     const std::string said = openPort(7, other) == 0 && other.lastOpenError == EBUSY
-                                 ? openFailureHint(7, other.lastOpenError)
+                                 ? openFailureHint(opener.devicePath(7), other.lastOpenError)
                                  : "opened";
     (void)!::write(fds[1], said.data(), said.size());
     _exit(0);
@@ -332,6 +334,41 @@ TEST(PortMap, DirectoryAndFallbackDevices) {
   EXPECT_EQ(devicePathForPort(28), "/dev/ttyACM7");
   EXPECT_EQ(devicePathForPort(29), "");
 
+  // --port: a number, COMn in any case, or a device path; a device the map leads to keeps its
+  // number, one it does not gets the highest free number.
+  const struct {
+    const char* text;
+    bool taken;
+    unsigned number;
+    const char* device;
+  } kPortArguments[] = {
+      {"7", true, 7, ""},
+      {"COM12", true, 12, ""},
+      {"com3", true, 3, ""},
+      {"/dev/ttyUSB0", true, 0, "/dev/ttyUSB0"},
+      {"./ttyUSB0", true, 0, "./ttyUSB0"},
+      {"0", false, 0, ""},
+      {"100", false, 0, ""},
+      {"COM", false, 0, ""},
+      {"ttyUSB0", false, 0, ""},
+      {"", false, 0, ""},
+  };
+  for (const auto& a : kPortArguments) {
+    unsigned number = 99;
+    std::string device = "x";
+    EXPECT_EQ(cli::parsePortArgument(a.text, number, device), a.taken) << a.text;
+    if (!a.taken) continue;
+    EXPECT_EQ(number, a.number) << a.text;
+    EXPECT_EQ(device, a.device) << a.text;
+  }
+  PosixPortOpener opener;
+  EXPECT_EQ(cli::portNumberFor("/dev/null", opener), 2u);
+  const std::string unnamed = (dir / "unnamed").string();
+  EXPECT_EQ(cli::portNumberFor(unnamed, opener), 99u);
+  EXPECT_EQ(opener.devicePath(99), unnamed);
+  EXPECT_EQ(cli::portNumberFor(unnamed, opener), 99u);  // the same device again
+  EXPECT_EQ(cli::portNumberFor((dir / "another").string(), opener), 98u);
+
   setenv("QDQM_PORT_DIR", "", 1);
   setenv("XDG_RUNTIME_DIR", "/run/user/77", 1);
   EXPECT_EQ(portDirectory(), "/run/user/77/qdqm-update/ports");
@@ -343,11 +380,13 @@ TEST(PortMap, DirectoryAndFallbackDevices) {
   EXPECT_TRUE(isPermissionRefusal(EACCES));
   EXPECT_TRUE(isPermissionRefusal(EPERM));
   EXPECT_FALSE(isPermissionRefusal(ENOENT));
-  EXPECT_EQ(openFailureHint(5, EACCES),
+  EXPECT_EQ(openFailureHint(devicePathForPort(5), EACCES),
             "Access to /dev/ttyUSB0 was refused: add your user to the dialout group (sudo usermod "
             "-aG dialout $USER) and log in again.");
-  EXPECT_EQ(openFailureHint(5, ENOENT), "");
-  EXPECT_EQ(openFailureHint(40, EACCES), "");  // no device behind the number
+  EXPECT_EQ(openFailureHint(devicePathForPort(5), ENOENT),
+            "/dev/ttyUSB0: no such device (is the adapter plugged in?)");
+  EXPECT_EQ(openFailureHint(devicePathForPort(5), EIO), "/dev/ttyUSB0: Input/output error");
+  EXPECT_EQ(openFailureHint(devicePathForPort(40), EACCES), "");  // no device behind the number
 }
 
 }  // namespace

@@ -101,11 +101,12 @@ TEST_F(UpdateE2E, UsageErrorsSayWhatWasWrong) {
     const char* arguments;
     const char* firstLine;
   } kWrong[] = {
-      {"update --port COM7",
-       "qdqm-update update: --port takes a port number from 1 to 99 (COM1 is 1), not 'COM7'"},
-      {"update --port=100",
-       "qdqm-update update: --port takes a port number from 1 to 99 (COM1 is "
-       "1), not '100'"},
+      {"update --port ttyUSB0",
+       "qdqm-update update: --port takes a COM number (1-99, COM1-COM99) or a device such as "
+       "/dev/ttyUSB0, not 'ttyUSB0'"},
+      {"update --port=COM100",
+       "qdqm-update update: --port takes a COM number (1-99, COM1-COM99) or a device such as "
+       "/dev/ttyUSB0, not 'COM100'"},
       {"update --port 7 --base-unit --slot 10=upd2.01",
        "qdqm-update update: --slot takes K=FILE with a slot K from 1 to 9, not '10=upd2.01'"},
       {"update --port 7 --base-unit --skip 0",
@@ -115,7 +116,8 @@ TEST_F(UpdateE2E, UsageErrorsSayWhatWasWrong) {
       {"update --port 7 --yes --no", "qdqm-update update: --yes and --no cannot both be given"},
       {"update --port 7 --json=yes", "qdqm-update update: --json takes no value"},
       {"update --port", "qdqm-update update: --port needs a value"},
-      {"update --yes", "qdqm-update update: --port N is required"},
+      {"update --yes", "qdqm-update update: --port N or --port DEVICE is required"},
+      {"connect --port 7 --data-dir=", "qdqm-update connect: --data-dir needs a folder"},
       {"connect --port 7 --slot 1=upd2.01", "qdqm-update connect: unknown option '--slot'"},
   };
   for (const auto& w : kWrong) {
@@ -158,17 +160,46 @@ TEST_F(UpdateE2E, CommandsInARowFindTheModuleWhateverRateTheLastOneLeft) {
   EXPECT_EQ(readFile(flash()), readFile(image("upd2.01")));
 }
 
-// Connect ends silently on an empty type directory; the terminal names the type and the directory.
+// Connect ends silently on an empty type directory, and with "No update available !" without one;
+// the terminal names the type and the folder searched. The update sets are looked for where
+// --data-dir or QDQM_DATA_DIR say, else beside the program.
 TEST_F(UpdateE2E, EmptyTypeDirectoryIsNamed) {
   fs::create_directories(dir / "qd21s_1");
+  fs::create_directories(dir / "stick");
+  dataFile("QD21S", "sets/QD21S_1", "upd2.01", 256, 7);
   startSim({"--module", "QD21S", "--version", "1.05", "--hw", "1"});
-  const std::string said =
-      ": no update version for QD21S: " + (dir / "qd21s_1").string() + " holds no file\n";
-  for (const char* command : {"connect", "update"}) {
-    std::string out;
-    EXPECT_EQ(runTool(std::string(command) + " --port 7 --low-speed", out), 2) << command;
-    EXPECT_EQ(out, "Connected Device: QD21S V1.05\n") << command;
-    EXPECT_EQ(errText(), "qdqm-update " + std::string(command) + said);
+  const std::string sets = (dir / "sets").string(), stick = (dir / "stick").string();
+  const struct {
+    const char* dataDir;  // --data-dir, "" none
+    const char* env;      // QDQM_DATA_DIR, "" none
+    std::string said;     // behind "qdqm-update <command>"; "" when versions are listed
+  } kCases[] = {
+      {"", "", ": no update version for QD21S: " + (dir / "qd21s_1").string() + " holds no file\n"},
+      {"", "stick", ": no update available for QD21S: " + stick + " holds no folder QD21S_1\n"},
+      {"", "sets", ""},
+      {"sets", "stick", ""},
+  };
+  for (const auto& c : kCases) {
+    if (*c.env) setenv("QDQM_DATA_DIR", (dir / c.env).c_str(), 1);
+    const std::string options =
+        *c.dataDir ? " --data-dir=" + (dir / c.dataDir).string() : std::string();
+    for (const char* command : {"connect", "update"}) {
+      // Where versions are listed, connect says enough (an update would flash the module).
+      if (c.said.empty() && command == std::string("update")) continue;
+      std::string out;
+      const std::string line = std::string(command) + " --port 7 --low-speed" + options;
+      const int exit = runTool(line, out);
+      if (c.said.empty()) {
+        EXPECT_NE(out.find("upd2.01"), std::string::npos) << line << errText();
+      } else {
+        EXPECT_EQ(exit, 2) << line;
+        EXPECT_EQ(out, "Connected Device: QD21S V1.05\n") << line;
+        EXPECT_TRUE(errText().ends_with("qdqm-update " + std::string(command) + c.said))
+            << line << "\n"
+            << errText();
+      }
+    }
+    unsetenv("QDQM_DATA_DIR");
   }
 }
 

@@ -63,6 +63,7 @@ class ProbeOpener final : public PortOpener {
     const auto it = devices.find(n);
     return it != devices.end() ? it->second : "/dev/fake" + std::to_string(n);
   }
+  std::string devicePath(unsigned n) const override { return deviceBehind(n); }
   std::set<unsigned> present;
   std::map<unsigned, int> refused;
   std::map<unsigned, std::string> devices;

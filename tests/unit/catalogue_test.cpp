@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "app/catalogue.h"
+#include "app/update_folder.h"
 
 namespace qdqm {
 namespace {
@@ -46,6 +47,44 @@ TEST(Catalogue, ResolvesBackslashesAndCase) {
 #endif
   EXPECT_EQ(resolvePath(base.string(), ".\\QD09T_4"), "");
   std::filesystem::remove_all(base);
+}
+
+// Where the update sets are looked for: a folder given wins, then the environment's, then the
+// program's own folder when it holds a type directory (a portable copy), then the user's data
+// folder and the system's, the first that exists; with none, the user's is named.
+TEST(UpdateFolder, OrderOfThePlaces) {
+  namespace fs = std::filesystem;
+  const fs::path base = fs::temp_directory_path() / "qdqm-update-folder";
+  fs::remove_all(base);
+  for (const char* d : {"portable/QD21S_1", "bare/notes", "named/qm41b_", "user", "system"})
+    fs::create_directories(base / d);
+  std::ofstream(base / "bare" / "QD21S_1") << "a file, not a type directory";
+  const std::string portable = (base / "portable").string(), bare = (base / "bare").string();
+  const std::string user = (base / "user").string(), system = (base / "system").string();
+  const std::string missing = (base / "missing").string();
+  const struct {
+    const char* what;
+    UpdateFolderPlaces places;
+    std::string expected;
+  } kCases[] = {
+      {"given wins", {"/media/stick", "/srv/sets", portable, user, system}, "/media/stick"},
+      {"environment next", {"", "/srv/sets", portable, user, system}, "/srv/sets"},
+      {"portable copy", {"", "", portable, user, system}, portable},
+      {"type directory in any case",
+       {"", "", (base / "named").string(), user, system},
+       (base / "named").string()},
+      {"program folder without type directories", {"", "", bare, user, system}, user},
+      {"no user folder", {"", "", bare, missing, system}, system},
+      {"none exists: the user's is named", {"", "", bare, missing, missing}, missing},
+      {"no user folder known", {"", "", bare, "", ""}, bare},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(chooseUpdateFolder(c.places), c.expected) << c.what;
+#ifndef _WIN32
+  EXPECT_EQ(userDataFolder("/x/data", "/home/t"), "/x/data/qdqm-update");
+  EXPECT_EQ(userDataFolder("relative", "/home/t"), "/home/t/.local/share/qdqm-update");
+  EXPECT_EQ(userDataFolder("", ""), "");
+#endif
+  fs::remove_all(base);
 }
 
 }  // namespace
