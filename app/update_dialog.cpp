@@ -210,14 +210,18 @@ bool UpdateDialog::portLineGone() {
   return !behind.empty() && behind != port.device->name();
 }
 
-bool UpdateDialog::reportLineGone() {
-  if (!portLineGone()) return false;
-  const unsigned n = portInUse_;
+void UpdateDialog::forgetModule() {
   resetVersionList(*this);
   for (int k = 0; k < 9; ++k) {
     slots[static_cast<size_t>(k)].state = SlotIdle;
     resetSlotRow(*this, k, true);
   }
+}
+
+bool UpdateDialog::reportLineGone() {
+  if (!portLineGone()) return false;
+  const unsigned n = portInUse_;
+  forgetModule();
   if (selectPort(n) == 1) {
     char text[160];
     std::snprintf(text, sizeof text, kLineLostText, n, n + 10);

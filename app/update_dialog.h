@@ -87,6 +87,8 @@ class UpdateDialog {
   // whose rows and versions can no longer be trusted, and says so: the port's open message when
   // it cannot be opened again, else the lost-line message. False when the line is there.
   bool reportLineGone();
+  // Forgets what Connect found (device, versions, slot rows): the next Connect starts afresh.
+  void forgetModule();
   void setConnectHint(bool show);
   void onExit();
   void showSlotPanel(bool show);

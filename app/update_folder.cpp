@@ -91,6 +91,21 @@ std::string chooseUpdateFolder(const UpdateFolderPlaces& places) {
   return places.userDir.empty() ? places.programDir : places.userDir;
 }
 
+std::string updateFolderMenuText(const UpdateDialog& dlg) {
+  return "Update folder: " + dlg.programDir;
+}
+
+void changeUpdateFolder(UpdateDialog& dlg, const std::string& folder) {
+  useUpdateFolder(dlg, folder);
+  dlg.forgetModule();
+  dlg.setConnectHint(dlg.port.isOpen());
+  dlg.updateData();
+}
+
+std::string rememberedUpdateFolder(const std::string& remembered) {
+  return isDirectory(remembered) ? remembered : std::string();
+}
+
 void useUpdateFolder(UpdateDialog& dlg, const std::string& given) {
   determineProgramDir(dlg);
   dlg.programDir = chooseUpdateFolder(updateFolderPlaces(dlg.programDir, given));

@@ -33,4 +33,13 @@ bool holdsTypeDirectories(const std::string& dir);
 // Determines the program folder, then makes the update folder the one Connect lists from.
 void useUpdateFolder(UpdateDialog& dlg, const std::string& given);
 
+// The dialog's context menu: the folder in use, and the entry that chooses another.
+std::string updateFolderMenuText(const UpdateDialog& dlg);
+inline constexpr const char* kChooseFolderMenuText = "Choose update &folder...";
+// The dialog's choice of another update folder: used from now on (the view remembers it between
+// runs); what Connect listed from the old one is forgotten, the next Connect lists from the new.
+void changeUpdateFolder(UpdateDialog& dlg, const std::string& folder);
+// A remembered choice counts while its folder is there (a USB stick may be gone): else none.
+std::string rememberedUpdateFolder(const std::string& remembered);
+
 }  // namespace qdqm

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,7 +22,9 @@
 
 #include "app/about.h"
 #include "app/trace.h"
+#include "app/update_folder.h"
 #include "gui/about_box.h"
+#include "gui/settings.h"
 #include "gui/units.h"
 
 namespace qdqm::gui {
@@ -306,6 +309,19 @@ void DialogView::fillContextMenu(QMenu& menu) {
     menu.addAction(qs(kEndTraceMenuText), this, [this] { endDialogTrace(model_); });
   else
     menu.addAction(qs(kStartTraceMenuText), this, [this] { startDialogTrace(model_); });
+  // Where the update sets are looked for, and another folder (a USB stick, a share).
+  menu.addSeparator();
+  menu.addAction(qs(updateFolderMenuText(model_)))->setEnabled(false);
+  menu.addAction(qs(kChooseFolderMenuText), this, &DialogView::chooseUpdateFolder);
+}
+
+void DialogView::chooseUpdateFolder() {
+  if (model_.busy()) return;
+  const QString folder =
+      QFileDialog::getExistingDirectory(this, qs("Update folder"), qs(model_.programDir));
+  if (folder.isEmpty()) return;
+  rememberFolder(folder.toStdString());
+  changeUpdateFolder(model_, folder.toStdString());
 }
 
 bool DialogView::eventFilter(QObject* watched, QEvent* event) {

@@ -29,8 +29,10 @@ class DialogView : public QWidget {
   // The model has ended the dialog: close the window once the current event is done.
   void closeFromModel();
   void showAbout();
-  // The entries of the context menu: About, and starting or ending the frame trace.
+  // The entries of the context menu: About, starting or ending the frame trace, the update folder.
   void fillContextMenu(QMenu& menu);
+  // Asks for another update folder, remembers it and uses it from the next Connect on.
+  void chooseUpdateFolder();
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -8,8 +8,10 @@
 // sections, so the keyword is not needed.
 #undef slots
 #include "app/update_dialog.h"
+#include "app/update_folder.h"
 #include "gui/dialog_view.h"
 #include "gui/qt_host.h"
+#include "gui/settings.h"
 #include "link/clock.h"
 #include "link/posix_serial.h"
 
@@ -25,6 +27,7 @@ int runDialog(int argc, char** argv) {
   DialogView view(dialog);
   host.attach(&view);
   dialog.initWindow();
+  useUpdateFolder(dialog, rememberedUpdateFolder(rememberedFolder()));
   view.show();
 
   if (const char* file = std::getenv("QDQM_SCREENSHOT"); file && *file) {

@@ -9,8 +9,10 @@
 
 #include "app/about.h"
 #include "app/trace.h"
+#include "app/update_folder.h"
 #include "wingui/about_box.h"
 #include "wingui/dialog_template.h"
+#include "wingui/settings.h"
 #include "wingui/wide.h"
 #include "wingui/win32_host.h"
 
@@ -123,6 +125,7 @@ void DialogWindow::onInit() {
   shownWidth_ = kDialogWidth;
   shownHeight_ = kDialogHeight;
   model_.initWindow();
+  useUpdateFolder(model_, rememberedUpdateFolder(rememberedFolder()));
   sync();
 }
 
@@ -236,6 +239,11 @@ void DialogWindow::onContextMenu(LPARAM where) {
   const bool tracing = model_.port.trace != nullptr;
   AppendMenuW(menu, MF_STRING, kContextTrace,
               widen(tracing ? kEndTraceMenuText : kStartTraceMenuText).c_str());
+  // Where the update sets are looked for, and another folder (a USB stick, a share).
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_STRING | MF_GRAYED, kContextFolderShown,
+              widen(updateFolderMenuText(model_)).c_str());
+  AppendMenuW(menu, MF_STRING, kContextFolder, widen(kChooseFolderMenuText).c_str());
   const UINT chosen = static_cast<UINT>(
       TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, hwnd_, nullptr));
   DestroyMenu(menu);
@@ -246,6 +254,11 @@ void DialogWindow::onContextMenu(LPARAM where) {
       endDialogTrace(model_);
     else
       startDialogTrace(model_);
+  } else if (chosen == kContextFolder) {
+    const std::string folder = askForFolder(hwnd_, model_.programDir);
+    if (folder.empty()) return;
+    rememberFolder(folder);
+    changeUpdateFolder(model_, folder);
   }
 }
 

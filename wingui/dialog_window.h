@@ -19,7 +19,7 @@ class Win32Host;
 // Command value of the About entry in the system menu (the system keeps the low four bits).
 constexpr UINT kAboutCommand = 16;
 // Commands of the context menu.
-constexpr UINT kContextAbout = 1, kContextTrace = 2;
+constexpr UINT kContextAbout = 1, kContextTrace = 2, kContextFolderShown = 3, kContextFolder = 4;
 
 class DialogWindow {
  public:

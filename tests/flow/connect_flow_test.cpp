@@ -9,6 +9,7 @@
 #include "app/catalogue.h"
 #include "app/connect.h"
 #include "app/procedures.h"
+#include "app/update_folder.h"
 #include "link/base_unit.h"
 #include "link/controller.h"
 #include "sim/base_unit.h"
@@ -262,6 +263,29 @@ TEST_F(ConnectFlow, SingleModuleFillsSortedList) {
   EXPECT_TRUE(r.dlg.control(ids::Update).enabled);
   EXPECT_FALSE(r.dlg.control(ids::Connect).enabled);
   EXPECT_EQ(r.dlg.workingDir, (dir / "QD21S_5").string());
+}
+
+// Another update folder chosen in the dialog: what Connect listed is forgotten (Update off,
+// Connect on), and the next Connect lists the new folder's versions. A remembered folder that is
+// gone (a USB stick taken out) does not count.
+TEST_F(ConnectFlow, AnotherUpdateFolderIsListedByTheNextConnect) {
+  file("QD21S_5/upd1.10");
+  file("stick/QD21S_5/upd2.01");
+  sim::Profile p = profile("QD21S");
+  p.hardware = 5;
+  Run r(p, {}, dir);
+  onConnect(r.dlg);
+  ASSERT_THAT(r.dlg.control(ids::VersionList).items, ElementsAre("upd1.10"));
+  changeUpdateFolder(r.dlg, (dir / "stick").string());
+  EXPECT_EQ(r.dlg.programDir, (dir / "stick").string());
+  EXPECT_FALSE(r.dlg.control(ids::Update).enabled);
+  EXPECT_TRUE(r.dlg.control(ids::Connect).enabled);
+  EXPECT_TRUE(r.dlg.control(ids::VersionList).items.empty());
+  EXPECT_EQ(r.dlg.deviceText, "");
+  r.dlg.onConnectClicked();
+  EXPECT_THAT(r.dlg.control(ids::VersionList).items, ElementsAre("upd2.01"));
+  EXPECT_EQ(rememberedUpdateFolder((dir / "stick").string()), (dir / "stick").string());
+  EXPECT_EQ(rememberedUpdateFolder((dir / "gone").string()), "");
 }
 
 TEST_F(ConnectFlow, ClicksDuringConnectAreIgnored) {

@@ -18,6 +18,7 @@
 // The window model has a member named like Qt's `slots` keyword.
 #undef slots
 #include "app/trace.h"
+#include "app/update_folder.h"
 #include "gui/dialog_view.h"
 #include "gui/qt_host.h"
 #include "link/clock.h"
@@ -73,7 +74,9 @@ TEST(TraceMenu, StartsATraceFileAndEndsIt) {
 
   QStringList entries;
   const QString started = pickTraceEntry(view, entries);
-  EXPECT_EQ(entries, QStringList({"&About Varnex...", kStartTraceMenuText}));
+  const QString folder = QString::fromStdString(updateFolderMenuText(dialog));
+  EXPECT_EQ(entries,
+            QStringList({"&About Varnex...", kStartTraceMenuText, folder, kChooseFolderMenuText}));
   ASSERT_NE(dialog.port.trace, nullptr);
   const std::string path = traceFile(dialog);
   EXPECT_EQ(std::filesystem::path(path).parent_path(), state / "qdqm-update");
@@ -81,7 +84,8 @@ TEST(TraceMenu, StartsATraceFileAndEndsIt) {
   EXPECT_EQ(started.toStdString(), "The frame trace is written to\n" + path);
 
   const QString ended = pickTraceEntry(view, entries);
-  EXPECT_EQ(entries, QStringList({"&About Varnex...", kEndTraceMenuText}));
+  EXPECT_EQ(entries,
+            QStringList({"&About Varnex...", kEndTraceMenuText, folder, kChooseFolderMenuText}));
   EXPECT_EQ(dialog.port.trace, nullptr);
   EXPECT_EQ(ended.toStdString(), "The frame trace was written to\n" + path);
   std::filesystem::remove_all(state);
