@@ -77,12 +77,18 @@ int usageError(const Args& args, std::string_view command, std::string_view what
 void writeUsageErrorJson(const Args& args, std::string_view command) {
   for (std::string_view w : args.words) {
     if (w != "--json") continue;
-    JsonReport report;
-    if (command == "update") {
-      report.verdict = "none";
-      report.result = "not-started";
-      report.moduleChanged = false;
+    const bool update = command == "update";
+    // Moved in whole: g++ 12 takes a string assigned into an empty optional in a branch for one
+    // that may be read uninitialised (in the sanitizer build).
+    std::optional<std::string> verdict, result;
+    if (update) {
+      verdict = std::string("none");
+      result = std::string("not-started");
     }
+    JsonReport report;
+    report.verdict = std::move(verdict);
+    report.result = std::move(result);
+    if (update) report.moduleChanged = false;
     report.exit = kUsageError;
     writeJsonReport(args.out, report);
     return;
