@@ -5,7 +5,9 @@
 # end to end against the Linux qdqm-sim on a pty that the wine prefix maps as a COM port: a
 # controller flash in the raw and in the record protocol from the terminal and one through the
 # dialog (worked by qdqm-dialog-driver.exe), each compared with the image of the data file, and a
-# QM292's MPEG decoder image in CRC-32 frames, compared byte for byte with its file.
+# QM292's MPEG decoder image in CRC-32 frames, compared byte for byte with its file. Last, the setup
+# program made of this build (scripts/package-windows.sh): silent install, the installed program's
+# version and uninstall entry, silent uninstall.
 # The Linux simulator and data-file writer come from build-wine-host/, or from the build folder in
 # QDQM_HOST_BUILD (scripts/test.sh passes its own, which already holds them). Exit status 0 when
 # everything passed.
@@ -208,5 +210,80 @@ e2e_tool=dialog_update flash_once dialog 8 QD21S QD21S_1 upd2.01 8192 7 16 --ver
   --top-speed 3
 decoder_once qm292-decoder 7 QM292 QM292_ QM292_2_01.bin 5000 13 --version 1.05 \
   --coproc-version 1.05 --coproc-new-version 2.01
+
+
+# The setup program (scripts/package-windows.sh, made from this build's qdqm-update.exe) under wine,
+# twice. Into an empty folder: a silent install (/S /D=...), the installed program's version, the
+# Start-menu entry and the uninstall entry with its values; the silent uninstall then leaves
+# neither folder, entry nor menu entry. Into a folder where the user then puts an update set: the
+# uninstall leaves that and nothing else. The uninstaller runs from a copy of itself in the temp
+# folder, so the end of the wine session is the end of the uninstall.
+setup_dir=$WINEPREFIX/drive_c/qdqm-setup
+start_menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/qdqm-update.lnk"
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\qdqm-update'
+setup_failed=0
+setup_fail() {
+  echo "setup $1 FAILED: $2"
+  setup_failed=1
+}
+# setup_install NAME: installs into C:\qdqm-setup\NAME; 0 when the files are there.
+setup_install() {
+  "$wine" "$setup" /S "/D=C:\\qdqm-setup\\$1" >/dev/null 2>&1 || true
+  local f
+  for f in qdqm-update.exe README.txt Uninstall.exe; do
+    [ -f "$setup_dir/$1/$f" ] || { setup_fail "$1" "no $f after the install"; return 1; }
+  done
+}
+# setup_uninstall NAME: runs the uninstaller silently and waits for the copy it starts.
+setup_uninstall() {
+  "$wine" "C:\\qdqm-setup\\$1\\Uninstall.exe" /S >/dev/null 2>&1 || true
+  "$(dirname "$wine")/wineserver" -w 2>/dev/null || true
+  if "$wine" reg query "$uninstall_key" >/dev/null 2>&1; then
+    setup_fail "$1" "uninstall entry still there"
+  fi
+  [ ! -e "$start_menu" ] || setup_fail "$1" "Start-menu entry still there"
+}
+start=$SECONDS
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$win/CMakeCache.txt")
+setup=$run/dist/qdqm-update-$version-setup.exe
+new_wine_session
+rm -rf "$setup_dir"
+if ! "$here/scripts/package-windows.sh" --from "$win" --out "$run/dist" >"$run/setup.log" 2>&1; then
+  setup_fail build "$(cat "$run/setup.log")"
+elif setup_install clean; then
+  printed=$("$wine" 'C:\qdqm-setup\clean\qdqm-update.exe' --version 2>&1 | tr -d '\r')
+  [ "$printed" = "$version" ] || setup_fail clean "--version printed: $printed"
+  [ -f "$start_menu" ] || setup_fail clean "no Start-menu entry"
+  "$wine" reg query "$uninstall_key" 2>&1 | tr -d '\r' | sed 's/^ *//; s/  */ /g' >"$run/setup.reg"
+  # value  type  data
+  values=(
+    "DisplayName REG_SZ qdqm-update $version"
+    "DisplayVersion REG_SZ $version"
+    "Publisher REG_SZ Seed 2d2bbdb4 maintainers"
+    "UninstallString REG_SZ \"C:\\qdqm-setup\\clean\\Uninstall.exe\""
+    "InstallLocation REG_SZ C:\\qdqm-setup\\clean"
+    "NoModify REG_DWORD 0x1"
+    "NoRepair REG_DWORD 0x1"
+  )
+  for value in "${values[@]}"; do
+    grep -qxF "$value" "$run/setup.reg" || setup_fail clean "no registry value $value"
+  done
+  setup_uninstall clean
+  [ ! -e "$setup_dir/clean" ] || setup_fail clean "left $(cd "$setup_dir" && find clean | tr '\n' ' ')"
+fi
+if [ -f "$setup" ] && setup_install sets; then
+  mkdir -p "$setup_dir/sets/QD21S_1"
+  "$host/qdqm-datafile" --module QD21S --out "$setup_dir/sets/QD21S_1/upd2.01" --size 256
+  setup_uninstall sets
+  left=$(cd "$setup_dir/sets" 2>/dev/null && find . -mindepth 1 | sort | tr '\n' ' ')
+  [ "$left" = "./QD21S_1 ./QD21S_1/upd2.01 " ] || setup_fail sets "left in the folder: $left"
+fi
+rm -rf "$setup_dir"
+if ((setup_failed)); then
+  status=1
+else
+  echo "setup program: silent install, --version $version, uninstall entry, silent uninstall" \
+    "keeping only the user's update set ($((SECONDS - start)) s)"
+fi
 
 exit $status

@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Builds and runs every test, then builds and runs the non-GUI tests again under ASan + UBSan, then
-# the Windows build's tests under wine (scripts/test-windows.sh).
+# Builds and runs every test, checks the Debian packages made of that build
+# (scripts/check-package.sh), then builds and runs the non-GUI tests again under ASan + UBSan, then
+# the Windows build's tests and its setup program under wine (scripts/test-windows.sh).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 # Warnings are errors here and in CI.
 "$here/scripts/build.sh" "$here/build" -DQDQM_WERROR=ON
 export QT_QPA_PLATFORM=offscreen
 (cd "$here/build" && ctest --output-on-failure -j "$(nproc)")
+# The Debian packages made of that build's programs: contents, lintian, the programs run.
+"$here/scripts/check-package.sh" "$here/build"
 "$here/scripts/build.sh" "$here/build-asan" -DQDQM_WERROR=ON -DQDQM_SANITIZE=ON -DQDQM_GUI=OFF
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd "$here/build-asan" && ctest --output-on-failure -j "$(nproc)")
