@@ -56,6 +56,18 @@ RunResult runResult(const UpdateDialog& dlg) {
   return dlg.port.moduleChanged ? RunResult::Failed : RunResult::NotStarted;
 }
 
+std::string_view verdictName(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::Success:
+      return "success";
+    case Verdict::Failure:
+      return "failure";
+    case Verdict::None:
+      break;
+  }
+  return "none";
+}
+
 std::string_view runResultName(RunResult result) {
   return rowOf(result).name;
 }

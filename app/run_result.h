@@ -20,6 +20,8 @@ enum class RunResult {
 RunResult runResult(const UpdateDialog& dlg);
 // "updated", "failed", "not-started", "partly-updated".
 std::string_view runResultName(RunResult result);
+// "success", "failure" or "none".
+std::string_view verdictName(Verdict verdict);
 // The exit status of the terminal commands: 0, 1, 2, 3 in the order above.
 int exitStatusOf(RunResult result);
 

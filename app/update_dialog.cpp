@@ -28,14 +28,24 @@ constexpr unsigned kRadioPorts = 4;
 struct SlotColour {
   int state;
   Rgb background;
+  const char* name;
 };
 // The other states, SlotDataFileError among them, keep the default colours.
 constexpr SlotColour kSlotColours[] = {
-    {SlotFailed, {255, 0, 0}},   {SlotUpdated, {0, 255, 0}}, {SlotNotUpdated, {192, 192, 192}},
-    {SlotIdle, {192, 192, 192}}, {SlotBusy, {0, 255, 255}},
+    {SlotFailed, {255, 0, 0}, "failed"},
+    {SlotUpdated, {0, 255, 0}, "updated"},
+    {SlotNotUpdated, {192, 192, 192}, "not-updated"},
+    {SlotIdle, {192, 192, 192}, "idle"},
+    {SlotBusy, {0, 255, 255}, "busy"},
 };
 
 }  // namespace
+
+const char* slotStateName(int slotState) {
+  for (const SlotColour& c : kSlotColours)
+    if (c.state == slotState) return c.name;
+  return slotState == SlotDataFileError ? "data-file-error" : "idle";
+}
 
 std::optional<Rgb> slotNameColour(int slotState) {
   for (const SlotColour& c : kSlotColours)

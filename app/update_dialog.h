@@ -28,6 +28,8 @@ enum SlotState : int {
 
 // Text background of a slot's name label by the slot's state; none keeps the default colours.
 std::optional<Rgb> slotNameColour(int slotState);
+// "idle", "busy", "updated", "failed", "not-updated" or "data-file-error" (reports, records).
+const char* slotStateName(int slotState);
 
 // How the last update run ended: no verdict (aborted, or not run), or the verdict shown.
 enum class Verdict { None, Success, Failure };
@@ -95,6 +97,8 @@ class UpdateDialog {
   void enableSlotPanel(bool enable);
   void showNinthRow(bool show);
   bool busy() const { return busy_; }
+  // The number of the port opened by the user's choice, 0 for none.
+  unsigned portNumber() const { return portInUse_; }
   bool ended() const { return ended_; }
   // Exit or a close was asked for while a procedure runs: the program ends after it.
   bool exitRequested() const { return exitPending_; }
@@ -126,6 +130,18 @@ class UpdateDialog {
   int overallResult = 1;
   unsigned resetPending = 0;
   Verdict verdict = Verdict::None;
+  // What the service record keeps of the run in progress (or the last one).
+  struct RunRecord {
+    std::string started;       // when it started, ISO 8601 in UTC
+    uint64_t startUs = 0;      // the same on the window's clock
+    std::string device;        // "Connected Device" as the run began
+    std::string file;          // the data file as chosen
+    std::string filePath;      // where it was found
+    std::string versionAfter;  // the module's text read again after its restart, if it was
+    std::vector<std::string> coprocessorFiles;  // every file a stage opened, as opened
+  } record;
+  // Where every update run appends its line to the service record; empty for none (tests).
+  std::string historyPath;
 
  private:
   // Exit and close: at once when idle, else after the running procedure.

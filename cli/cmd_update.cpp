@@ -13,6 +13,7 @@
 #include "app/connect.h"
 #include "app/procedures.h"
 #include "app/run_result.h"
+#include "app/service_record.h"
 #include "app/update_dialog.h"
 #include "cli/commands.h"
 #include "cli/interrupts.h"
@@ -162,18 +163,6 @@ void listEntries(std::ostream& err, const Control& list) {
   err << "\n";
 }
 
-const char* verdictName(Verdict v) {
-  switch (v) {
-    case Verdict::Success:
-      return "success";
-    case Verdict::Failure:
-      return "failure";
-    case Verdict::None:
-      break;
-  }
-  return "none";
-}
-
 // Connect, then Update; fills what the JSON report shows (before the clean-up empties the
 // window). What happened to the module is read from the window afterwards.
 void connectAndUpdate(const UpdateOptions& o, const Args& args, UpdateDialog& dlg,
@@ -265,6 +254,7 @@ int runUpdateCommand(const Args& args, PortOpener& opener, Clock& clock) {
   options.answer = o.answer;
   TerminalHost host(args.err, options);
   UpdateDialog dlg(opener, clock, host);
+  dlg.historyPath = defaultHistoryPath();
   // Made after the window, so that it is gone (and its handlers with it) before the window's port.
   InterruptWatch interrupts;
   host.watchInterrupts(&interrupts);
@@ -285,7 +275,7 @@ int runUpdateCommand(const Args& args, PortOpener& opener, Clock& clock) {
   const RunResult result = runResult(dlg);
   if (interrupts.interrupted() && result != RunResult::Updated)
     args.err << "qdqm-update update: interrupted\n";
-  report.verdict = verdictName(dlg.verdict);
+  report.verdict = std::string(verdictName(dlg.verdict));
   report.result = std::string(runResultName(result));
   report.moduleChanged = dlg.port.moduleChanged.load();
   report.exit = exitStatusOf(result);

@@ -29,6 +29,8 @@ constexpr Command kCommands[] = {
      "                         update --port N|DEVICE --base-unit [--slot K=FILE]... [--skip "
      "K]...\n"
      "                         [--yes|--no] [--json] [--trace FILE] [--data-dir DIR]"},
+    {"history", cmdHistory,
+     "history [--since YYYY-MM-DD] [--json]  the service record: one line per update run"},
 };
 
 }  // namespace

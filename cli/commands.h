@@ -105,6 +105,7 @@ void explainNoUpdate(const Args& args, std::string_view command, const UpdateDia
 int cmdPorts(const Args& args);
 int cmdConnect(const Args& args);
 int cmdUpdate(const Args& args);
+int cmdHistory(const Args& args);
 
 // `update` with the given port opener and clock (cmdUpdate passes the POSIX ports and the steady
 // clock; the benchmark passes its own opener).

@@ -3,28 +3,7 @@
 #include <ostream>
 
 namespace qdqm::cli {
-namespace {
-
-struct StateName {
-  int state;
-  const char* name;
-};
-constexpr StateName kStateNames[] = {
-    {SlotIdle, "idle"},
-    {SlotBusy, "busy"},
-    {SlotUpdated, "updated"},
-    {SlotFailed, "failed"},
-    {SlotNotUpdated, "not-updated"},
-    {SlotDataFileError, "data-file-error"},
-};
-
-}  // namespace
-
-const char* slotStateName(int state) {
-  for (const StateName& s : kStateNames)
-    if (s.state == state) return s.name;
-  return "idle";
-}
+namespace {}  // namespace
 
 std::vector<JsonSlot> slotRows(const UpdateDialog& dlg) {
   std::vector<JsonSlot> rows;

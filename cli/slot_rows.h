@@ -10,8 +10,6 @@
 
 namespace qdqm::cli {
 
-// "idle", "busy", "updated", "failed", "not-updated" or "data-file-error".
-const char* slotStateName(int state);
 // The rows the window shows, slots 1 to slotCount.
 std::vector<JsonSlot> slotRows(const UpdateDialog& dlg);
 // "slot N  NAME  VERSION  enabled|disabled[, checked]  [FILE]", one line per row; with the state

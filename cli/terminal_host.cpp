@@ -111,6 +111,11 @@ void TerminalHost::controlsChanged() {
   lastPosition_ = position;
 }
 
+void TerminalHost::notice(const std::string& text) {
+  endBarLine();
+  err_ << "qdqm-update: " << text << std::endl;
+}
+
 void TerminalHost::beep(unsigned, unsigned) {
   err_ << '\a' << std::flush;
 }

@@ -52,6 +52,7 @@ class TerminalHost final : public Host {
   void beep(unsigned hz, unsigned ms) override;
   void repaint() override {}
   void closeWindow() override { closed = true; }
+  void notice(const std::string& text) override;
 
   bool closed = false;
   // Every box and question shown, in order.

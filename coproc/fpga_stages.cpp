@@ -40,7 +40,7 @@ Outcome qdFpgaStage(UpdateDialog& dlg, const std::string& fpgaLine) {
   const std::string name = fileNameOf(fpgaLine);
   if (fpgaVersionTest(dlg.port, name, true)) return Outcome::UpToDate;
   ImageFile file;
-  if (!file.open(resolveInWorkingDir(dlg, name)))
+  if (!openStageFile(dlg, file, name))
     return stageAbort(dlg, "Could not open FPGA-update-file !!!");
   showStatus(dlg, kFpgaModeStatus);
   if (!enterFpgaUpdateMode(dlg.port))
@@ -66,7 +66,7 @@ Outcome qm23FpgaStage(UpdateDialog& dlg, const std::string& mpegLine) {
 
   showStatus(dlg, kOpenFileStatus);
   ImageFile file;
-  if (!file.open(resolveInWorkingDir(dlg, name)))
+  if (!openStageFile(dlg, file, name))
     return stageAbort(dlg, "Could not open data file (FPGA) !!!");
   showStatus(dlg, kFpgaModeStatus);
   int attempt = 1;

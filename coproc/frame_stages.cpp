@@ -76,7 +76,7 @@ Outcome runFrameStage(UpdateDialog& dlg, const FrameStage& s, const std::string&
 
   showStatus(dlg, kOpenFileStatus);
   ImageFile file;
-  if (!file.open(resolveInWorkingDir(dlg, name))) return stageAbort(dlg, kMpegOpenText);
+  if (!openStageFile(dlg, file, name)) return stageAbort(dlg, kMpegOpenText);
   showStatus(dlg, s.modeStatus);
   if (!enterCoprocessorUpdateMode(dlg.port, s.typeCode)) return stageAbort(dlg, kStartcodeText);
   std::array<uint8_t, kImageHeaderBytes> header{};

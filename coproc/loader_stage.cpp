@@ -71,7 +71,7 @@ bool loadBlock(UpdateDialog& dlg, const std::vector<uint8_t>& block, uint32_t re
 Outcome bootLoaderStage(UpdateDialog& dlg, const std::string& mpegLine) {
   const std::string name = fileNameOf(mpegLine);
   ImageFile file;
-  if (!file.open(resolveInWorkingDir(dlg, name))) return stageFailed(dlg, kMpegOpenText);
+  if (!openStageFile(dlg, file, name)) return stageFailed(dlg, kMpegOpenText);
   const uint32_t length = static_cast<uint32_t>(file.length());
   enterMpegUpdateMode(dlg.port);
   dlg.clock.sleepMs(kRouteMs);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "app/catalogue.h"
+#include "app/service_record.h"
 #include "coproc/update_mode.h"
 #include "link/controller.h"
 #include "update/controller_flash.h"
@@ -37,6 +39,13 @@ void startResetWait(UpdateDialog& dlg) {
 
 std::string fileNameOf(const std::string& line) {
   return line.empty() ? line : line.substr(0, line.size() - 1);
+}
+
+bool openStageFile(UpdateDialog& dlg, ImageFile& file, const std::string& name) {
+  const std::string path = resolveInWorkingDir(dlg, name);
+  if (!file.open(path)) return false;
+  noteOpenedFile(dlg, path);
+  return true;
 }
 
 Outcome stageAbort(UpdateDialog& dlg, const char* text) {

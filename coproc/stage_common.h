@@ -35,6 +35,8 @@ constexpr uint32_t kTransferRate = 19200;
 
 // The stage's line of the controller data file without its last character (the line end).
 std::string fileNameOf(const std::string& line);
+// Opens the stage's file `name` from the working directory; the service record notes it.
+bool openStageFile(UpdateDialog& dlg, ImageFile& file, const std::string& name);
 
 // Shows `text` in the error box and ends the stage: Abort goes straight to the clean-up, Failed
 // lets the run reach its verdict.

@@ -95,7 +95,7 @@ Outcome swidStage(UpdateDialog& dlg, const std::string& mpegLine) {
   showStatus(dlg, kModeStatus);
   sendDecoderBoot(dlg.port);
   ImageFile file;
-  if (!file.open(resolveInWorkingDir(dlg, name))) return stageAbort(dlg, kMpegOpenText);
+  if (!openStageFile(dlg, file, name)) return stageAbort(dlg, kMpegOpenText);
   showStatus(dlg, kMpegProgramStatus);
   setProgress(dlg, 0);
   dlg.setWaitCursor(true);
@@ -141,7 +141,7 @@ Outcome versStage(UpdateDialog& dlg, const std::string& mpegLine) {
   if (!enterDecoderLoader(dlg.port))
     return stageAbort(dlg, "Could not set MPEGModule in UpDate Mode !!!");
   ImageFile file;
-  if (!file.open(resolveInWorkingDir(dlg, name))) return stageAbort(dlg, kMpegOpenText);
+  if (!openStageFile(dlg, file, name)) return stageAbort(dlg, kMpegOpenText);
   if (!sendDecoderStartCode(dlg.port)) return stageAbort(dlg, kStartcodeText);
   std::array<uint8_t, kVersHeaderBytes> header{};
   if (file.read(header.data(), header.size()) < header.size())

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -17,10 +18,12 @@
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTimer>
+#include <QUrl>
 #include <array>
 #include <optional>
 
 #include "app/about.h"
+#include "app/service_record.h"
 #include "app/trace.h"
 #include "app/update_folder.h"
 #include "gui/about_box.h"
@@ -313,6 +316,11 @@ void DialogView::fillContextMenu(QMenu& menu) {
   menu.addSeparator();
   menu.addAction(qs(updateFolderMenuText(model_)))->setEnabled(false);
   menu.addAction(qs(kChooseFolderMenuText), this, &DialogView::chooseUpdateFolder);
+  // The service record: which module got which firmware.
+  if (const std::string folder = historyFolder(model_); !folder.empty())
+    menu.addAction(qs(kRecordFolderMenuText), this, [folder] {
+      QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder)));
+    });
 }
 
 void DialogView::chooseUpdateFolder() {

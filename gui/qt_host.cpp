@@ -4,6 +4,7 @@
 #include <QCursor>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <iostream>
 
 #include "gui/dialog_view.h"
 
@@ -94,6 +95,10 @@ void QtHost::beep(unsigned, unsigned) {
 
 void QtHost::repaint() {
   if (view_) view_->repaint();
+}
+
+void QtHost::notice(const std::string& text) {
+  std::cerr << programName << ": " << text << std::endl;
 }
 
 void QtHost::closeWindow() {

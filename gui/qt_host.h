@@ -44,6 +44,8 @@ class QtHost final : public Host {
   void beep(unsigned hz, unsigned ms) override;
   void repaint() override;
   void closeWindow() override;
+  // On stderr: the dialog has no place of its own for it.
+  void notice(const std::string& text) override;
 
  protected:
   void showWaitCursor(bool wait) override;

@@ -7,6 +7,7 @@
 // The window model has a member named like Qt's `slots` keyword; the view declares no slot
 // sections, so the keyword is not needed.
 #undef slots
+#include "app/service_record.h"
 #include "app/update_dialog.h"
 #include "app/update_folder.h"
 #include "gui/dialog_view.h"
@@ -24,6 +25,7 @@ int runDialog(int argc, char** argv) {
   PosixPortOpener opener;
   QtHost host;
   UpdateDialog dialog(opener, clock, host);
+  dialog.historyPath = defaultHistoryPath();
   DialogView view(dialog);
   host.attach(&view);
   dialog.initWindow();

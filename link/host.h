@@ -43,6 +43,9 @@ class Host {
   virtual void repaint() = 0;
   // The window is to close (Exit, or No to "update another").
   virtual void closeWindow() = 0;
+  // A line for the user that is no box of the procedures (the service record could not be
+  // written): on stderr, where there is one.
+  virtual void notice(const std::string& /*text*/) {}
   // Caption of the boxes titled with the program's name.
   std::string programName = "qdqm-update";
 

@@ -252,7 +252,7 @@ SlotState runSlotStage(SlotRun& r, const SlotStage& s, const std::string& fileNa
   };
   showStatus(dlg, kOpenFileStatus);
   ImageFile file;
-  if (!file.open(resolveInWorkingDir(dlg, fileName))) return fail(s.openFailText);
+  if (!openStageFile(dlg, file, fileName)) return fail(s.openFailText);
   showStatus(dlg, s.modeStatus);
   for (int attempt = 1; !slotEnterUpdateMode(port, slot, code, moduleVersion); ++attempt)
     if (attempt == s.modeAttempts) return fail(kStartcodeText);

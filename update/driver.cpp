@@ -3,6 +3,7 @@
 #include "app/catalogue.h"
 #include "app/connect.h"
 #include "app/procedures.h"
+#include "app/service_record.h"
 #include "coproc/fpga_stages.h"
 #include "coproc/frame_stages.h"
 #include "coproc/image_file.h"
@@ -148,6 +149,7 @@ Next bootLoaderEntry(UpdateDialog& dlg, const StageRow& row, const std::string& 
       dlg.showError(kNoVersionText);
       return Next::CleanUp;
     }
+    dlg.record.versionAfter = dlg.deviceText;
   }
   dlg.host.beep(kBeepHz, kBeepMs);
   dlg.host.message(kAttentionCaption, kRemoveCaText, Icon::Information);
@@ -299,6 +301,7 @@ Outcome waitForControllerReset(UpdateDialog& dlg, const char* question) {
     dlg.showError(kNoVersionText);
     return Outcome::Abort;
   }
+  dlg.record.versionAfter = dlg.deviceText;
   return Outcome::Done;
 }
 
@@ -354,10 +357,12 @@ void onUpdate(UpdateDialog& dlg) {
   // A line that went away since Connect (an adapter plugged out and in) reaches no module: that is
   // said instead of the first command's failure.
   if (dlg.reportLineGone()) return;
+  beginServiceRecord(dlg);
   if (dlg.control(ids::BaseUnit).checked)
     runBaseUnit(dlg);
   else
     runStandAlone(dlg, kStageTable);
+  finishServiceRecord(dlg);
 }
 
 }  // namespace qdqm

@@ -1,6 +1,7 @@
 #include "wingui/dialog_window.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 #include <windowsx.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "app/about.h"
+#include "app/service_record.h"
 #include "app/trace.h"
 #include "app/update_folder.h"
 #include "wingui/about_box.h"
@@ -244,6 +246,10 @@ void DialogWindow::onContextMenu(LPARAM where) {
   AppendMenuW(menu, MF_STRING | MF_GRAYED, kContextFolderShown,
               widen(updateFolderMenuText(model_)).c_str());
   AppendMenuW(menu, MF_STRING, kContextFolder, widen(kChooseFolderMenuText).c_str());
+  // The service record: which module got which firmware.
+  const std::string recordFolder = historyFolder(model_);
+  if (!recordFolder.empty())
+    AppendMenuW(menu, MF_STRING, kContextRecord, widen(kRecordFolderMenuText).c_str());
   const UINT chosen = static_cast<UINT>(
       TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, hwnd_, nullptr));
   DestroyMenu(menu);
@@ -259,6 +265,8 @@ void DialogWindow::onContextMenu(LPARAM where) {
     if (folder.empty()) return;
     rememberFolder(folder);
     changeUpdateFolder(model_, folder);
+  } else if (chosen == kContextRecord) {
+    ShellExecuteW(hwnd_, L"open", widen(recordFolder).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
   }
 }
 

@@ -19,7 +19,8 @@ class Win32Host;
 // Command value of the About entry in the system menu (the system keeps the low four bits).
 constexpr UINT kAboutCommand = 16;
 // Commands of the context menu.
-constexpr UINT kContextAbout = 1, kContextTrace = 2, kContextFolderShown = 3, kContextFolder = 4;
+constexpr UINT kContextAbout = 1, kContextTrace = 2, kContextFolderShown = 3, kContextFolder = 4,
+               kContextRecord = 5;
 
 class DialogWindow {
  public:

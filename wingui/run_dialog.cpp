@@ -5,6 +5,7 @@
 #include <iostream>
 #include <string>
 
+#include "app/service_record.h"
 #include "app/update_dialog.h"
 #include "link/clock.h"
 #include "link/platform_port.h"
@@ -26,6 +27,7 @@ int runDialog() {
   PlatformPortOpener opener;
   Win32Host host;
   UpdateDialog dialog(opener, clock, host);
+  dialog.historyPath = defaultHistoryPath();
   DialogWindow window(dialog, host, GetModuleHandleW(nullptr));
   host.attach(&window);
   const bool opened = window.runModal();

@@ -1,5 +1,6 @@
 #include "wingui/win32_host.h"
 
+#include <iostream>
 #include <vector>
 
 #include "wingui/dialog_window.h"
@@ -111,6 +112,10 @@ void Win32Host::beep(unsigned hz, unsigned ms) {
 void Win32Host::repaint() {
   if (const HWND w = windowHandle())
     RedrawWindow(w, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+}
+
+void Win32Host::notice(const std::string& text) {
+  std::cerr << programName << ": " << text << std::endl;
 }
 
 void Win32Host::closeWindow() {

@@ -26,6 +26,8 @@ class Win32Host : public Host {
   void beep(unsigned hz, unsigned ms) override;
   void repaint() override;
   void closeWindow() override;
+  // On stderr, where the dialog has one (started from a console).
+  void notice(const std::string& text) override;
 
  protected:
   void showWaitCursor(bool wait) override;

@@ -3,9 +3,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "app/sha256.h"
 #include "app/update_dialog.h"
 #include "coproc/fpga_stages.h"
 #include "coproc/frame_stages.h"
@@ -106,6 +110,60 @@ TEST_F(CoprocFlow, Crc32FrameStageSendsHeaderLengthAndPayload) {
               HasSubstr(bytes({0x3A, 0xE1, 0x04, 0x00, 0x00, 0x05, 0x00, 0x3A, 0xE1, 0x14}) +
                         image.substr(0, 20)));
   expectIdle(r);
+}
+
+// The service record of a run names the module, the data file and every file a stage opened, each
+// with its digest, and what the run did; a run stopped in the controller flash is a failure that
+// changed the module. Each run appends one line.
+TEST_F(CoprocFlow, ServiceRecordNamesTheFilesAndWhatTheRunDid) {
+  const std::string image = files("QM292_", "QM292", ";", "QM292_2_01.bin", "QM292_2_01.bin", 1300);
+  const std::string history = (dir / "state" / "history.jsonl").string();
+  const auto digest = [](const std::string& bytes) {
+    Sha256 sha;
+    sha.add(bytes);
+    return sha.hex();
+  };
+  {
+    Run r(withCoprocessor("QM292", sim::CoprocessorKind::Crc32Decoder), {}, dir);
+    r.dlg.historyPath = history;
+    r.host.answers = {true};
+    r.updateNow("upd2.01");
+    ASSERT_EQ(r.dlg.verdict, Verdict::Success);
+  }
+  {
+    Run r(withCoprocessor("QM292", sim::CoprocessorKind::Crc32Decoder), {}, dir);
+    r.dlg.historyPath = history;
+    r.host.answers = {true};
+    r.watchStatus = "programming controller flash...";
+    bool pressed = false;
+    r.host.onPump = [&] {
+      if (pressed || r.positions.empty() || r.positions.back() <= 20) return;
+      pressed = r.host.escLatched = true;
+    };
+    r.updateNow("upd2.01");
+    ASSERT_TRUE(pressed);
+  }
+  std::ifstream in(history);
+  std::vector<nlohmann::json> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
+  ASSERT_EQ(lines.size(), 2u);
+  const nlohmann::json& done = lines[0];
+  EXPECT_EQ(done["port"], "COM1");
+  EXPECT_EQ(done["device"], "QM29/22 V1.05");
+  EXPECT_EQ(done["file"], "upd2.01");
+  std::ifstream data(dir / "QM292_" / "upd2.01", std::ios::binary);
+  EXPECT_EQ(done["sha256"], digest(std::string(std::istreambuf_iterator<char>(data), {})));
+  ASSERT_EQ(done["coprocessor_files"].size(), 1u);
+  EXPECT_EQ(done["coprocessor_files"][0]["file"], "QM292_/QM292_2_01.bin");
+  EXPECT_EQ(done["coprocessor_files"][0]["sha256"], digest(image));
+  EXPECT_EQ(done["verdict"], "success");
+  EXPECT_EQ(done["result"], "updated");
+  EXPECT_EQ(done["module_changed"], true);
+  EXPECT_FALSE(done.contains("slots"));
+  EXPECT_EQ(lines[1]["result"], "failed");
+  EXPECT_EQ(lines[1]["module_changed"], true);
+  EXPECT_TRUE(lines[1]["coprocessor_files"].empty());
+  EXPECT_GE(lines[1]["duration_s"].get<double>(), 0.25);  // the wait before programming
 }
 
 TEST_F(CoprocFlow, Crc32StageUpToDateAndForcedByTheUName) {

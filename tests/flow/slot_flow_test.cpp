@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -182,6 +183,7 @@ TEST_F(SlotFlow, EveryKindOfSlotIsUpdated) {
   u.unit.plug(5, slotModule("QM21_"), {}, uint8_t{0x00});
   u.connect();
   u.host.answers = {true};
+  u.dlg.historyPath = (dir / "history.jsonl").string();
   u.update();
   EXPECT_EQ(u.unit.module(1)->flash(), qm21);
   EXPECT_EQ(u.unit.module(2)->flash(), qm492);
@@ -199,6 +201,21 @@ TEST_F(SlotFlow, EveryKindOfSlotIsUpdated) {
   // Every slot that reached its end was deselected.
   EXPECT_EQ(count(u.sentByUpdate(), bytes({0x00, 0x00, 0xA1, 0x00})), 5u);
   EXPECT_EQ(u.unit.selected(), 0);
+  // The service record: one line, the checked slots with their files, and every image sent.
+  std::ifstream in(dir / "history.jsonl");
+  std::string line;
+  ASSERT_TRUE(std::getline(in, line));
+  const nlohmann::json record = nlohmann::json::parse(line);
+  EXPECT_EQ(record["device"], "QM65B   V2.22");
+  EXPECT_EQ(record["result"], "updated");
+  ASSERT_EQ(record["slots"].size(), 5u);
+  EXPECT_EQ(record["slots"][2]["slot"], 3);
+  EXPECT_EQ(record["slots"][2]["name"], "QM292");
+  EXPECT_EQ(record["slots"][2]["file"], "upd2.01");
+  EXPECT_EQ(record["slots"][2]["sha256"].get<std::string>().size(), 64u);
+  EXPECT_EQ(record["slots"][2]["state"], "updated");
+  EXPECT_EQ(record["coprocessor_files"].size(), 3u);
+  EXPECT_FALSE(std::getline(in, line));
 }
 
 TEST_F(SlotFlow, ResultsColourTheRowsAndFailuresTheVerdict) {

@@ -1,6 +1,7 @@
 // `qdqm-update update` against `qdqm-sim --flash-out` on a pseudo-terminal, in real time: the
 // simulator's flash must equal the image of the data file that qdqm-datafile wrote.
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -8,8 +9,11 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
+#include <map>
 #include <string>
 
+#include "app/service_record.h"
 #include "tests/support/program_dir.h"
 
 namespace {
@@ -259,6 +263,45 @@ TEST_F(UpdateE2E, AdapterUnpluggedDuringTheControllerFlash) {
   EXPECT_EQ(update("--yes", out), 0) << errText();
   stopSim();
   EXPECT_EQ(readFile(flash()), readFile(image("upd2.01")));
+}
+
+// Two processes append to the service record at once: every line arrives whole, none torn or
+// interleaved with another.
+TEST(ServiceRecord, TwoProcessesAppendWholeLines) {
+  const fs::path file =
+      fs::temp_directory_path() / ("qdqm-history-" + std::to_string(getpid())) / "history.jsonl";
+  constexpr int kLines = 300;
+  const auto lineOf = [](char who, int n) {
+    return "{\"writer\":\"" + std::string(1, who) + "\",\"n\":" + std::to_string(n) +
+           ",\"pad\":\"" + std::string(3000 + n, who) + "\"}";
+  };
+  std::vector<pid_t> writers;
+  for (char who : {'a', 'b'}) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      std::string error;
+      for (int n = 0; n < kLines; ++n)
+        if (!qdqm::appendHistoryLine(file.string(), lineOf(who, n), error)) _exit(1);
+      _exit(0);
+    }
+    writers.push_back(child);
+  }
+  for (pid_t w : writers) {
+    int status = 0;
+    waitpid(w, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  std::ifstream in(file);
+  std::map<char, int> next{{'a', 0}, {'b', 0}};
+  int lines = 0;
+  for (std::string line; std::getline(in, line); ++lines) {
+    const char who = line.size() > 12 ? line[11] : '?';
+    ASSERT_TRUE(next.contains(who)) << line.substr(0, 40);
+    EXPECT_EQ(line, lineOf(who, next[who]++));  // each writer's lines whole and in its order
+  }
+  EXPECT_EQ(lines, 2 * kLines);
+  fs::remove_all(file.parent_path());
 }
 
 }  // namespace

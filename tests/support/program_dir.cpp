@@ -23,6 +23,8 @@ void ProgramDirTest::SetUp() {
   fs::create_directories(dir / "ports");
   fs::copy_file(fs::path(QDQM_BINARY_DIR) / "qdqm-update", dir / "qdqm-update");
   setenv("QDQM_PORT_DIR", (dir / "ports").c_str(), 1);
+  // The service record of the runs stays in the test's folder.
+  setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
 }
 
 void ProgramDirTest::TearDown() {

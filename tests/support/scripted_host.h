@@ -67,6 +67,7 @@ class ScriptedHost final : public Host {
     if (onRepaint) onRepaint();
   }
   void closeWindow() override { closed = true; }
+  void notice(const std::string& text) override { notices.push_back(text); }
   bool runStopRequested() override { return stopRun; }
 
   // Texts of all boxes, in order.
@@ -78,6 +79,7 @@ class ScriptedHost final : public Host {
 
   std::deque<bool> answers;  // Yes = true, in the order the questions come
   std::vector<Box> boxes;
+  std::vector<std::string> notices;
   int unscriptedQuestions = 0;
   int escAtQuery = 0;  // Esc reads as pressed from this query on (0: never)
   int escQueries = 0;

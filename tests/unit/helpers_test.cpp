@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/sha256.h"
 #include "tests/support/fake_line.h"
 #include "tests/support/scripted_host.h"
 #include "update/helpers.h"
@@ -41,6 +42,28 @@ TEST(Checksums, PublishedCheckValuesAndChaining) {
 
   EXPECT_EQ(crc32(0, nullptr, 0x12345678), 0x12345678u);
   EXPECT_EQ(crc16Ccitt(0, nullptr, 0x12345678), 0x5678);
+
+  // SHA-256: the published examples, and a message fed in pieces across its 64-byte blocks.
+  const struct {
+    std::string text;
+    const char* digest;
+  } kSha[] = {
+      {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+       "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+      {std::string(1000000, 'a'),
+       "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+  };
+  for (const auto& s : kSha) {
+    Sha256 whole;
+    whole.add(s.text);
+    EXPECT_EQ(whole.hex(), s.digest) << s.text.size();
+    Sha256 pieces;
+    for (size_t at = 0; at < s.text.size(); at += 37)
+      pieces.add(std::string_view(s.text).substr(at, 37));
+    EXPECT_EQ(pieces.hex(), s.digest) << s.text.size();
+  }
 }
 
 TEST(FileNames, NameProperAndUFiles) {
