@@ -226,7 +226,7 @@ std::string blindSpot(const sim::Controller& m, const ModuleSetup& s, const test
     if (m.flash() != f.image) return {};
     // Programmed, but the command that ends the programming did not arrive whole.
     if (s.protocol == sim::Protocol::Raw && sent.find(":00000001FF") != std::string::npos)
-      return "the end record damaged on the wire: it is never answered";
+      return "the end record damaged on the wire: the tool reads no answer to it";
     if (s.protocol == sim::Protocol::Record && sent.find(":00000008F8") != std::string::npos)
       return "Reset damaged on the wire: the echo of its answer looks the same";
     return {};

@@ -115,12 +115,14 @@ struct Counts {
   std::map<std::string, std::pair<uint64_t, uint64_t>> faults;
   std::map<std::pair<std::string, std::string>, uint64_t> blindSpots;  // (kind, why)
   uint64_t damagedRecords = 0, damagedRecordsTaken = 0;
+  uint64_t virtualUs = 0;  // the runs' virtual time, added up
 };
 
 void count(Counts& c, uint64_t run, size_t k, const Plan& plan, const Outcome& o,
            size_t brokenCount) {
   KindCounts& n = c.kinds[k];
   ++n.runs;
+  c.virtualUs += o.elapsedUs;
   n.faultFree += plan.faultFree();
   n.notOffered += !o.offered;
   ++n.verdicts[o.verdict];
@@ -187,8 +189,9 @@ void printTables(const Counts& c, double seconds) {
     all.runs += n.runs;
     all.faultFree += n.faultFree;
   }
-  std::cout << "\nseed " << options.seed << ", " << all.runs << " runs in " << seconds
-            << " s\n\n| Fault drawn | Runs | Took effect |\n|---|---|---|\n";
+  std::cout << "\nseed " << options.seed << ", " << all.runs << " runs in " << seconds << " s ("
+            << c.virtualUs / 3'600'000'000.0
+            << " h of virtual time)\n\n| Fault drawn | Runs | Took effect |\n|---|---|---|\n";
   const char* order[] = {
       "none (clean line)",       "bit flips to module",     "bit flips to tool",
       "dropped byte to module",  "dropped byte to tool",    "duplicated byte to module",
