@@ -58,7 +58,7 @@ struct ModuleOutcome {
   bool claimedUpdated = false;  // the success verdict, or its slot reported updated
   bool keepsItsFiles = false;   // every image it keeps equals its file
   bool changed = false;         // it keeps anything the run changed
-  std::string blindSpot;        // why the protocol could not see the damage it keeps, if it can
+  std::string blindSpot;        // what kept the protocol from seeing the damage it keeps, if any
   // Records that reached its boot loader other than the tool wrote them, and those of them taken.
   unsigned damagedRecords = 0, damagedRecordsTaken = 0;
 };
