@@ -223,6 +223,10 @@ void Controller::send(std::string bytes, uint64_t atUs, const Line& line) {
   emit(sent, atUs + uint64_t{faults_.lateMs} * 1000, line);
 }
 
+bool Controller::changed() const {
+  return erasedOnce_ || !flash_.empty() || coproc_.changed() || decoder_.changed();
+}
+
 std::vector<uint8_t> Controller::decoderImage() const {
   if (profile_.decoder != DecoderKind::None) return decoder_.image();
   return coproc_.decoderImage();
@@ -413,7 +417,10 @@ void Controller::record(uint64_t atUs) {
     digits = digits && hi >= 0 && lo >= 0;
     bytes.push_back(static_cast<uint8_t>(hi * 16 + lo));
   }
-  auto answer = [&](char code) { reply(text, std::string(1, code), 2, atUs); };
+  auto answer = [&](char code) {
+    answered_.push_back({text, code, loader_});
+    reply(text, std::string(1, code), 2, atUs);
+  };
   uint8_t sum = 0;
   for (uint8_t b : bytes) sum = static_cast<uint8_t>(sum + b);
   if (!digits || sum != 0) return answer('C');

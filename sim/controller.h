@@ -66,6 +66,17 @@ class Controller : public Device {
   unsigned recordsTaken() const { return records_; }
   unsigned erases() const { return erases_; }
   bool programmingEnded() const { return ended_; }
+  // Every record answered, as it arrived (without line end), and the answer: '.' taken, else
+  // the code it was refused with; whether the boot loader or the application answered it.
+  struct AnsweredRecord {
+    std::string text;
+    char answer;
+    bool loader;
+  };
+  const std::vector<AnsweredRecord>& answeredRecords() const { return answered_; }
+  // What the module keeps differs from what it held when switched on: the flash erased or
+  // programmed, the FPGA erased or written, an image or version taken by a coprocessor or decoder.
+  bool changed() const;
 
   // The coprocessors: FPGA flash programmed since its last erase, decoder flash, and the transfer
   // of the current (or last) frame mode. The decoder flash is the routed decoder's when the module
@@ -122,6 +133,7 @@ class Controller : public Device {
   bool vanished_ = false;
   uint32_t base_ = 0;
   unsigned records_ = 0;
+  std::vector<AnsweredRecord> answered_;
   unsigned dataRecords_ = 0;
   unsigned erases_ = 0;
   unsigned replyBytes_ = 0;

@@ -94,6 +94,11 @@ class Coprocessors {
   std::optional<uint32_t> lengthFrame() const { return length_; }
   const std::string& version() const { return version_; }
   std::array<uint8_t, 2> fpgaVersion() const { return fpga_; }
+  // The FPGA erased or written, or a coprocessor image taken, since power-on.
+  bool changed() const {
+    return fpgaErases_ > 0 || !fpgaFlash_.empty() || !decoderFlash_.empty() ||
+           fpga_ != setup_.fpga || version_ != setup_.version;
+  }
 
  private:
   void program(std::span<const uint8_t> bytes);

@@ -83,6 +83,11 @@ class Decoder {
   // written.
   std::vector<uint8_t> image() const;
   const std::string& version() const { return version_; }
+  // Its flash erased or written (a swid image still arriving included), or its version changed,
+  // since power-on.
+  bool changed() const {
+    return !flash_.empty() || (updating_ && !received_.empty()) || version_ != setup_.version;
+  }
   bool updating() const;  // swid: in its update mode; VERS, boot loader: in their loader
   const std::vector<Transfer>& transfers() const { return transfers_; }
 

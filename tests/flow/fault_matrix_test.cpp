@@ -30,6 +30,7 @@
 #include "sim/controller.h"
 #include "sim/faults.h"
 #include "sim/intel_hex.h"
+#include "tests/support/module_setups.h"
 #include "tests/support/scripted_host.h"
 #include "tests/support/sim_line.h"
 #include "tests/support/test_bytes.h"
@@ -41,77 +42,12 @@ namespace {
 using testing::SimLine;
 using Trouble = SimLine::Trouble;
 
-// ---- The modules the scenarios run against --------------------------------------------------
+// ---- The modules the scenarios run against (tests/support/module_setups.h) -------------------
 
-enum class Module { QD21S, QM41B, QD29E, QM23, QM292, QM492, QD20A, QD22A, QD09T, Slot21, Slot292 };
-
-struct ModuleSetup {
-  Module module;
-  const char* type;
-  const char* typeDir;
-  sim::Protocol protocol;
-  sim::CoprocessorKind coprocessor;
-  sim::DecoderKind decoder;
-  const char* fpgaLine;  // lines 2 and 3 of the controller data file
-  const char* mpegLine;
-  const char* coprocessorFile;  // relative to the type directory; "" none
-  size_t coprocessorSize;
-  bool inSlot;  // plugged into slot 1 of a QM65B
-};
-
-using K = sim::CoprocessorKind;
-using D = sim::DecoderKind;
-using P = sim::Protocol;
-constexpr ModuleSetup kModules[] = {
-    {Module::QD21S, "QD21S", "QD21S_1", P::Raw, K::None, D::None, ";", ";", "", 0, false},
-    {Module::QM41B, "QM41B", "QM41B_", P::Record, K::None, D::None, ";", ";", "", 0, false},
-    {Module::QD29E, "QD29E", "QD29E_", P::Raw, K::None, D::None, "fpga\\FPGA$2_01.bin", ";",
-     "fpga/FPGA$2_01.bin", 700, false},
-    {Module::QM23, "QM23_", "QM23__", P::Raw, K::Fpga, D::None, ";", "fpga23$2_01.bin",
-     "fpga23$2_01.bin", 700, false},
-    {Module::QM292, "QM292", "QM292_", P::Raw, K::Crc32Decoder, D::None, ";",
-     "mpeg\\QM292_2_01.bin", "mpeg/QM292_2_01.bin", 1300, false},
-    {Module::QM492, "QM492", "QM492_", P::Record, K::Crc16Decoder, D::None, ";", "mpg$2_01.bin",
-     "mpg$2_01.bin", 1300, false},
-    {Module::QD20A, "QD20A", "QD20A_1", P::Raw, K::None, D::Swid, ";", "mpeg\\mpg$2_01.bin",
-     "mpeg/mpg$2_01.bin", 1000, false},
-    {Module::QD22A, "QD22A", "QD22A_", P::Raw, K::None, D::Vers, ";", "mpeg\\V2_01.bin",
-     "mpeg/V2_01.bin", 1023, false},
-    {Module::QD09T, "QD09T", "QD09T_1", P::Raw, K::None, D::BootLoader, "1", "mpeg\\QD09.v201",
-     "mpeg/QD09.v201", 10000, false},
-    {Module::Slot21, "QM21_", "QM21__", P::Raw, K::None, D::None, ";", ";", "", 0, true},
-    {Module::Slot292, "QM292", "QM292_", P::Raw, K::Crc32Decoder, D::None, ";",
-     "mpeg\\QM292_2_01.bin", "mpeg/QM292_2_01.bin", 1300, true},
-};
-
-const ModuleSetup& setupOf(Module m) {
-  return *std::find_if(std::begin(kModules), std::end(kModules),
-                       [&](const ModuleSetup& s) { return s.module == m; });
-}
-
-// The decoders' version texts before and after a good image, by kind.
-struct DecoderVersions {
-  D kind;
-  const char* before;
-  const char* after;
-};
-constexpr DecoderVersions kDecoderVersions[] = {
-    {D::Swid, "1.05", "2.01"}, {D::Vers, "V1.05", "V2.01"}, {D::BootLoader, "v100", "v201"}};
-
-sim::Profile profileOf(const ModuleSetup& s) {
-  sim::Profile p = testing::profile(s.type, s.protocol);
-  p.coprocessor = s.coprocessor;
-  p.coprocessorVersion = "1.05";
-  p.coprocessorVersionAfter = "2.01";
-  p.fpga = {0x01, 0x05};  // an FPGA version the QD FPGA stage does not find current
-  p.decoder = s.decoder;
-  for (const DecoderVersions& v : kDecoderVersions) {
-    if (v.kind != s.decoder) continue;
-    p.decoderVersion = v.before;
-    p.decoderVersionAfter = v.after;
-  }
-  return p;
-}
+using testing::kLeftNames;
+using testing::Left;
+using testing::Module;
+using testing::ModuleSetup;
 
 // ---- The table --------------------------------------------------------------------------------
 
@@ -165,18 +101,6 @@ enum class Outcome {
   Aborted,       // the run ends without a verdict
   Failed,        // failure verdict
   Updated,       // success verdict
-};
-
-// What the module is left with (the module in slot 1 for a base unit).
-enum class Left {
-  Nothing,          // nothing erased, written or started
-  OldFlash,         // the erase was refused: the flash keeps its old program
-  Erased,           // erased, nothing programmed
-  PartFlash,        // erased and partly programmed
-  UnsealedFlash,    // programmed, but the closing commands never reached it
-  NewFlash,         // the controller programmed; no coprocessor touched
-  PartCoprocessor,  // the controller programmed; the coprocessor started but not on its new image
-  Everything,       // controller and coprocessor on their new images
 };
 
 // What happens to the module's type directory: as written, emptied before Connect, or the data
@@ -718,74 +642,6 @@ size_t openFiles() {
 }
 #endif
 
-// The module's coprocessor never started on an image.
-bool coprocessorUntouched(const sim::Controller& m) {
-  return m.fpgaErases() == 0 && m.dataBlocks() == 0 && m.fpgaImage().empty() &&
-         m.decoderImage().empty() && m.decoder().transfers().empty();
-}
-
-// The coprocessor runs the file's image: the image in its flash and the version that comes with
-// it. `image` is the coprocessor file.
-bool coprocessorNew(const sim::Controller& m, const ModuleSetup& s, const std::string& image) {
-  if (s.decoder != D::None) {
-    const auto* v = std::find_if(std::begin(kDecoderVersions), std::end(kDecoderVersions),
-                                 [&](const DecoderVersions& d) { return d.kind == s.decoder; });
-    return testing::text(m.decoderImage()) == image && m.decoder().version() == v->after;
-  }
-  if (s.coprocessor == K::None)  // the QD FPGA behind the controller's FPGA record
-    return testing::text(m.fpgaImage()) == image && m.fpgaVersion() == m.profile().fpgaAfterUpdate;
-  const std::vector<uint8_t>& flash = s.coprocessor == K::Fpga ? m.fpgaImage() : m.decoderImage();
-  return testing::text(flash) == image && m.coprocessorVersion() == "2.01";
-}
-
-// The coprocessor still reports the version it had.
-bool coprocessorOld(const sim::Controller& m, const ModuleSetup& s) {
-  if (s.decoder != D::None) {
-    const auto* v = std::find_if(std::begin(kDecoderVersions), std::end(kDecoderVersions),
-                                 [&](const DecoderVersions& d) { return d.kind == s.decoder; });
-    return m.decoder().version() == v->before;
-  }
-  if (s.coprocessor == K::None) return m.fpgaVersion() == m.profile().fpga;
-  return m.coprocessorVersion() == "1.05";
-}
-
-bool holds(Left left, const sim::Controller& m, const ModuleSetup& s, const sim::Image& image,
-           const std::string& coprocessor) {
-  const bool untouched = coprocessorUntouched(m);
-  const bool programmed = m.flash() == image;
-  switch (left) {
-    case Left::Nothing:
-      return m.erases() == 0 && m.recordsTaken() == 0 && m.flash().empty() && untouched;
-    case Left::OldFlash:
-      // Erased cells read FF; a refused erase leaves the old program.
-      return m.erases() > 0 && m.flash().empty() && m.flashByte(0) != 0xFF && untouched;
-    case Left::Erased:
-      return m.erases() > 0 && m.flash().empty() && m.flashByte(0) == 0xFF && untouched;
-    case Left::PartFlash:
-      return !m.flash().empty() && !programmed && !m.programmingEnded() && untouched;
-    case Left::UnsealedFlash:
-      return programmed && !m.programmingEnded() && untouched;
-    case Left::NewFlash:
-      return programmed && m.programmingEnded() && untouched;
-    case Left::PartCoprocessor:
-      return programmed && m.programmingEnded() && !untouched && coprocessorOld(m, s);
-    case Left::Everything:
-      return programmed && m.programmingEnded() && coprocessorNew(m, s, coprocessor);
-  }
-  return false;
-}
-
-constexpr std::pair<Left, const char*> kLeftNames[] = {
-    {Left::Nothing, "nothing touched"},
-    {Left::OldFlash, "old flash kept"},
-    {Left::Erased, "flash erased, nothing programmed"},
-    {Left::PartFlash, "flash partly programmed"},
-    {Left::UnsealedFlash, "flash programmed, not closed"},
-    {Left::NewFlash, "new flash, coprocessor untouched"},
-    {Left::PartCoprocessor, "new flash, coprocessor not on its new image"},
-    {Left::Everything, "new flash and coprocessor"},
-};
-
 constexpr std::pair<Outcome, const char*> kOutcomeNames[] = {
     {Outcome::NotConnected, "no update offered"},
     {Outcome::Aborted, "no verdict"},
@@ -871,16 +727,13 @@ class FaultMatrix : public testing::UpdateFlow, public ::testing::WithParamInter
 
 TEST_P(FaultMatrix, Run) {
   const Scenario& sc = GetParam();
-  const ModuleSetup& ms = setupOf(sc.module);
-  const sim::Image image =
-      dataFile(std::string(ms.typeDir) + "/upd2.01", ms.type, 0, 512, ms.fpgaLine, ms.mpegLine);
-  writeBadFiles(*this, ms, sim::makeDataFile({ms.type, ms.fpgaLine, ms.mpegLine}, image));
-  std::string coprocessor;
-  if (*ms.coprocessorFile) {
-    coprocessor =
-        testing::imageBytes(ms.coprocessorSize, static_cast<unsigned>(ms.coprocessorSize));
-    write(std::string(ms.typeDir) + "/" + ms.coprocessorFile, coprocessor);
-  }
+  const ModuleSetup& ms = testing::setupOf(sc.module);
+  const testing::ModuleFiles files = testing::moduleFiles(ms);
+  const sim::Image& image = files.image;
+  const std::string& coprocessor = files.coprocessor;
+  write(std::string(ms.typeDir) + "/upd2.01", files.dataFile);
+  writeBadFiles(*this, ms, files.dataFile);
+  if (*ms.coprocessorFile) write(std::string(ms.typeDir) + "/" + ms.coprocessorFile, coprocessor);
   if (sc.files == Files::EmptyTypeDirectory) {
     std::filesystem::remove_all(dir / ms.typeDir);
     std::filesystem::create_directories(dir / ms.typeDir);
@@ -901,10 +754,10 @@ TEST_P(FaultMatrix, Run) {
   Bench b;
   if (ms.inSlot) {
     b.unit = std::make_unique<sim::BaseUnit>(sim::BaseUnitSetup{9, {0x02, 0x22}});
-    b.unit->plug(1, profileOf(ms), faults, std::nullopt, wrongSlotFrom);
+    b.unit->plug(1, testing::profileOf(ms), faults, std::nullopt, wrongSlotFrom);
     b.opener.attach(1, *b.unit);
   } else {
-    b.single = std::make_unique<sim::Controller>(profileOf(ms), faults);
+    b.single = std::make_unique<sim::Controller>(testing::profileOf(ms), faults);
     b.opener.attach(1, *b.single);
   }
   ASSERT_EQ(b.dlg.selectPort(1), 1);
@@ -957,7 +810,7 @@ TEST_P(FaultMatrix, Run) {
     std::ostringstream os;
     os << sc.name << ": " << nameOf(kOutcomeNames, outcome) << ", " << elapsedUs / 1000 << " ms,";
     for (const auto& [l, n] : kLeftNames)
-      if (holds(l, b.module(), ms, image, coprocessor)) os << " [" << n << "]";
+      if (testing::holds(l, b.module(), ms, image, coprocessor)) os << " [" << n << "]";
     os << " result " << runResultName(runResult(b.dlg))
        << (b.dlg.port.moduleChanged ? ", module changed" : "");
     for (const std::string& t : b.host.texts()) os << "\nMSG \"" << escaped(t) << "\"";
@@ -976,7 +829,7 @@ TEST_P(FaultMatrix, Run) {
   }
   // What a script reads of the run, and module_changed whenever the module keeps anything of it.
   EXPECT_EQ(runResultName(runResult(b.dlg)), runResultName(sc.result));
-  if (!holds(Left::Nothing, b.module(), ms, image, coprocessor)) {
+  if (!testing::holds(Left::Nothing, b.module(), ms, image, coprocessor)) {
     EXPECT_TRUE(b.dlg.port.moduleChanged);
   }
   // A line that went away during Connect leaves nothing offered that Update could not reach.
@@ -1007,7 +860,7 @@ TEST_P(FaultMatrix, Run) {
     EXPECT_FALSE(b.dlg.control(ids::StatusLine).visible);
     EXPECT_EQ(b.dlg.workingDir, b.dlg.programDir);
   }
-  EXPECT_TRUE(holds(sc.left, b.module(), ms, image, coprocessor))
+  EXPECT_TRUE(testing::holds(sc.left, b.module(), ms, image, coprocessor))
       << "expected the module left with: " << nameOf(kLeftNames, sc.left);
 }
 
@@ -1099,7 +952,7 @@ std::string matrixDocument() {
     std::string boxes;
     for (const char* m : s.messages) boxes += (boxes.empty() ? "\"" : " / \"") + escaped(m) + "\"";
     if (boxes.empty()) boxes = "none";
-    const ModuleSetup& m = setupOf(s.module);
+    const ModuleSetup& m = testing::setupOf(s.module);
     os << "| " << s.name << " | " << nameOf(kStageNames, s.stage) << " | " << m.type
        << (m.inSlot ? " in slot 1 of a QM65B" : "") << " | " << faultText(s) << " | " << boxes
        << " | " << nameOf(kOutcomeNames, s.outcome) << " | " << runResultName(s.result) << " ("

@@ -325,6 +325,35 @@ TEST(SimController, FlashBitsOnlyClearUntilErase) {
   EXPECT_NE(e.flashByte(0), 0x11);
 }
 
+TEST(SimController, ChangedOnlyByWhatItKeeps) {
+  // Queries, a record the application ignores, a damaged record and a refused erase leave what
+  // the module keeps as it was.
+  Faults f;
+  f.eraseCode = 'P';
+  Controller refused(Profile{}, f);
+  Wire wr(refused);
+  wr.ask(":0100000501f9");
+  wr.ask(dataRecord(0x0000, {0x11}) + "\n");
+  EXPECT_EQ(wr.ask(":021000030100ea"), "P");
+  std::string damaged = dataRecord(0x0000, {0x11});
+  damaged[9] = '3';
+  EXPECT_EQ(wr.ask(damaged + "\n"), "C");
+  EXPECT_FALSE(refused.changed());
+  // The loader answered the damaged record as it arrived; the application answered nothing.
+  ASSERT_EQ(refused.answeredRecords().size(), 1u);
+  EXPECT_EQ(refused.answeredRecords()[0].text, damaged);
+  EXPECT_EQ(refused.answeredRecords()[0].answer, 'C');
+  EXPECT_TRUE(refused.answeredRecords()[0].loader);
+  // A record written after it does change it.
+  EXPECT_EQ(wr.ask(dataRecord(0x0000, {0x11}) + "\n"), ".");
+  EXPECT_TRUE(refused.changed());
+
+  Controller erased(Profile{});
+  Wire we(erased);
+  EXPECT_EQ(we.ask(":021000030100ea"), ".");
+  EXPECT_TRUE(erased.changed());
+}
+
 TEST(SimController, ResetRestartsSilentlyWithTheNewVersion) {
   Profile p;
   p.protocol = Protocol::Record;

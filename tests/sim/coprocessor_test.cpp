@@ -284,8 +284,10 @@ TEST(SimCoprocessor, Crc32DecoderTakesLengthHeaderAndPayload) {
 
   Controller good(module("QM29A", CoprocessorKind::Crc32Decoder));
   Wire wg(good);
+  EXPECT_FALSE(good.changed());
   EXPECT_EQ(transfer(good, wg, 150, payloadCrc), "O");
   EXPECT_EQ(good.decoderImage(), file);
+  EXPECT_TRUE(good.changed());
   EXPECT_EQ(good.coprocessorVersion(), "2.00");
   EXPECT_FALSE(good.frameMode());
 
@@ -301,6 +303,7 @@ TEST(SimCoprocessor, Crc32DecoderTakesLengthHeaderAndPayload) {
     Wire w(c);
     EXPECT_EQ(transfer(c, w, length, crc), "E") << length << " " << crc;
     EXPECT_TRUE(c.decoderImage().empty());
+    EXPECT_FALSE(c.changed());
     EXPECT_EQ(c.coprocessorVersion(), "1.00");
     EXPECT_FALSE(c.frameMode());
   }

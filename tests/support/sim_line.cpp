@@ -88,12 +88,53 @@ bool SimLine::writeSettings(const qdqm::LineSettings& settings) {
   return true;
 }
 
+void SimLine::flipBits(Way w, double rate, uint64_t seed) {
+  WayState& state = way(w);
+  state.rate = rate;
+  state.random.seed(seed);
+  if (rate > 0) state.nextFlip = state.done.bytes * 8 + nextFlipGap(state);
+}
+
+const SimLine::WireFault* SimLine::wireFault(Way w, Damage damage) const {
+  const uint64_t next = (w == Way::ToDevice ? toDevice_ : toTool_).done.bytes;
+  for (const WireFault& f : wireFaults_) {
+    if (f.way == w && f.damage == damage && f.at == next) return &f;
+  }
+  return nullptr;
+}
+
+uint64_t SimLine::nextFlipGap(WayState& w) {
+  // The bits between two flips: a geometric draw at the rate.
+  return std::geometric_distribution<uint64_t>(std::min(w.rate, 1.0))(w.random);
+}
+
+uint8_t SimLine::flip(WayState& w, uint8_t byte) {
+  if (w.rate <= 0) return byte;
+  const uint8_t sent = byte;
+  const uint64_t end = (w.done.bytes + 1) * 8;
+  while (w.nextFlip < end) {
+    byte ^= static_cast<uint8_t>(1u << (w.nextFlip % 8));
+    ++w.done.flippedBits;
+    w.nextFlip += 1 + nextFlipGap(w);
+  }
+  if (byte != sent) ++w.done.flippedBytes;
+  return byte;
+}
+
 long SimLine::write(const uint8_t* data, size_t n) {
   if (lost_) return -EIO;
   if (trouble_ == Trouble::Lost && !triggered_ && n > troubleAfter_) {
     lost_ = triggered_ = true;
     triggerUs_ = clock_.nowUs();
     return -EIO;
+  }
+  // The line goes away under the write that would carry the byte it was set to go at.
+  for (const WireFault& f : wireFaults_) {
+    const uint64_t first = toDevice_.done.bytes;
+    if (f.damage == Damage::Gone && f.way == Way::ToDevice && f.at >= first && f.at < first + n) {
+      lost_ = toDevice_.done.gone = true;
+      return -EIO;
+    }
   }
   const sim::Line at = line();
   const uint64_t byteUs = sim::byteTimeUs(at);
@@ -104,8 +145,27 @@ long SimLine::write(const uint8_t* data, size_t n) {
   writes.push_back(Written{now, std::vector<uint8_t>(data, data + n), settings_});
   uint64_t t = std::max(now, sendingUntilUs_);
   for (size_t i = 0; i < n; ++i) {
+    WayState& w = toDevice_;
+    if (const WireFault* gap = wireFault(Way::ToDevice, Damage::Gap)) {
+      t += uint64_t{gap->ms} * 1000;
+      ++w.done.delayed;
+      w.done.longestGapMs = std::max(w.done.longestGapMs, gap->ms);
+    }
     t += byteUs;
-    device_.receive(data[i], at, t);
+    const bool dropped = wireFault(Way::ToDevice, Damage::Drop) != nullptr;
+    const bool twice = wireFault(Way::ToDevice, Damage::Duplicate) != nullptr;
+    const uint8_t byte = flip(w, data[i]);
+    ++w.done.bytes;
+    if (dropped) {
+      ++w.done.dropped;
+    } else {
+      device_.receive(byte, at, t);
+      if (twice) {
+        t += byteUs;
+        device_.receive(byte, at, t);
+        ++w.done.duplicated;
+      }
+    }
     if (trouble_ == Trouble::None || triggered_) continue;
     if (trouble_ != Trouble::Lost && troubleAfter_ == 1) {
       triggered_ = true;
@@ -118,7 +178,10 @@ long SimLine::write(const uint8_t* data, size_t n) {
 }
 
 uint64_t SimLine::arrival(uint64_t doneUs) const {
-  return trouble_ == Trouble::Late && troubled(doneUs) ? doneUs + troubleValue_ * 1000ull : doneUs;
+  uint64_t at = doneUs;
+  if (trouble_ == Trouble::Late && troubled(doneUs)) at += troubleValue_ * 1000ull;
+  if (const WireFault* gap = wireFault(Way::ToTool, Damage::Gap)) at += uint64_t{gap->ms} * 1000;
+  return std::max(at, toTool_.stalledUntilUs);
 }
 
 void SimLine::collect() {
@@ -131,8 +194,26 @@ void SimLine::collect() {
     if (troubled && trouble_ == Trouble::Garble && troubledBytes_ == troubleValue_)
       byte = sim::garble(byte);
     if (troubled) ++troubledBytes_;
-    if (!(troubled && trouble_ == Trouble::Silent) && !lost_) input_.push_back(byte);
+    WayState& w = toTool_;
+    if (wireFault(Way::ToTool, Damage::Gone)) lost_ = w.done.gone = true;
+    if (const WireFault* gap = wireFault(Way::ToTool, Damage::Gap)) {
+      // The bytes that were behind it on the wire come right after it.
+      w.stalledUntilUs = arrival(e.doneUs);
+      ++w.done.delayed;
+      w.done.longestGapMs = std::max(w.done.longestGapMs, gap->ms);
+    }
+    const bool dropped = wireFault(Way::ToTool, Damage::Drop) != nullptr;
+    const bool twice = wireFault(Way::ToTool, Damage::Duplicate) != nullptr;
+    byte = flip(w, byte);
+    ++w.done.bytes;
     out.pop_front();
+    if (dropped) ++w.done.dropped;
+    if ((troubled && trouble_ == Trouble::Silent) || lost_ || dropped) continue;
+    input_.push_back(byte);
+    if (twice) {
+      input_.push_back(byte);
+      ++w.done.duplicated;
+    }
   }
 }
 
@@ -163,6 +244,8 @@ long SimLine::readInput(uint8_t* buffer, size_t n) {
   size_t got = 0;
   for (;;) {
     collect();
+    // The line went away while the bytes came in.
+    if (lost_) return -EIO;
     while (got < n && !input_.empty()) {
       buffer[got++] = input_.front();
       input_.pop_front();

@@ -4,6 +4,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <random>
 #include <set>
 #include <string>
 #include <string_view>
@@ -37,6 +38,42 @@ class SimLine : public qdqm::SerialDevice {
   // arrives damaged; Lost: the write that would pass `afterBytes` fails and the line is gone;
   // Noise: `value` bytes of noise (stray acknowledges among them) wait on the line at once.
   void trouble(Trouble kind, size_t afterBytes, uint32_t value = 0);
+  // Damage on the wire itself, each way on its own, as a poor cable or a flaky adapter gives it.
+  // Bytes are counted each way from the line's start: 0 is the first byte the tool writes, or the
+  // first the device sends back. Several may be set; each happens once.
+  enum class Way { ToDevice, ToTool };
+  enum class Damage {
+    Drop,       // the byte is lost (it took its time on the wire)
+    Duplicate,  // the byte arrives twice
+    Gap,        // the byte arrives `ms` late, and the bytes behind it with it: a stretched gap
+    Gone,       // the line goes away: to the device, the write that would carry the byte fails;
+                // to the tool, the byte never arrives; every later call fails
+  };
+  struct WireFault {
+    Damage damage = Damage::Drop;
+    Way way = Way::ToDevice;
+    uint64_t at = 0;
+    uint32_t ms = 0;
+  };
+  void damage(const WireFault& fault) { wireFaults_.push_back(fault); }
+  // Every data bit of the bytes going `way` arrives flipped with probability `rate`, the flips
+  // drawn from `seed`.
+  void flipBits(Way way, double rate, uint64_t seed);
+  // What the wire did so far, each way.
+  struct Damaged {
+    uint64_t bytes = 0;  // bytes that went this way (dropped ones included)
+    uint64_t flippedBits = 0;
+    uint64_t flippedBytes = 0;
+    uint64_t dropped = 0;
+    uint64_t duplicated = 0;
+    uint64_t delayed = 0;  // gaps that started
+    uint32_t longestGapMs = 0;
+    bool gone = false;
+  };
+  const Damaged& damaged(Way way) const {
+    return way == Way::ToDevice ? toDevice_.done : toTool_.done;
+  }
+
   // An adapter without this rate (it keeps its old one), or without parity (refuses it).
   void withoutRate(uint32_t baud) { missingRates_.insert(baud); }
   void withoutParity() { noParity_ = true; }
@@ -78,6 +115,20 @@ class SimLine : public qdqm::SerialDevice {
   uint64_t arrival(uint64_t doneUs) const;
   bool troubled(uint64_t doneUs) const { return triggered_ && doneUs > triggerUs_; }
   long readInput(uint8_t* buffer, size_t n);
+  // The wire's own damage, each way.
+  struct WayState {
+    Damaged done;
+    double rate = 0;
+    std::mt19937_64 random;
+    uint64_t nextFlip = 0;        // the bit (counted over the way's bytes) flipped next
+    uint64_t stalledUntilUs = 0;  // bytes done before then arrive then (a stretched gap)
+  };
+  WayState& way(Way w) { return w == Way::ToDevice ? toDevice_ : toTool_; }
+  // The fault of `damage` set for the way's next byte, if any.
+  const WireFault* wireFault(Way w, Damage damage) const;
+  uint64_t nextFlipGap(WayState& w);
+  // The data bits of the way's next byte flipped as drawn.
+  uint8_t flip(WayState& w, uint8_t byte);
 
   qdqm::VirtualClock& clock_;
   sim::Device& device_;
@@ -96,6 +147,8 @@ class SimLine : public qdqm::SerialDevice {
   uint64_t triggerUs_ = 0;
   size_t troubledBytes_ = 0;  // device bytes delivered since the trouble started
   bool lost_ = false;
+  std::vector<WireFault> wireFaults_;
+  WayState toDevice_, toTool_;
 };
 
 class SimPortOpener : public qdqm::PortOpener {
