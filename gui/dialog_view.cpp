@@ -12,6 +12,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QStyle>
 #include <QStyledItemDelegate>
@@ -20,6 +21,7 @@
 #include <optional>
 
 #include "app/about.h"
+#include "app/box_place.h"
 #include "app/trace.h"
 #include "gui/about_box.h"
 #include "gui/units.h"
@@ -30,6 +32,10 @@ namespace {
 
 QString qs(const std::string& s) {
   return QString::fromStdString(s);
+}
+
+Rect rectOf(const QRect& r) {
+  return {r.x(), r.y(), r.width(), r.height()};
 }
 
 // The open list shows an item's note (a port's device) beside it; the closed box the item alone,
@@ -268,6 +274,15 @@ void DialogView::showAbout() {
   if (model_.busy()) return;
   AboutBox box;
   box.exec();
+}
+
+std::optional<QPoint> DialogView::boxPosition(QSize box) const {
+  const QWidget* panel = widget(ids::SlotPanel);
+  if (!panel || !panel->isVisible()) return std::nullopt;
+  const Rect at =
+      boxBesideSlotPanel(rectOf(frameGeometry()), panel->mapToGlobal(QPoint(0, 0)).x(), box.width(),
+                         box.height(), rectOf(screen()->availableGeometry()));
+  return QPoint(at.x, at.y);
 }
 
 void DialogView::closeEvent(QCloseEvent* event) {
