@@ -288,16 +288,24 @@ TEST(Win32Dialog, BoxesCarryCaptionAndIcon) {
 
 // A box on the screen, seen from a timer inside its loop, which then answers it.
 struct BoxSeen {
-  std::wstring caption;
+  std::string caption;
   HWND owner = nullptr;
   RECT at{};
 };
 BoxSeen* g_box = nullptr;
 
+BOOL CALLBACK findShownBox(HWND w, LPARAM found) {
+  if (className(w) != "#32770" || !IsWindowVisible(w)) return TRUE;
+  *reinterpret_cast<HWND*>(found) = w;
+  return FALSE;
+}
+
 void CALLBACK lookAtBox(HWND, UINT, UINT_PTR timer, DWORD) {
-  const HWND box = FindWindowW(L"#32770", g_box->caption.c_str());
-  if (!box || !IsWindowVisible(box)) return;
+  HWND box = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), findShownBox, reinterpret_cast<LPARAM>(&box));
+  if (!box) return;
   KillTimer(nullptr, timer);
+  g_box->caption = windowText(box);
   g_box->owner = GetWindow(box, GW_OWNER);
   GetWindowRect(box, &g_box->at);
   const int button = GetDlgItem(box, IDNO) ? IDNO : IDOK;
@@ -305,13 +313,16 @@ void CALLBACK lookAtBox(HWND, UINT, UINT_PTR timer, DWORD) {
                reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
 }
 
+// Where the box that `show` opens stood.
 RECT boxShownBy(HWND dialog, const std::string& caption, const std::function<void()>& show) {
-  BoxSeen seen{widen(caption)};
+  BoxSeen seen;
   g_box = &seen;
   const UINT_PTR timer = SetTimer(nullptr, 0, 20, lookAtBox);
   EXPECT_NE(timer, 0u);
   show();  // returns when the box has been answered
+  KillTimer(nullptr, timer);
   g_box = nullptr;
+  EXPECT_EQ(seen.caption, caption);
   EXPECT_EQ(seen.owner, dialog) << caption;
   return seen.at;
 }
