@@ -144,7 +144,7 @@ TEST_F(UpdateE2E, InterruptsEndTheRun) {
   const std::string slave = fs::canonical(dir / "ports" / "COM7").string();
 
   pid_t tool = startTool("update --port 7 --yes");
-  ASSERT_TRUE(awaitErr(tool, "10%")) << errText();
+  ASSERT_TRUE(awaitErr("10%")) << errText();
   kill(tool, SIGINT);
   EXPECT_EQ(waitTool(tool), 2);
   std::string err = errText();
@@ -152,7 +152,7 @@ TEST_F(UpdateE2E, InterruptsEndTheRun) {
   EXPECT_NE(err.find("\nqdqm-update update: interrupted\n"), std::string::npos) << err;
 
   tool = startTool("update --port 7 --yes");
-  ASSERT_TRUE(awaitErr(tool, "10%")) << errText();
+  ASSERT_TRUE(awaitErr("10%")) << errText();
   kill(tool, SIGTERM);
   kill(tool, SIGINT);
   EXPECT_EQ(waitTool(tool), 2);
@@ -175,7 +175,7 @@ TEST_F(UpdateE2E, AdapterUnpluggedDuringTheControllerFlash) {
   startSim(
       {"--module", "QD21S", "--version", "1.05", "--hw", "1", "--top-speed", "3", "--wire-timing"});
   const pid_t tool = startTool("update --port 7 --yes");
-  ASSERT_TRUE(awaitErr(tool, "10%")) << errText();
+  ASSERT_TRUE(awaitErr("10%")) << errText();
   unplugSim();
   EXPECT_EQ(waitTool(tool), 1);
   const std::string err = errText();

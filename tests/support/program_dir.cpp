@@ -126,10 +126,9 @@ pid_t ProgramDirTest::startTool(const std::string& arguments) {
   return tool;
 }
 
-bool ProgramDirTest::toolEnded(pid_t tool) {
-  if (tool != tool_) return true;
+bool ProgramDirTest::toolEnded() {
   int status = 0;
-  if (!toolEnded_ && reaped(tool, status)) {
+  if (!toolEnded_ && reaped(tool_, status)) {
     toolEnded_ = true;
     toolStatus_ = exitStatus(status);
   }
@@ -146,14 +145,14 @@ void ProgramDirTest::killTool(const std::string& why) {
 
 int ProgramDirTest::waitTool(pid_t tool) {
   if (tool != tool_) return -1;
-  if (!waitUntil([&] { return toolEnded(tool); }, kRunPatience))
+  if (!waitUntil([&] { return toolEnded(); }, kRunPatience))
     killTool("did not end within " + seconds(kRunPatience));
   return toolStatus_;
 }
 
-bool ProgramDirTest::awaitErr(pid_t tool, const std::string& text) {
+bool ProgramDirTest::awaitErr(const std::string& text) {
   auto said = [&] { return errText().find(text) != std::string::npos; };
-  if (waitUntil([&] { return said() || toolEnded(tool); })) return said();
+  if (waitUntil([&] { return said() || toolEnded(); })) return said();
   killTool("wrote no \"" + text + "\" within " + seconds(kPatience));
   return false;
 }

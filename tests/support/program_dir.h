@@ -47,7 +47,7 @@ class ProgramDirTest : public ::testing::Test {
   int waitTool(pid_t tool);
   // Waits until the started tool's stderr holds `text`; false when it does not, the tool having
   // ended or taken too long (then it is killed).
-  bool awaitErr(pid_t tool, const std::string& text);
+  bool awaitErr(const std::string& text);
   // What the last runTool or startTool wrote on stderr.
   std::string errText() const;
 
@@ -56,7 +56,7 @@ class ProgramDirTest : public ::testing::Test {
 
  private:
   // Whether the started tool has ended; reaps it and keeps its exit status when it has.
-  bool toolEnded(pid_t tool);
+  bool toolEnded();
   // Ends the started tool at once, as a failure of the test, saying why.
   void killTool(const std::string& why);
 
