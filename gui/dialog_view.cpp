@@ -14,6 +14,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QStyle>
 #include <QStyledItemDelegate>
@@ -23,6 +24,7 @@
 #include <optional>
 
 #include "app/about.h"
+#include "app/box_place.h"
 #include "app/service_record.h"
 #include "app/trace.h"
 #include "app/update_folder.h"
@@ -36,6 +38,10 @@ namespace {
 
 QString qs(const std::string& s) {
   return QString::fromStdString(s);
+}
+
+Rect rectOf(const QRect& r) {
+  return {r.x(), r.y(), r.width(), r.height()};
 }
 
 // The open list shows an item's note (a port's device) beside it; the closed box the item alone,
@@ -274,6 +280,15 @@ void DialogView::showAbout() {
   if (model_.busy()) return;
   AboutBox box;
   box.exec();
+}
+
+std::optional<QPoint> DialogView::boxPosition(QSize box) const {
+  const QWidget* panel = widget(ids::SlotPanel);
+  if (!panel || !panel->isVisible()) return std::nullopt;
+  const Rect at =
+      boxBesideSlotPanel(rectOf(frameGeometry()), panel->mapToGlobal(QPoint(0, 0)).x(), box.width(),
+                         box.height(), rectOf(screen()->availableGeometry()));
+  return QPoint(at.x, at.y);
 }
 
 void DialogView::closeEvent(QCloseEvent* event) {

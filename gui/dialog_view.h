@@ -4,6 +4,7 @@
 
 #include <QWidget>
 #include <map>
+#include <optional>
 
 class QMenu;
 
@@ -29,6 +30,9 @@ class DialogView : public QWidget {
   // The model has ended the dialog: close the window once the current event is done.
   void closeFromModel();
   void showAbout();
+  // Where a box of this size goes (its outer top-left on the screen) while the slot panel is open;
+  // none while it is closed (Qt centres a box over the window then).
+  std::optional<QPoint> boxPosition(QSize box) const;
   // The entries of the context menu: About, starting or ending the frame trace, the update folder.
   void fillContextMenu(QMenu& menu);
   // Asks for another update folder, remembers it and uses it from the next Connect on.

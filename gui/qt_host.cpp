@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <iostream>
+#include <optional>
 
 #include "gui/dialog_view.h"
 
@@ -27,6 +28,27 @@ QMessageBox::Icon qtIcon(Icon icon) {
   }
   return QMessageBox::NoIcon;
 }
+
+// A box of the window: while the slot panel is open it stands clear of the slot rows.
+class WindowBox final : public QMessageBox {
+ public:
+  WindowBox(qdqm::Icon icon, const std::string& caption, const std::string& text,
+            StandardButtons buttons, DialogView* view)
+      : QMessageBox(qtIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
+                    buttons, view),
+        view_(view) {}
+
+ protected:
+  // The box has its size once its own show event is done; it is not on the screen yet.
+  void showEvent(QShowEvent* event) override {
+    QMessageBox::showEvent(event);
+    if (!view_) return;
+    if (const std::optional<QPoint> at = view_->boxPosition(frameGeometry().size())) move(*at);
+  }
+
+ private:
+  DialogView* view_;
+};
 
 }  // namespace
 
@@ -61,14 +83,12 @@ void QtHost::attach(DialogView* view) {
 }
 
 void QtHost::messageBox(const std::string& caption, const std::string& text, Icon icon) {
-  QMessageBox box(qtIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
-                  QMessageBox::Ok, view_);
+  WindowBox box(icon, caption, text, QMessageBox::Ok, view_);
   box.exec();
 }
 
 bool QtHost::askYesNo(const std::string& caption, const std::string& text, Icon icon) {
-  QMessageBox box(qtIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
-                  QMessageBox::Yes | QMessageBox::No, view_);
+  WindowBox box(icon, caption, text, QMessageBox::Yes | QMessageBox::No, view_);
   return box.exec() == QMessageBox::Yes;
 }
 

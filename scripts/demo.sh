@@ -65,6 +65,18 @@ stop_sims() {
   sims=()
 }
 trap stop_sims EXIT
+# await_sim COM PID: waits until the simulator PID says it serves COM (its first line), up to two
+# minutes; a simulator that ended or stayed silent ends the demo.
+await_sim() {
+  local out=$run/sim$1.out end=$((SECONDS + 120))
+  until [ -s "$out" ]; do
+    if ! kill -0 "$2" 2>/dev/null || [ "$SECONDS" -ge "$end" ]; then
+      echo "qdqm-sim for COM$1 did not start: $(cat "$out")" >&2
+      exit 1
+    fi
+    sleep 0.05
+  done
+}
 # start_sim N SIM-OPTIONS...: a simulated module on COMN; on exit it writes its controller flash
 # to demo-run/comN.flash.hex and its FPGA and decoder images to comN.fpga / comN.decoder.
 start_sim() {
@@ -73,7 +85,7 @@ start_sim() {
   "$bin/qdqm-sim" --com "$com" --flash-out "$run/com$com.flash.hex" \
     --fpga-out "$run/com$com.fpga" --decoder-out "$run/com$com.decoder" "$@" >"$run/sim$com.out" &
   sims+=($!)
-  for _ in $(seq 50); do [ -s "$run/sim$com.out" ] && break; sleep 0.1; done
+  await_sim "$com" $!
   echo "Simulator: $(cat "$run/sim$com.out"): $*"
 }
 qd21s=(--module QD21S --version 1.05 --new-version 2.01 --bootloader 2.00 --hw 1 --top-speed 3)
@@ -111,7 +123,7 @@ base+=(--slot 5=QM37_ --slot 6=QM61_ --slot 7=QM37_ --slot 8=QM66A --slot 9=QM37
 start_base_unit() {
   "$bin/qdqm-sim" --com 16 --base-unit B "${base[@]}" >"$run/sim16.out" &
   sims+=($!)
-  for _ in $(seq 50); do [ -s "$run/sim16.out" ] && break; sleep 0.1; done
+  await_sim 16 $!
   echo "Simulator: $(cat "$run/sim16.out"): QM65B with QM21_, QM492, QM292, empty, QM37_, ..."
 }
 

@@ -35,7 +35,11 @@ datafile QM21_ QM292_ upd2.01  # for another module: refused before anything is 
   --version 1.05 --slot 5=QM292 --version 1.05 --slot 6=QM61_ --slot 7=QM37_ --slot 8=QM66A \
   --slot 9=QM37_ >"$work/sim.out" &
 sim=$!
-for _ in $(seq 50); do [ -e "$work/ports/COM7" ] && break; sleep 0.1; done
+# Its port as soon as it is there, up to two minutes; a simulator that ended is not waited for.
+end=$((SECONDS + 120))
+until [ -e "$work/ports/COM7" ] || ! kill -0 "$sim" 2>/dev/null || [ "$SECONDS" -ge "$end" ]; do
+  sleep 0.05
+done
 "$work/program/qdqm-dialog-shot" "$here/docs/dialog-base-unit.png" --port 7 --base-unit \
   --skip 4 --update 2>"$work/boxes.txt"
 echo "saved $here/docs/dialog-base-unit.png"

@@ -78,7 +78,19 @@ if ! grep -q '"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
   done
 fi
 
-# The dialog's suite needs an X server: a virtual one of its own.
+# wait_until SECONDS COMMAND...: runs COMMAND every 50 ms until it succeeds (status 0), or until
+# SECONDS have passed (status 1).
+wait_until() {
+  local end=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ "$SECONDS" -lt "$end" ] || return 1
+    sleep 0.05
+  done
+}
+
+# The dialog's suite needs an X server: a virtual one of its own. A suite takes seconds; one that
+# hangs (a box nobody answers) is ended after ten minutes.
 "$here/scripts/setup-deps.sh" xvfb xauth
 status=0
 for suite in unit flow wingui; do
@@ -89,7 +101,7 @@ for suite in unit flow wingui; do
     display=(xvfb-run -a -s "-screen 0 1280x900x24")
     new_wine_session
   fi
-  if "${display[@]}" "$wine" "$win/test_$suite.exe" >"$log" 2>&1; then
+  if "${display[@]}" timeout -k 10 600 "$wine" "$win/test_$suite.exe" >"$log" 2>&1; then
     passed=$(grep -E '^\[  PASSED  \]' "$log")
     skipped=$(grep -E '^\[  SKIPPED \] [0-9]' "$log" | sed 's/, listed below://' || true)
     echo "test_$suite.exe: $passed${skipped:+ $skipped} ($((SECONDS - start)) s)"
@@ -107,7 +119,9 @@ cp "$win/qdqm-update.exe" "$run/program/"
 
 # The tool's two faces, each given the COM number: the terminal command, and the dialog worked
 # from outside by qdqm-dialog-driver.exe (port, Connect, Update, OK, No to another module) on a
-# virtual X server of its own.
+# virtual X server of its own. The driver waits for each step as long as a loaded machine needs
+# (up to two minutes a step) and ends the dialog when it gives up; the dialog is ended here too
+# when the driver failed before finding it. The five minutes of `timeout` only catch a hang.
 # shellcheck disable=SC2317  # called through $e2e_tool
 terminal_update() {
   (cd "$run/program" && timeout 300 "$wine" ./qdqm-update.exe update --port "$1" --yes)
@@ -118,6 +132,7 @@ dialog_update() {
   (cd "$run/program" && timeout 300 xvfb-run -a -s "-screen 0 1280x900x24" bash -c '
     "$1" ./qdqm-update.exe & app=$!
     "$1" "$2" --port "$3"; driver=$?
+    if [ "$driver" -ne 0 ]; then kill "$app" 2>/dev/null; fi
     wait "$app"; dialog=$?
     echo "dialog exit $dialog"
     [ "$driver" -eq 0 ] && exit "$dialog"; exit "$driver"' _ "$wine" \
@@ -128,12 +143,15 @@ dialog_update() {
 # wine prefix's comN, runs the tool ($e2e_tool, terminal_update unless set) in the program folder,
 # then stops the simulator, which writes what it kept (--flash-out, --decoder-out) on the way out. Sets
 # e2e_rc to the tool's exit status (124: no end within five minutes) and e2e_secs to its run time.
+# The simulator has two minutes to make its port; one that ends before is not waited for.
 e2e_run() {
   local name=$1 com=$2 start
   shift 2
   "$host/qdqm-sim" --com "$com" "$@" >"$run/$name.sim.log" 2>&1 &
   sim_pid=$!
-  for _ in $(seq 100); do [ -L "$QDQM_PORT_DIR/COM$com" ] && break; sleep 0.05; done
+  # shellcheck disable=SC2016  # expanded by the inner bash
+  wait_until 120 bash -c '[ -L "$1" ] || ! kill -0 "$2" 2>/dev/null' _ \
+    "$QDQM_PORT_DIR/COM$com" "$sim_pid" || true
   e2e_rc=0
   start=$SECONDS
   if [ -L "$QDQM_PORT_DIR/COM$com" ]; then
@@ -194,7 +212,7 @@ decoder_once() {
 # Without a display the dialog cannot open: an error and exit status 1, not a silent success.
 new_wine_session
 no_display_rc=0
-(cd "$run/program" && env -u DISPLAY timeout 60 "$wine" ./qdqm-update.exe \
+(cd "$run/program" && env -u DISPLAY timeout 120 "$wine" ./qdqm-update.exe \
   >"$run/no-display.out" 2>&1) || no_display_rc=$?
 if [ "$no_display_rc" -eq 1 ] && grep -q "The dialog could not be opened" "$run/no-display.out"; then
   echo "dialog without a display: exit 1 with its message"

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/about.h"
+#include "app/box_place.h"
 #include "app/service_record.h"
 #include "app/trace.h"
 #include "app/update_folder.h"
@@ -35,6 +36,10 @@ Control* findControl(UpdateDialog& m, int id) {
   auto it = std::find_if(m.controls.begin(), m.controls.end(),
                          [id](const Control& c) { return c.id == id; });
   return it == m.controls.end() ? nullptr : &*it;
+}
+
+Rect rectOf(const RECT& r) {
+  return {r.left, r.top, r.right - r.left, r.bottom - r.top};
 }
 
 bool hasText(ControlKind kind) {
@@ -90,6 +95,21 @@ RECT DialogWindow::toPixels(const Rect& r) const {
   RECT px{r.x, r.y, r.x + r.w, r.y + r.h};
   if (hwnd_) MapDialogRect(hwnd_, &px);
   return px;
+}
+
+void DialogWindow::placeBox(HWND box) const {
+  const HWND panel = item(ids::SlotPanel);
+  if (!panel || !IsWindowVisible(panel)) return;
+  RECT window, panelAt, boxAt;
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  if (!GetWindowRect(hwnd_, &window) || !GetWindowRect(panel, &panelAt) ||
+      !GetWindowRect(box, &boxAt) ||
+      !GetMonitorInfoW(MonitorFromWindow(hwnd_, MONITOR_DEFAULTTONEAREST), &monitor))
+    return;
+  const Rect at = boxBesideSlotPanel(rectOf(window), panelAt.left, boxAt.right - boxAt.left,
+                                     boxAt.bottom - boxAt.top, rectOf(monitor.rcWork));
+  SetWindowPos(box, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 // No exception may leave for the system's code between the dialog procedure and the message

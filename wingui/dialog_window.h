@@ -44,6 +44,9 @@ class DialogWindow {
   bool closed() const { return closed_; }
   // The About box, modal; not while a procedure runs (its loop would hold the transfer).
   void showAbout();
+  // Moves a box of this window, which the system has placed, clear of the slot panel while that
+  // is open; with the panel closed the box stays where the system put it.
+  void placeBox(HWND box) const;
   // Pixels of a rectangle given in the dialog's units.
   RECT toPixels(const Rect& r) const;
 

@@ -23,6 +23,43 @@ constexpr IconFlag kIconFlags[] = {
 
 constexpr SHORT kKeyDown = static_cast<SHORT>(0x8000), kPressedSinceQuery = 0x0001;
 
+// While the system's message box runs, a hook of this thread sees the box activated once it has
+// placed itself, and has the window move it (clear of the slot panel) before it is first drawn.
+class BoxPlacer {
+ public:
+  explicit BoxPlacer(const DialogWindow* window) : window_(window), outer_(current_) {
+    if (window_) hook_ = SetWindowsHookExW(WH_CBT, onActivation, nullptr, GetCurrentThreadId());
+    current_ = this;
+  }
+  ~BoxPlacer() {
+    if (hook_) UnhookWindowsHookEx(hook_);
+    current_ = outer_;
+  }
+  BoxPlacer(const BoxPlacer&) = delete;
+  BoxPlacer& operator=(const BoxPlacer&) = delete;
+
+ private:
+  static LRESULT CALLBACK onActivation(int code, WPARAM wParam, LPARAM lParam) {
+    BoxPlacer* p = current_;
+    if (code == HCBT_ACTIVATE && p && p->window_ && !p->placed_) {
+      const HWND box = reinterpret_cast<HWND>(wParam);
+      const HWND owner = p->window_->hwnd();
+      if (owner && GetWindow(box, GW_OWNER) == owner) {
+        p->placed_ = true;  // once: a box the user moved is not moved back on reactivation
+        p->window_->placeBox(box);
+      }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+  }
+
+  static thread_local BoxPlacer* current_;
+  const DialogWindow* window_;
+  BoxPlacer* outer_;
+  HHOOK hook_ = nullptr;
+  bool placed_ = false;
+};
+thread_local BoxPlacer* BoxPlacer::current_ = nullptr;
+
 }  // namespace
 
 UINT boxFlags(Icon icon, bool yesNo) {
@@ -37,6 +74,7 @@ HWND Win32Host::windowHandle() const {
 }
 
 int Win32Host::showBox(const std::string& caption, const std::string& text, UINT flags) {
+  const BoxPlacer placer(window_);
   return MessageBoxW(windowHandle(), widen(text).c_str(), widen(caption).c_str(), flags);
 }
 

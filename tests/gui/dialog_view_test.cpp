@@ -11,14 +11,17 @@
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -264,6 +267,67 @@ TEST(DialogView, SlotNameColoursFollowTheSlotState) {
   EXPECT_EQ(background(1029), QColor(192, 192, 192));  // idle
   EXPECT_TRUE(s.view.widget(1024)->autoFillBackground());
   EXPECT_FALSE(s.view.widget(1028)->autoFillBackground());  // data file error: default colours
+}
+
+// Where the box that `show` opens stood; a timer in the box's loop closes it.
+QRect boxShownBy(const std::function<void()>& show) {
+  QRect at;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box || !box->isVisible()) return;
+    at = box->frameGeometry();
+    closer.stop();
+    box->done(QMessageBox::No);
+  });
+  closer.start(10);
+  show();
+  return at;
+}
+
+// The boxes of a base-unit run leave the slot rows in sight (the verdict sends the user to the
+// red ones): with the panel open a box stands over the window's left part, clear of the panel;
+// with the panel closed it is centred over the window as Qt places it.
+TEST(DialogView, BoxesLeaveTheSlotRowsInSight) {
+  Screen s({1});
+  s.dialog.showSlotPanel(true);
+  s.dialog.updateData();
+  const QRect screen = s.view.screen()->availableGeometry();
+  s.view.move(screen.right() + 1 - s.view.frameGeometry().width(), screen.y() + 100);
+  QCoreApplication::processEvents();
+  const QRect window = s.view.frameGeometry();
+  const int panelLeft = s.view.widget(ids::SlotPanel)->mapToGlobal(QPoint(0, 0)).x();
+  const QRect leftPart(window.x(), window.y(), panelLeft - window.x(), window.height());
+  const QRect question = boxShownBy([&] { s.host.ask("Question", "Go on ?", Icon::Question); });
+  const QRect verdict = boxShownBy([&] {
+    s.host.message("Error message",
+                   "Could not update all the modules !\nCorrect function of modules, where the "
+                   "backcolor \nof the updatestate is red, is no longer guaranteed !\nTry again "
+                   "to update, or contact your local dealer !",
+                   Icon::Stop);
+  });
+  ASSERT_LE(question.width(), leftPart.width());  // the cases below need one of each
+  ASSERT_GT(verdict.width(), leftPart.width());
+  EXPECT_NEAR(question.center().x(), leftPart.center().x(), 1);
+  EXPECT_EQ(verdict.x() + verdict.width(), panelLeft);
+  for (const QRect& box : {question, verdict}) {
+    EXPECT_TRUE(screen.contains(box)) << box.x() << "," << box.y();
+    EXPECT_NEAR(box.center().y(), window.center().y(), 1);
+    for (const SlotRowIds& row : kSlotRows) {
+      for (int id : {row.name, row.check, row.verLabel, row.versionList}) {
+        const QWidget* w = s.view.widget(id);
+        EXPECT_FALSE(box.intersects(QRect(w->mapToGlobal(QPoint(0, 0)), w->size()))) << id;
+      }
+    }
+  }
+
+  s.dialog.showSlotPanel(false);
+  s.dialog.updateData();
+  QCoreApplication::processEvents();
+  const QRect narrow = s.view.frameGeometry();
+  const QRect centred = boxShownBy([&] { s.host.ask("Question", "Go on ?", Icon::Question); });
+  EXPECT_NEAR(centred.center().x(), narrow.center().x(), 1);
+  EXPECT_NEAR(centred.center().y(), narrow.center().y(), 1);
 }
 
 TEST(DialogView, EscIsLatchedOnceAndCloseWaitsForTheProcedure) {

@@ -217,7 +217,7 @@ TEST_F(UpdateE2E, InterruptsEndTheRun) {
   const std::string slave = fs::canonical(dir / "ports" / "COM7").string();
 
   pid_t tool = startTool("update --port 7 --yes");
-  ASSERT_TRUE(awaitErr("10%", 30)) << errText();
+  ASSERT_TRUE(awaitErr("10%")) << errText();
   kill(tool, SIGINT);
   EXPECT_EQ(waitTool(tool), 1);
   std::string err = errText();
@@ -225,7 +225,7 @@ TEST_F(UpdateE2E, InterruptsEndTheRun) {
   EXPECT_NE(err.find("\nqdqm-update update: interrupted\n"), std::string::npos) << err;
 
   tool = startTool("update --port 7 --yes");
-  ASSERT_TRUE(awaitErr("10%", 30)) << errText();
+  ASSERT_TRUE(awaitErr("10%")) << errText();
   kill(tool, SIGTERM);
   kill(tool, SIGINT);
   EXPECT_EQ(waitTool(tool), 1);
@@ -248,7 +248,7 @@ TEST_F(UpdateE2E, AdapterUnpluggedDuringTheControllerFlash) {
   startSim(
       {"--module", "QD21S", "--version", "1.05", "--hw", "1", "--top-speed", "3", "--wire-timing"});
   const pid_t tool = startTool("update --port 7 --yes");
-  ASSERT_TRUE(awaitErr("10%", 30)) << errText();
+  ASSERT_TRUE(awaitErr("10%")) << errText();
   unplugSim();
   EXPECT_EQ(waitTool(tool), 1);
   const std::string err = errText();

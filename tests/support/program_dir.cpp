@@ -15,6 +15,33 @@
 namespace qdqm::testing {
 
 namespace fs = std::filesystem;
+using std::chrono::steady_clock;
+
+namespace {
+
+// Reaps `pid` if it has ended: true, with its wait status.
+bool reaped(pid_t pid, int& status) {
+  return waitpid(pid, &status, WNOHANG) == pid;
+}
+
+int exitStatus(int status) {
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string seconds(std::chrono::milliseconds limit) {
+  return std::to_string(limit.count() / 1000) + " s";
+}
+
+}  // namespace
+
+bool waitUntil(const std::function<bool()>& ready, std::chrono::milliseconds limit) {
+  const auto end = steady_clock::now() + limit;
+  while (!ready()) {
+    if (steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
 
 void ProgramDirTest::SetUp() {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -28,6 +55,7 @@ void ProgramDirTest::SetUp() {
 }
 
 void ProgramDirTest::TearDown() {
+  if (tool_ > 0 && !toolEnded_) killTool("still ran when the test ended");
   stopSim();
   fs::remove_all(dir);
 }
@@ -45,15 +73,26 @@ void ProgramDirTest::startSim(std::vector<std::string> args) {
     execv(argv[0], argv.data());
     _exit(127);
   }
-  for (int i = 0; i < 200 && !fs::exists(dir / "ports" / "COM7"); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  ASSERT_TRUE(fs::exists(dir / "ports" / "COM7"));
+  const fs::path link = dir / "ports" / "COM7";
+  int status = 0;
+  bool ended = false;
+  waitUntil([&] { return fs::exists(link) || (ended = reaped(sim, status)); });
+  if (ended) {
+    sim = -1;
+    FAIL() << "qdqm-sim ended (exit status " << exitStatus(status) << ") without a port";
+  }
+  ASSERT_TRUE(fs::exists(link)) << "qdqm-sim made no port within " << seconds(kPatience);
 }
 
 void ProgramDirTest::stopSim() {
   if (sim <= 0) return;
   kill(sim, SIGTERM);
-  waitpid(sim, nullptr, 0);
+  int status = 0;
+  if (!waitUntil([&] { return reaped(sim, status); })) {
+    ADD_FAILURE() << "qdqm-sim did not end within " << seconds(kPatience) << " of SIGTERM; killed";
+    kill(sim, SIGKILL);
+    waitpid(sim, nullptr, 0);
+  }
   sim = -1;
 }
 
@@ -66,15 +105,9 @@ void ProgramDirTest::unplugSim() {
 }
 
 int ProgramDirTest::runTool(const std::string& arguments, std::string& out) {
-  const std::string cmd = (dir / "qdqm-update").string() + " " + arguments + " </dev/null 2>" +
-                          (dir / "err.txt").string();
-  FILE* p = popen(cmd.c_str(), "r");
-  if (p == nullptr) return -1;
-  char buf[256];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  const int status = pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const int status = waitTool(startTool(arguments));
+  out += readFile(dir / "out.txt");
+  return status;
 }
 
 pid_t ProgramDirTest::startTool(const std::string& arguments) {
@@ -87,20 +120,42 @@ pid_t ProgramDirTest::startTool(const std::string& arguments) {
     execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
+  EXPECT_GT(tool, 0) << "fork failed";
+  tool_ = tool;
+  toolArguments_ = arguments;
+  toolEnded_ = tool <= 0;
+  toolStatus_ = -1;
   return tool;
 }
 
-int ProgramDirTest::waitTool(pid_t tool) {
+bool ProgramDirTest::toolEnded() {
   int status = 0;
-  if (waitpid(tool, &status, 0) != tool) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (!toolEnded_ && reaped(tool_, status)) {
+    toolEnded_ = true;
+    toolStatus_ = exitStatus(status);
+  }
+  return toolEnded_;
 }
 
-bool ProgramDirTest::awaitErr(const std::string& text, int seconds) {
-  for (int i = 0; i < seconds * 100; ++i) {
-    if (errText().find(text) != std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+void ProgramDirTest::killTool(const std::string& why) {
+  kill(tool_, SIGKILL);
+  waitpid(tool_, nullptr, 0);
+  toolEnded_ = true;
+  toolStatus_ = -1;
+  ADD_FAILURE() << "qdqm-update " << toolArguments_ << " " << why << "; killed";
+}
+
+int ProgramDirTest::waitTool(pid_t tool) {
+  if (tool != tool_) return -1;
+  if (!waitUntil([&] { return toolEnded(); }, kRunPatience))
+    killTool("did not end within " + seconds(kRunPatience));
+  return toolStatus_;
+}
+
+bool ProgramDirTest::awaitErr(const std::string& text) {
+  auto said = [&] { return errText().find(text) != std::string::npos; };
+  if (waitUntil([&] { return said() || toolEnded(); })) return said();
+  killTool("wrote no \"" + text + "\" within " + seconds(kPatience));
   return false;
 }
 

@@ -7,6 +7,7 @@
 #include <set>
 #include <sstream>
 
+#include "app/box_place.h"
 #include "app/update_dialog.h"
 #include "cli/terminal_host.h"
 #include "link/clock.h"
@@ -199,6 +200,34 @@ TEST(WindowSlotPanel, ShowEnableAndNinthRow) {
   EXPECT_FALSE(w.dlg.control(1023).enabled);
   EXPECT_FALSE(w.dlg.control(1024).enabled);
   EXPECT_TRUE(w.dlg.control(1032).enabled);  // check boxes are the search's business
+}
+
+// Boxes while the slot panel is open (screen pixels; a 1280 x 900 screen, a window whose panel
+// starts 246 pixels from its left edge).
+TEST(WindowSlotPanel, BoxesStandClearOfThePanel) {
+  const Rect screen{0, 0, 1280, 900};
+  struct Case {
+    Rect window;
+    int boxWidth, boxHeight;
+    Rect want;
+    const char* what;
+  };
+  const Case cases[] = {
+      {{400, 200, 486, 330}, 200, 100, {423, 315, 200, 100}, "narrow: centred over the left part"},
+      {{400, 200, 486, 330}, 400, 150, {246, 290, 400, 150}, "wide: ends at the panel's edge"},
+      {{0, 200, 486, 330}, 400, 150, {0, 530, 400, 150}, "no room beside the panel: below"},
+      {{0, 600, 486, 300}, 400, 150, {0, 450, 400, 150}, "nor below: above"},
+      {{0, 0, 486, 900}, 400, 150, {0, 375, 400, 150}, "nor above: over the window"},
+      {{1000, -100, 486, 330}, 400, 150, {846, 0, 400, 150}, "window partly off the screen"},
+  };
+  for (const Case& c : cases) {
+    const Rect got =
+        boxBesideSlotPanel(c.window, c.window.x + 246, c.boxWidth, c.boxHeight, screen);
+    EXPECT_EQ(got.x, c.want.x) << c.what;
+    EXPECT_EQ(got.y, c.want.y) << c.what;
+    EXPECT_EQ(got.w, c.want.w) << c.what;
+    EXPECT_EQ(got.h, c.want.h) << c.what;
+  }
 }
 
 TEST(WindowBusyGuard, ClicksDuringAProcedureAreIgnored) {

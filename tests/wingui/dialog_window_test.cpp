@@ -286,6 +286,107 @@ TEST(Win32Dialog, BoxesCarryCaptionAndIcon) {
   EXPECT_EQ(s.host.boxes[1].text, "Go on ?");
 }
 
+// A box on the screen, seen from a timer inside its loop, which then answers it.
+struct BoxSeen {
+  std::string caption;
+  HWND owner = nullptr;
+  RECT at{};
+};
+BoxSeen* g_box = nullptr;
+
+BOOL CALLBACK findShownBox(HWND w, LPARAM found) {
+  if (className(w) != "#32770" || !IsWindowVisible(w)) return TRUE;
+  *reinterpret_cast<HWND*>(found) = w;
+  return FALSE;
+}
+
+void CALLBACK lookAtBox(HWND, UINT, UINT_PTR timer, DWORD) {
+  HWND box = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), findShownBox, reinterpret_cast<LPARAM>(&box));
+  if (!box) return;
+  KillTimer(nullptr, timer);
+  g_box->caption = windowText(box);
+  g_box->owner = GetWindow(box, GW_OWNER);
+  GetWindowRect(box, &g_box->at);
+  const int button = GetDlgItem(box, IDNO) ? IDNO : IDOK;
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
+}
+
+// Where the box that `show` opens stood.
+RECT boxShownBy(HWND dialog, const std::string& caption, const std::function<void()>& show) {
+  BoxSeen seen;
+  g_box = &seen;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 20, lookAtBox);
+  EXPECT_NE(timer, 0u);
+  show();  // returns when the box has been answered
+  KillTimer(nullptr, timer);
+  g_box = nullptr;
+  EXPECT_EQ(seen.caption, caption);
+  EXPECT_EQ(seen.owner, dialog) << caption;
+  return seen.at;
+}
+
+bool intersect(const RECT& a, const RECT& b) {
+  RECT both;
+  return IntersectRect(&both, &a, &b) != FALSE;
+}
+
+// The boxes of a base-unit run leave the slot rows in sight (the verdict sends the user to the
+// red ones): with the panel open a box stands over the window's left part, clear of the panel;
+// with the panel closed it stays where the system centres it.
+TEST(Win32Dialog, BoxesLeaveTheSlotRowsInSight) {
+  Screen s({1});
+  s.host.realBoxes = true;
+  s.click(ids::BaseUnit);
+  ASSERT_TRUE(visible(s.item(ids::SlotPanel)));
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  ASSERT_TRUE(GetMonitorInfoW(MonitorFromWindow(s.dlg, MONITOR_DEFAULTTONEAREST), &monitor));
+  const RECT work = monitor.rcWork;
+  RECT window;
+  GetWindowRect(s.dlg, &window);
+  SetWindowPos(s.dlg, nullptr, work.right - (window.right - window.left), work.top + 100, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  GetWindowRect(s.dlg, &window);
+  RECT panel;
+  GetWindowRect(s.item(ids::SlotPanel), &panel);
+  const LONG leftPart = panel.left - window.left;
+
+  const RECT question =
+      boxShownBy(s.dlg, "Question", [&] { s.host.ask("Question", "Go on ?", Icon::Question); });
+  const RECT verdict = boxShownBy(s.dlg, "Error message", [&] {
+    s.host.message("Error message",
+                   "Could not update all the modules !\nCorrect function of modules, where the "
+                   "backcolor \nof the updatestate is red, is no longer guaranteed !\nTry again "
+                   "to update, or contact your local dealer !",
+                   Icon::Stop);
+  });
+  ASSERT_LE(question.right - question.left, leftPart);  // the cases below need one of each
+  ASSERT_GT(verdict.right - verdict.left, leftPart);
+  EXPECT_NEAR((question.left + question.right) / 2, (window.left + panel.left) / 2, 1);
+  EXPECT_EQ(verdict.right, panel.left);
+  for (const RECT& box : {question, verdict}) {
+    EXPECT_GE(box.left, work.left);
+    EXPECT_LE(box.right, work.right);
+    EXPECT_NEAR((box.top + box.bottom) / 2, (window.top + window.bottom) / 2, 1);
+    for (const SlotRowIds& row : kSlotRows) {
+      for (int id : {row.name, row.check, row.verLabel, row.versionList}) {
+        RECT control;
+        GetWindowRect(s.item(id), &control);
+        EXPECT_FALSE(intersect(box, control)) << id;
+      }
+    }
+  }
+
+  s.click(ids::BaseUnit);
+  ASSERT_FALSE(visible(s.item(ids::SlotPanel)));
+  const RECT centred =
+      boxShownBy(s.dlg, "Question", [&] { s.host.ask("Question", "Go on ?", Icon::Question); });
+  EXPECT_NEAR((centred.left + centred.right) / 2, (work.left + work.right) / 2, 1);
+  EXPECT_NEAR((centred.top + centred.bottom) / 2, (work.top + work.bottom) / 2, 1);
+}
+
 TEST(Win32Dialog, EscapeCountsOncePerPressAndIsForgotten) {
   Screen s({1});
   // A press that reaches the dialog through the pump.

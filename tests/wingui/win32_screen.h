@@ -29,6 +29,7 @@ class RecordingHost final : public Win32Host {
   DialogWindow* window = nullptr;
   std::function<void()> duringBox;
   std::function<void()> onPump;  // before each pump of the exchange
+  bool realBoxes = false;        // recorded and also shown by the system
 
   void pumpEvents() override {
     if (onPump) onPump();
@@ -44,6 +45,7 @@ class RecordingHost final : public Win32Host {
   int showBox(const std::string& caption, const std::string& text, UINT flags) override {
     boxes.push_back({caption, text, flags, window && window->closed()});
     if (duringBox) duringBox();
+    if (realBoxes) return Win32Host::showBox(caption, text, flags);
     return (flags & MB_YESNO) ? answer : IDOK;
   }
   SHORT escapeKeyState() override { return escState; }

@@ -3,6 +3,10 @@
 // answers the boxes (OK, No to another module). Prints the device and every box, one line each;
 // exit status 0 when the dialog ended by itself after the boxes, 1 otherwise.
 //
+// Each step waits until the dialog has done what it asked for, however long a loaded machine
+// makes that, up to two minutes; a step that gives up ends the dialog's process, so that a failed
+// run ends at once instead of leaving the dialog open.
+//
 //   qdqm-dialog-driver.exe --port N
 #include <windows.h>
 
@@ -20,24 +24,39 @@ using qdqm::wingui::narrow;
 using qdqm::wingui::widen;
 namespace ids = qdqm::ids;
 
-constexpr DWORD kStepMs = 50;
+constexpr DWORD kStepMs = 20;
+// How long a step waits for the dialog before it gives up.
+constexpr DWORD kPatienceMs = 120000;
 
 // The text of a window of the dialog's process; a hung process does not hold the driver.
 std::string remoteText(HWND w) {
   wchar_t text[512] = L"";
-  SendMessageTimeoutW(w, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000,
-                      nullptr);
+  SendMessageTimeoutW(w, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                      kPatienceMs, nullptr);
   return narrow(text);
 }
 
-// Waits up to `ms` for `ready`; false on time-out.
+// Waits until `ready` holds (true), or for kPatienceMs (false).
 template <class Ready>
-bool waitFor(Ready ready, DWORD ms) {
-  for (DWORD waited = 0; waited < ms; waited += kStepMs) {
-    if (ready()) return true;
+bool waitFor(Ready ready) {
+  const ULONGLONG end = GetTickCount64() + kPatienceMs;
+  while (!ready()) {
+    if (GetTickCount64() >= end) return false;
     Sleep(kStepMs);
   }
-  return ready();
+  return true;
+}
+
+// Gives up: says why and ends the dialog's process, which would otherwise stay open.
+int giveUp(DWORD pid, const std::string& why) {
+  std::printf("%s; ending the dialog\n", why.c_str());
+  std::fflush(stdout);
+  if (const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
+    TerminateProcess(process, 3);
+    WaitForSingleObject(process, 10000);
+    CloseHandle(process);
+  }
+  return 1;
 }
 
 struct Search {
@@ -80,24 +99,35 @@ void click(HWND w) {
   PostMessageW(w, BM_CLICK, 0, 0);
 }
 
-bool choosePort(HWND dialog, unsigned n) {
+// The index of `entry` in a list, or CB_ERR.
+LRESULT findEntry(HWND list, const std::string& entry) {
+  const std::wstring text = widen(entry);
+  return SendMessageW(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                      reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+// Chooses COM n; what went wrong, or nothing.
+std::string choosePort(HWND dialog, unsigned n) {
   const HWND radio = GetDlgItem(dialog, ids::Com1 + static_cast<int>(n) - 1);
   if (n <= 4 && radio && IsWindowVisible(radio)) {
     click(radio);
-    return true;
+    return "";
   }
   const HWND list = GetDlgItem(dialog, ids::PortList);
-  // The list takes the focus first (the dialog drops its "SelectCom" entry then).
+  // The list takes the focus first; the dialog drops its "SelectCom" entry then (a moment later
+  // when the focus came while it was showing its controls), which moves the entries up: the port
+  // is looked up once that has happened.
   SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(ids::PortList, CBN_SETFOCUS),
                reinterpret_cast<LPARAM>(list));
-  const std::wstring entry = widen("Com " + std::to_string(n));
-  const auto index = SendMessageW(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                                  reinterpret_cast<LPARAM>(entry.c_str()));
-  if (index == CB_ERR) return false;
+  const std::string entry = "Com " + std::to_string(n);
+  if (!waitFor([&] { return findEntry(list, "SelectCom") == CB_ERR; }))
+    return "the port list keeps \"SelectCom\" for " + std::to_string(kPatienceMs / 1000) + " s";
+  const LRESULT index = findEntry(list, entry);
+  if (index == CB_ERR) return "no entry \"" + entry + "\" in the port list";
   SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
   PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(ids::PortList, CBN_SELENDOK),
                reinterpret_cast<LPARAM>(list));
-  return true;
+  return "";
 }
 
 }  // namespace
@@ -112,33 +142,37 @@ int main(int argc, char** argv) {
   }
   HWND dialog = nullptr;
   const std::wstring title = widen(qdqm::kWindowTitle);
-  if (!waitFor([&] { return (dialog = FindWindowW(nullptr, title.c_str())) != nullptr; }, 30000)) {
-    std::printf("no dialog\n");
-    return 1;
+  // The dialog is shown once its start-up (the port probe) is over.
+  auto started = [&] {
+    dialog = FindWindowW(nullptr, title.c_str());
+    return dialog && IsWindowVisible(dialog);
+  };
+  if (!waitFor(started)) {
+    std::printf("no dialog within %lu s\n", kPatienceMs / 1000);
+    return 1;  // nothing of the dialog to end; the caller ends its process
   }
   DWORD pid = 0;
   GetWindowThreadProcessId(dialog, &pid);
   auto enabled = [&](int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; };
 
-  if (!choosePort(dialog, port)) {
-    std::printf("no entry for COM%u\n", port);
-    return 1;
-  }
-  if (!waitFor([&] { return enabled(ids::Connect); }, 10000)) {
-    std::printf("Connect stays disabled\n");
-    return 1;
-  }
+  const std::string within = " within " + std::to_string(kPatienceMs / 1000) + " s";
+  if (const std::string failed = choosePort(dialog, port); !failed.empty())
+    return giveUp(pid, failed);
+  if (!waitFor([&] { return enabled(ids::Connect); }))
+    return giveUp(pid, "Connect not enabled" + within);
   click(GetDlgItem(dialog, ids::Connect));
-  if (!waitFor([&] { return enabled(ids::Update) || findBox(pid, dialog); }, 60000) ||
-      !enabled(ids::Update)) {
-    std::printf("Update stays disabled\n");
-    return 1;
+  if (!waitFor([&] { return enabled(ids::Update) || findBox(pid, dialog); }))
+    return giveUp(pid, "Update not enabled" + within);
+  if (const HWND box = findBox(pid, dialog); box && !enabled(ids::Update)) {
+    BoxParts parts;
+    EnumChildWindows(box, boxChild, reinterpret_cast<LPARAM>(&parts));
+    return giveUp(pid, "Connect showed the box " + remoteText(box) + ": " + parts.text);
   }
   std::printf("device: %s\n", remoteText(GetDlgItem(dialog, ids::DeviceField)).c_str());
   click(GetDlgItem(dialog, ids::Update));
 
   // Every box in turn: OK, and No to another module, until the dialog has ended.
-  while (waitFor([&] { return !IsWindow(dialog) || findBox(pid, dialog); }, 300000)) {
+  while (waitFor([&] { return !IsWindow(dialog) || findBox(pid, dialog); })) {
     if (!IsWindow(dialog)) return 0;
     const HWND box = findBox(pid, dialog);
     BoxParts parts;
@@ -148,10 +182,9 @@ int main(int argc, char** argv) {
     HWND answer = parts.buttons.empty() ? nullptr : parts.buttons.front();
     for (HWND b : parts.buttons)
       if (GetDlgCtrlID(b) == IDNO) answer = b;
-    if (!answer) return 1;
+    if (!answer) return giveUp(pid, "a box without buttons");
     click(answer);
-    waitFor([&] { return !IsWindow(box); }, 10000);
+    if (!waitFor([&] { return !IsWindow(box); })) return giveUp(pid, "the box not closed" + within);
   }
-  std::printf("the dialog did not end\n");
-  return 1;
+  return giveUp(pid, "neither a box nor the end of the dialog" + within);
 }
