@@ -22,6 +22,8 @@ const char* const kDeselectText = "Error while deselct QMxx-Modules ! \nError Co
 
 // QD292 modules share their files' name with the QD22 and are shown as both.
 constexpr const char* kQd292Tail = "292";
+// Reads of the module's type for its text: the first, and one more when it differs.
+constexpr int kTypeReads = 2;
 
 std::string typeString(const uint8_t* type) {
   return std::string(reinterpret_cast<const char*>(type), 5);
@@ -100,9 +102,17 @@ int showModuleInfo(UpdateDialog& dlg) {
   uint8_t type[kModuleTypeBuffer]{};
   uint8_t version[2]{};
   uint8_t boot[2]{};
-  if (!selectControllerRetry(port) || !identifyModule(port, type) ||
-      !readSoftwareVersion(port, version) || !readBootLoaderVersion(port, boot))
-    return 0;
+  // The text names the module the stages are chosen by: a type that differs from the one Connect
+  // identified is a damaged reply (one bit makes a QD29E a QD21E, whose FPGA would be skipped). It
+  // is asked once more, and a module that still names another type gets no text.
+  bool sameType = false;
+  for (int attempt = 0; attempt < kTypeReads && !sameType; ++attempt) {
+    if (!selectControllerRetry(port) || !identifyModule(port, type) ||
+        !readSoftwareVersion(port, version) || !readBootLoaderVersion(port, boot))
+      return 0;
+    sameType = dlg.typeText.empty() || typeString(type) == dlg.typeText;
+  }
+  if (!sameType) return 0;
   std::string shown = typeString(type);
   if (shown.compare(2, 3, kQd292Tail) == 0) shown = shown.substr(0, 4) + "/22";
   dlg.deviceText = formatDeviceText(shown, version[0], version[1]);

@@ -62,7 +62,8 @@ Outcome qm23FpgaStage(UpdateDialog& dlg, const std::string& mpegLine) {
   VersionBlock block;
   if (moduleAlivePoll(dlg, kQM23Code, block) == Outcome::Abort) return Outcome::Abort;
   showStatus(dlg, kCompareFpgaStatus);
-  if (notOlderVersionTest(block.text(), name)) return Outcome::UpToDate;
+  if (confirmedCurrent(directVersionReader(dlg, kQM23Code), block, notOlderVersionTest, name))
+    return Outcome::UpToDate;
 
   showStatus(dlg, kOpenFileStatus);
   ImageFile file;

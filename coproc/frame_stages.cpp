@@ -72,7 +72,8 @@ Outcome runFrameStage(UpdateDialog& dlg, const FrameStage& s, const std::string&
   VersionBlock block;
   if (moduleAlivePoll(dlg, s.typeCode, block) == Outcome::Abort) return Outcome::Abort;
   showStatus(dlg, s.compareStatus);
-  if (s.versionTest(block.text(), name)) return Outcome::UpToDate;
+  if (confirmedCurrent(directVersionReader(dlg, s.typeCode), block, s.versionTest, name))
+    return Outcome::UpToDate;
 
   showStatus(dlg, kOpenFileStatus);
   ImageFile file;

@@ -92,15 +92,26 @@ Outcome pollVersion(UpdateDialog& dlg, const VersionReader& read, VersionBlock& 
   return Outcome::Failed;
 }
 
+VersionReader directVersionReader(UpdateDialog& dlg, uint8_t typeCode) {
+  return
+      [&dlg, typeCode](VersionBlock& b) { return readCoprocessorVersion(dlg.port, typeCode, &b); };
+}
+
 Outcome moduleAlivePoll(UpdateDialog& dlg, uint8_t typeCode, VersionBlock& block) {
   if (!setBaudRate(dlg.port, kServiceRate)) return stageAbort(dlg, kBaud2400Text);
   dlg.clock.sleepMs(kPollSettleMs);
   discardInput(dlg.port);
   std::string version;
-  const Outcome polled = pollVersion(
-      dlg, [&](VersionBlock& b) { return readCoprocessorVersion(dlg.port, typeCode, &b); }, block,
-      version);
+  const Outcome polled = pollVersion(dlg, directVersionReader(dlg, typeCode), block, version);
   return polled == Outcome::Done ? Outcome::Done : Outcome::Abort;
+}
+
+bool confirmedCurrent(const VersionReader& read, const VersionBlock& block, VersionTest test,
+                      std::string_view fileName) {
+  if (!test(block.text(), fileName)) return false;
+  VersionBlock again;
+  read(again);
+  return again.text() == block.text();
 }
 
 int progressOf(unsigned k, unsigned B) {

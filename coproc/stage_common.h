@@ -66,6 +66,13 @@ Outcome pollVersion(UpdateDialog& dlg, const VersionReader& read, VersionBlock& 
 // At 2400 baud, the direct version poll of the coprocessor; the block of the one answered. A
 // module that stays silent ends the stage (Abort) as a user abort does.
 Outcome moduleAlivePoll(UpdateDialog& dlg, uint8_t typeCode, VersionBlock& block);
+// The direct version query of the coprocessor of a type code (the line at 2400 baud).
+VersionReader directVersionReader(UpdateDialog& dlg, uint8_t typeCode);
+// Whether the coprocessor whose version came in `block` is up to date for `fileName`. A block that
+// says so is asked for once more and must come again the same: one damaged reply must not skip an
+// update (a new image for a current coprocessor costs only time).
+bool confirmedCurrent(const VersionReader& read, const VersionBlock& block, VersionTest test,
+                      std::string_view fileName);
 
 // Position before piece k of B whole pieces; never divides by zero, never passes 100.
 int progressOf(unsigned k, unsigned B);

@@ -244,7 +244,7 @@ SlotState runSlotStage(SlotRun& r, const SlotStage& s, const std::string& fileNa
     return polled == Outcome::Abort ? SlotNotUpdated : SlotFailed;
   const unsigned moduleVersion = versionNumber(version);
   showStatus(dlg, s.compareStatus);
-  if (s.versionTest(block.text(), fileName)) return SlotUpdated;
+  if (confirmedCurrent(throughSlotQuery, block, s.versionTest, fileName)) return SlotUpdated;
 
   auto fail = [&](const char* text) {
     dlg.showError(text);

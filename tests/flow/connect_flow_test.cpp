@@ -375,6 +375,22 @@ TEST_F(ConnectFlow, DamagedRevisionByteOffersNoOtherDirectory) {
     EXPECT_FALSE(isTypeDirSpec(bad)) << bad;
 }
 
+// Whichever one reply byte of Connect arrives damaged, the window never names another module: the
+// type in the device text (which picks the coprocessor stages) is the one identified, or Connect
+// ends with a message.
+TEST_F(ConnectFlow, ADamagedReplyByteNeverNamesAnotherModule) {
+  file("QD29E_/upd2.01");
+  for (unsigned n = 1; n <= 60; ++n) {
+    sim::Faults damaged;
+    damaged.garbleReplyByte = n;
+    Run r(profile("QD29E"), damaged, dir);
+    onConnect(r.dlg);
+    EXPECT_TRUE(r.dlg.deviceText.empty() || r.dlg.deviceText.starts_with("QD29E"))
+        << "byte " << n << ": " << r.dlg.deviceText;
+    EXPECT_EQ(r.dlg.control(ids::Update).enabled, r.dlg.deviceText.starts_with("QD29E")) << n;
+  }
+}
+
 // The rates at which the tool wrote the given frame, in order.
 std::vector<uint32_t> ratesOf(const testing::SimLine& line, std::string_view frame) {
   std::vector<uint32_t> rates;

@@ -154,6 +154,38 @@ TEST_F(CoprocLine, CoprocessorVersionQueries) {
   EXPECT_FALSE(isNoVersion("Ver.: 1.23"));
 }
 
+// A coprocessor that reports itself current is asked once more: only the same answer again skips
+// its update. One that is not current is not asked again.
+TEST(ConfirmedCurrent, OneDamagedReplyNeverSkipsAnUpdate) {
+  const auto blockOf = [](std::string_view text) {
+    VersionBlock b;
+    std::copy(text.begin(), text.end(), b.bytes.begin());
+    return b;
+  };
+  const struct {
+    const char* first;
+    const char* second;  // "" when it must not be asked
+    bool current;
+  } kCases[] = {
+      {"v 2.01", "v 2.01", true},   // current, and said again
+      {"v 2.01", "v 1.05", false},  // the first answer was damaged into "current"
+      {"v 2.01", "", false},        // the second asking went unanswered
+      {"v 1.05", "", false},        // not current: asked once
+  };
+  for (const auto& c : kCases) {
+    int asked = 0;
+    const VersionReader again = [&](VersionBlock& b) {
+      ++asked;
+      b = blockOf(c.second);
+      return std::string(c.second);
+    };
+    EXPECT_EQ(confirmedCurrent(again, blockOf(c.first), notOlderVersionTest, "fpga$2_01.bin"),
+              c.current)
+        << c.first << " / " << c.second;
+    EXPECT_EQ(asked, std::string_view(c.first) == "v 2.01" ? 1 : 0) << c.first;
+  }
+}
+
 TEST_F(CoprocLine, WaitForTextSkipsWhatComesFirst) {
   line->reply("xyACK ", 3000, 2000);
   const uint64_t start = clock.nowUs();
