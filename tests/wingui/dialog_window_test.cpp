@@ -211,7 +211,9 @@ TEST(Win32Dialog, PortThatFailsShowsTheNumberedMessage) {
   s.click(ids::Com3);
   ASSERT_EQ(s.host.boxes.size(), 1u);
   EXPECT_EQ(s.host.boxes[0].caption, "Error message");
-  EXPECT_EQ(s.host.boxes[0].text, "Could not open serial port COM 3\nError Code: 13");
+  EXPECT_EQ(s.host.boxes[0].text,
+            "Could not open serial port COM 3\nError Code: 13\n/dev/fake3: no such device (is the "
+            "adapter plugged in?)");
   EXPECT_EQ(s.host.boxes[0].flags, boxFlags(Icon::Stop, false));
   EXPECT_EQ(SendMessageW(s.item(ids::Com3), BM_GETCHECK, 0, 0), BST_UNCHECKED);
   EXPECT_FALSE(IsWindowEnabled(s.item(ids::Connect)));
