@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/procedures.h"
+#include "app/list_handlers.h"
 #include "link/controller.h"
 
 namespace qdqm {

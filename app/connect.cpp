@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "app/catalogue.h"
-#include "app/procedures.h"
 #include "link/base_unit.h"
 #include "link/controller.h"
+#include "procedures/procedures.h"
 #include "slots/slot_search.h"
 
 namespace qdqm {
@@ -152,37 +152,6 @@ void onConnect(UpdateDialog& dlg) {
   dlg.reportLineGone();
   dlg.setWaitCursor(false);
   dlg.updateData();
-}
-
-void leaveModuleAtNormalRate(UpdateDialog& dlg) {
-  const uint32_t rate = lineBaudRate(dlg.port);
-  if (rate != 0 && rate != kNormalRate) returnToNormalRate(dlg.port);
-}
-
-// Slots are numbered from 1; slot k is row k - 1.
-void onSlotPanelToggle(UpdateDialog& dlg) {
-  dlg.setWaitCursor(true);
-  dlg.updateData();
-  const bool show = dlg.control(ids::BaseUnit).checked;
-  dlg.showSlotPanel(show);
-  dlg.enableSlotPanel(show);
-  if (!show) {
-    Control& lowSpeed = dlg.control(ids::LowSpeed);
-    lowSpeed.checked = false;
-    lowSpeed.enabled = true;
-  }
-  for (int k = 0; k < dlg.slotCount && k < 9; ++k) {
-    dlg.slots[static_cast<size_t>(k)].state = SlotIdle;
-    if (!show) resetSlotRow(dlg, k, true);
-  }
-  dlg.setWaitCursor(false);
-  dlg.updateData();
-}
-
-void onSlotVersionSelected(UpdateDialog& dlg, int slotIndex) {
-  if (slotIndex < 0 || slotIndex > 8) return;
-  readListSelection(dlg.control(kSlotRows[slotIndex].versionList),
-                    dlg.slots[static_cast<size_t>(slotIndex)].selectedFile);
 }
 
 }  // namespace qdqm

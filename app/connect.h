@@ -20,10 +20,6 @@ int showModuleInfo(UpdateDialog& dlg);
 bool showBaseUnitInfo(UpdateDialog& dlg);
 // After a Connect with "Update QM2x/4x" checked: a base unit answered and can update modules.
 bool baseUnitAccepted(const UpdateDialog& dlg);
-// A Connect that is not followed by an update leaves the controller at the raised rate, where the
-// next program to open the port cannot reach it: sends the controller back to 19200 (nothing when
-// the line already is there).
-void leaveModuleAtNormalRate(UpdateDialog& dlg);
 // "%s V%x.%02x"
 std::string formatDeviceText(const std::string& type, uint8_t major, uint8_t minor);
 

@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "app/catalogue.h"
-#include "app/connect.h"
-#include "app/procedures.h"
+#include "app/list_handlers.h"
+#include "link/controller.h"
 #include "link/port_map.h"
 
 namespace qdqm {
@@ -53,8 +53,13 @@ std::optional<Rgb> slotNameColour(int slotState) {
   return std::nullopt;
 }
 
-UpdateDialog::UpdateDialog(PortOpener& opener, Clock& clock, Host& host)
-    : host(host), clock(clock), port(opener, clock, host), controls(makeDialogControls()) {}
+UpdateDialog::UpdateDialog(PortOpener& opener, Clock& clock, Host& host,
+                           const Procedures& procedures)
+    : host(host),
+      clock(clock),
+      port(opener, clock, host),
+      controls(makeDialogControls()),
+      procedures_(procedures) {}
 
 Control& UpdateDialog::control(int id) {
   auto it =
@@ -285,14 +290,14 @@ void UpdateDialog::onConnectClicked() {
   runGuarded([&] {
     host.forgetEscape();
     if (portLineGone() && selectPort(portInUse_) != 1) return;
-    onConnect(*this);
+    procedures_.connect(*this);
   });
 }
 
 void UpdateDialog::onUpdateClicked() {
   runGuarded([&] {
     host.forgetEscape();
-    onUpdate(*this);
+    procedures_.update(*this);
   });
 }
 
@@ -327,6 +332,11 @@ void UpdateDialog::requestExit() {
     exitPending_ = true;
   else
     onExit();
+}
+
+void leaveModuleAtNormalRate(UpdateDialog& dlg) {
+  const uint32_t rate = lineBaudRate(dlg.port);
+  if (rate != 0 && rate != kNormalRate) returnToNormalRate(dlg.port);
 }
 
 void UpdateDialog::onExit() {

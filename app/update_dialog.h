@@ -34,6 +34,15 @@ const char* slotStateName(int slotState);
 // How the last update run ended: no verdict (aborted, or not run), or the verdict shown.
 enum class Verdict { None, Success, Failure };
 
+class UpdateDialog;
+
+// What the window's Connect and Update buttons run. The procedures stand on the window model, so
+// the program that shows a window hands them to it (procedures/procedures.h: windowProcedures).
+struct Procedures {
+  void (*connect)(UpdateDialog& dlg);
+  void (*update)(UpdateDialog& dlg);
+};
+
 struct SlotEntry {
   uint8_t typeCode = 0;
   uint8_t recordProtocol = 0;  // slotRecordProtocol
@@ -47,7 +56,7 @@ struct SlotEntry {
 
 class UpdateDialog {
  public:
-  UpdateDialog(PortOpener& opener, Clock& clock, Host& host);
+  UpdateDialog(PortOpener& opener, Clock& clock, Host& host, const Procedures& procedures);
   UpdateDialog(const UpdateDialog&) = delete;
   UpdateDialog& operator=(const UpdateDialog&) = delete;
 
@@ -152,10 +161,16 @@ class UpdateDialog {
   void reprobePortList();
   // The port list shows the entry of the port in use.
   void showPortInUse();
+  const Procedures& procedures_;
   unsigned portInUse_ = 0;  // number of the port opened by the user's choice, 0 for none
   bool busy_ = false;
   bool exitPending_ = false;
   bool ended_ = false;
 };
+
+// A Connect that is not followed by an update leaves the controller at the raised rate, where the
+// next program to open the port cannot reach it: sends the controller back to 19200 (nothing when
+// the line already is there). The dialog's Exit does it, and the terminal commands.
+void leaveModuleAtNormalRate(UpdateDialog& dlg);
 
 }  // namespace qdqm

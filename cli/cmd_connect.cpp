@@ -5,7 +5,7 @@
 
 #include "app/catalogue.h"
 #include "app/connect.h"
-#include "app/procedures.h"
+#include "app/list_handlers.h"
 #include "app/update_dialog.h"
 #include "cli/commands.h"
 #include "cli/interrupts.h"
@@ -15,6 +15,7 @@
 #include "cli/trace_option.h"
 #include "link/clock.h"
 #include "link/platform_port.h"
+#include "procedures/procedures.h"
 
 namespace qdqm::cli {
 namespace {
@@ -123,7 +124,7 @@ int cmdConnect(const Args& args) {
   TerminalHost host(args.err, TerminalHost::terminalOptions());
   InterruptWatch interrupts;
   host.watchInterrupts(&interrupts);
-  UpdateDialog dlg(opener, clock, host);
+  UpdateDialog dlg(opener, clock, host, windowProcedures());
   host.attach(&dlg);
   if (!o.trace.empty() && !attachTraceFile(args, "connect", o.trace, dlg)) {
     writeUsageErrorJson(args, "connect");

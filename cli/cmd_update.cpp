@@ -11,7 +11,7 @@
 
 #include "app/catalogue.h"
 #include "app/connect.h"
-#include "app/procedures.h"
+#include "app/list_handlers.h"
 #include "app/run_result.h"
 #include "app/service_record.h"
 #include "app/update_dialog.h"
@@ -23,6 +23,7 @@
 #include "cli/trace_option.h"
 #include "link/clock.h"
 #include "link/platform_port.h"
+#include "procedures/procedures.h"
 
 namespace qdqm::cli {
 namespace {
@@ -253,7 +254,7 @@ int runUpdateCommand(const Args& args, PortOpener& opener, Clock& clock) {
   TerminalHost::Options options = TerminalHost::terminalOptions();
   options.answer = o.answer;
   TerminalHost host(args.err, options);
-  UpdateDialog dlg(opener, clock, host);
+  UpdateDialog dlg(opener, clock, host, windowProcedures());
   dlg.historyPath = defaultHistoryPath();
   // Made after the window, so that it is gone (and its handlers with it) before the window's port.
   InterruptWatch interrupts;

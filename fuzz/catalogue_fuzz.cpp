@@ -18,6 +18,7 @@
 #include "fuzz/support/quiet_host.h"
 #include "fuzz/support/script_line.h"
 #include "fuzz/support/temp_dir.h"
+#include "procedures/procedures.h"
 
 namespace qdqm::fuzz {
 namespace {
@@ -113,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   VirtualClock clock;
   QuietHost host;
   ScriptOpener opener(clock);
-  UpdateDialog dlg(opener, clock, host);
+  UpdateDialog dlg(opener, clock, host, windowProcedures());
   dlg.programDir = root.string();
   enterProgramDir(dlg);
   const ListOutcome listed = fillVersionList(dlg, "QD21S", suffix);

@@ -14,6 +14,7 @@
 #include "fuzz/support/hex_model.h"
 #include "fuzz/support/quiet_host.h"
 #include "fuzz/support/temp_dir.h"
+#include "procedures/procedures.h"
 #include "sim/controller.h"
 #include "tests/support/sim_line.h"
 
@@ -90,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   sim::Controller device(p, faults);
   testing::SimPortOpener opener(clock);
   opener.attach(1, device);
-  UpdateDialog dlg(opener, clock, host);
+  UpdateDialog dlg(opener, clock, host, windowProcedures());
   FUZZ_EXPECT(dlg.selectPort(1) == 1);
   dlg.programDir = root.string();
   dlg.control(ids::LowSpeed).checked = lowSpeed;

@@ -13,6 +13,7 @@
 #include "fuzz/support/quiet_host.h"
 #include "fuzz/support/script_line.h"
 #include "fuzz/support/temp_dir.h"
+#include "procedures/procedures.h"
 #include "update/controller_flash.h"
 #include "update/data_file.h"
 #include "update/hex_record.h"
@@ -132,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   VirtualClock clock;
   QuietHost host;
   ScriptOpener opener(clock);
-  UpdateDialog dlg(opener, clock, host);
+  UpdateDialog dlg(opener, clock, host, windowProcedures());
   FUZZ_EXPECT(file.seek({}));
   const bool whole = recordsAreWhole(dlg, file, "data.hex");
   FUZZ_EXPECT(whole == wholeUpToEnd(text));

@@ -15,6 +15,7 @@
 #include "link/clock.h"
 #include "link/host.h"
 #include "link/posix_serial.h"
+#include "procedures/procedures.h"
 
 namespace {
 
@@ -89,7 +90,7 @@ int main(int argc, char** argv) {
   SteadyClock clock;
   PosixPortOpener opener;
   ShotHost host;
-  UpdateDialog dialog(opener, clock, host);
+  UpdateDialog dialog(opener, clock, host, windowProcedures());
   gui::DialogView view(dialog);
   host.attach(&view);
   dialog.initWindow();

@@ -15,6 +15,7 @@
 #include "gui/settings.h"
 #include "link/clock.h"
 #include "link/posix_serial.h"
+#include "procedures/procedures.h"
 
 namespace qdqm::gui {
 
@@ -24,7 +25,7 @@ int runDialog(int argc, char** argv) {
   SteadyClock clock;
   PosixPortOpener opener;
   QtHost host;
-  UpdateDialog dialog(opener, clock, host);
+  UpdateDialog dialog(opener, clock, host, windowProcedures());
   dialog.historyPath = defaultHistoryPath();
   DialogView view(dialog);
   host.attach(&view);

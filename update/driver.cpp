@@ -2,7 +2,7 @@
 
 #include "app/catalogue.h"
 #include "app/connect.h"
-#include "app/procedures.h"
+#include "procedures/procedures.h"
 #include "app/service_record.h"
 #include "coproc/fpga_stages.h"
 #include "coproc/frame_stages.h"

@@ -9,6 +9,7 @@
 #include "app/update_dialog.h"
 #include "link/clock.h"
 #include "link/platform_port.h"
+#include "procedures/procedures.h"
 #include "wingui/dialog_window.h"
 #include "wingui/wide.h"
 #include "wingui/win32_host.h"
@@ -26,7 +27,7 @@ int runDialog() {
   SteadyClock clock;
   PlatformPortOpener opener;
   Win32Host host;
-  UpdateDialog dialog(opener, clock, host);
+  UpdateDialog dialog(opener, clock, host, windowProcedures());
   dialog.historyPath = defaultHistoryPath();
   DialogWindow window(dialog, host, GetModuleHandleW(nullptr));
   host.attach(&window);

@@ -8,10 +8,11 @@
 
 #include "app/catalogue.h"
 #include "app/connect.h"
-#include "app/procedures.h"
+#include "app/list_handlers.h"
 #include "app/update_folder.h"
 #include "link/base_unit.h"
 #include "link/controller.h"
+#include "procedures/procedures.h"
 #include "sim/base_unit.h"
 #include "sim/controller.h"
 #include "tests/support/base_unit_window.h"
@@ -203,7 +204,7 @@ TEST(BaseUnit, SlotCountAndVersion) {
     TestBaseUnit unit(2, 0x07, slots);
     testing::SimPortOpener opener(clock);
     opener.attach(1, unit);
-    UpdateDialog dlg(opener, clock, host);
+    UpdateDialog dlg(opener, clock, host, windowProcedures());
     dlg.selectPort(1);
     dlg.control(ids::BaseUnit).checked = true;
     onConnect(dlg);
@@ -219,7 +220,7 @@ TEST(BaseUnit, SlotCountAndVersion) {
   TestBaseUnit old(1, 0x03, 9);
   testing::SimPortOpener opener(clock);
   opener.attach(1, old);
-  UpdateDialog dlg(opener, clock, host);
+  UpdateDialog dlg(opener, clock, host, windowProcedures());
   dlg.selectPort(1);
   dlg.control(ids::BaseUnit).checked = true;
   onConnect(dlg);

@@ -26,6 +26,7 @@
 #include "app/controls.h"
 #include "app/run_result.h"
 #include "app/update_dialog.h"
+#include "procedures/procedures.h"
 #include "sim/base_unit.h"
 #include "sim/controller.h"
 #include "sim/faults.h"
@@ -699,7 +700,7 @@ struct Bench {
   std::unique_ptr<sim::Controller> single;
   std::unique_ptr<sim::BaseUnit> unit;
   testing::SimPortOpener opener{clock};
-  UpdateDialog dlg{opener, clock, host};
+  UpdateDialog dlg{opener, clock, host, windowProcedures()};
 
   sim::Controller& module() { return unit ? *unit->module(1) : *single; }
   SimLine& line() { return *opener.line(1); }

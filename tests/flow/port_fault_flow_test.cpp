@@ -11,6 +11,7 @@
 
 #include "app/update_dialog.h"
 #include "link/clock.h"
+#include "procedures/procedures.h"
 #include "sim/controller.h"
 #include "tests/support/scripted_host.h"
 #include "tests/support/sim_line.h"
@@ -34,7 +35,7 @@ constexpr const char* kAnother = "Do you wish to update another QD21S ?";
 // in use), the list focused and "Com 7" chosen.
 struct Com7Window {
   Com7Window(const std::filesystem::path& programDir)
-      : first(profile("QD21S"), {}), dlg(opener, clock, host) {
+      : first(profile("QD21S"), {}), dlg(opener, clock, host, windowProcedures()) {
     opener.attach(7, first);
     dlg.initWindow();
     dlg.programDir = programDir.string();
@@ -243,7 +244,7 @@ TEST_F(PortFaultFlow, ProbeKeepsThePlaceholderUntilTheListWasFocused) {
   testing::ScriptedHost host;
   sim::Controller device(profile("QD21S"), {});
   testing::SimPortOpener opener{clock};
-  UpdateDialog dlg(opener, clock, host);
+  UpdateDialog dlg(opener, clock, host, windowProcedures());
   opener.attach(6, device);
   dlg.initWindow();
   opener.attach(8, device);

@@ -8,8 +8,9 @@
 #include <string>
 
 #include "app/catalogue.h"
-#include "app/procedures.h"
+#include "app/list_handlers.h"
 #include "link/controller.h"
+#include "procedures/procedures.h"
 #include "sim/controller.h"
 #include "sim/intel_hex.h"
 #include "tests/support/scripted_host.h"

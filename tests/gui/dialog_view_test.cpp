@@ -31,6 +31,7 @@
 #include "gui/qt_host.h"
 #include "gui/units.h"
 #include "link/clock.h"
+#include "procedures/procedures.h"
 #include "tests/support/quiet_ports.h"
 
 namespace qdqm::gui {
@@ -56,7 +57,7 @@ struct Screen {
   ProbeOpener opener;
   VirtualClock clock;
   QtHost host;
-  UpdateDialog dialog{opener, clock, host};
+  UpdateDialog dialog{opener, clock, host, windowProcedures()};
   DialogView view{dialog};
 };
 

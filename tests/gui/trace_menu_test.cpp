@@ -22,6 +22,7 @@
 #include "gui/dialog_view.h"
 #include "gui/qt_host.h"
 #include "link/clock.h"
+#include "procedures/procedures.h"
 #include "tests/support/quiet_ports.h"
 
 namespace qdqm::gui {
@@ -65,7 +66,7 @@ TEST(TraceMenu, StartsATraceFileAndEndsIt) {
   testing::ProbeOpener opener(std::set<unsigned>{1});
   VirtualClock clock;
   QtHost host;
-  UpdateDialog dialog{opener, clock, host};
+  UpdateDialog dialog{opener, clock, host, windowProcedures()};
   DialogView view{dialog};
   host.attach(&view);
   dialog.initWindow();

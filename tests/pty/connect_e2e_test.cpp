@@ -118,10 +118,10 @@ TEST_F(ConnectE2E, PortsAreListedAndTakenByTheirDevices) {
   }
   out.clear();
   EXPECT_EQ(runTool("connect --port " + (dev / "ttyXR0").string(), out), 2);
-  EXPECT_NE(errText().find("Error message: Could not open serial port COM 99\nError Code: 109\n" +
-                           (dev / "ttyXR0").string() +
-                           ": no such device (is the adapter plugged in?)\n"),
-            std::string::npos)
+  EXPECT_NE(
+      errText().find("Error message: Could not open serial port COM 99\nError Code: 109\n" +
+                     (dev / "ttyXR0").string() + ": no such device (is the adapter plugged in?)\n"),
+      std::string::npos)
       << errText();
   unsetenv("QDQM_DEV_ROOT");
   unsetenv("QDQM_SYSFS_ROOT");

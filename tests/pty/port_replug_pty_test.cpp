@@ -13,6 +13,7 @@
 #include "link/clock.h"
 #include "link/port_map.h"
 #include "link/posix_serial.h"
+#include "procedures/procedures.h"
 #include "tests/support/scripted_host.h"
 
 namespace qdqm {
@@ -64,7 +65,7 @@ class PortReplug : public ::testing::Test {
   SteadyClock clock;
   testing::ScriptedHost host;
   PosixPortOpener opener;
-  UpdateDialog dlg{opener, clock, host};
+  UpdateDialog dlg{opener, clock, host, windowProcedures()};
 };
 
 // Nothing has read from the line since the hang-up: the check itself has to notice it.
@@ -114,7 +115,7 @@ class SameNameOpener final : public PortOpener {
 
 TEST_F(PortReplug, HangUpOfADeviceThatKeepsItsNameIsNoticed) {
   SameNameOpener same;
-  UpdateDialog window(same, clock, host);
+  UpdateDialog window(same, clock, host, windowProcedures());
   Pty adapter;
   link(adapter);
   same.name = shortDeviceName(adapter.slave);

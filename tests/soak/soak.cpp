@@ -1,4 +1,5 @@
 #include "tests/soak/soak.h"
+#include "procedures/procedures.h"
 
 #include <unistd.h>
 
@@ -182,7 +183,7 @@ struct Window {
   std::unique_ptr<sim::Controller> single;
   std::unique_ptr<sim::BaseUnit> unit;
   testing::SimPortOpener opener{clock};
-  UpdateDialog dlg{opener, clock, host};
+  UpdateDialog dlg{opener, clock, host, windowProcedures()};
 
   sim::Controller& module(size_t i) {
     return unit ? *unit->module(static_cast<unsigned>(i + 1)) : *single;

@@ -6,6 +6,7 @@
 
 #include "app/update_dialog.h"
 #include "link/clock.h"
+#include "procedures/procedures.h"
 #include "sim/base_unit.h"
 #include "tests/support/scripted_host.h"
 #include "tests/support/sim_line.h"
@@ -20,7 +21,7 @@ struct BaseUnitWindow {
   UpdateDialog dlg;
 
   BaseUnitWindow(sim::BaseUnitSetup setup, const std::filesystem::path& programDir)
-      : unit(setup), dlg(opener, clock, host) {
+      : unit(setup), dlg(opener, clock, host, windowProcedures()) {
     opener.attach(1, unit);
     dlg.selectPort(1);
     dlg.programDir = programDir.string();

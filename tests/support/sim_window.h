@@ -6,6 +6,7 @@
 
 #include "app/update_dialog.h"
 #include "link/clock.h"
+#include "procedures/procedures.h"
 #include "sim/controller.h"
 #include "tests/support/scripted_host.h"
 #include "tests/support/sim_line.h"
@@ -20,7 +21,7 @@ struct SimWindow {
   UpdateDialog dlg;
 
   SimWindow(sim::Profile p, sim::Faults f, const std::filesystem::path& programDir)
-      : device(std::move(p), f), dlg(opener, clock, host) {
+      : device(std::move(p), f), dlg(opener, clock, host, windowProcedures()) {
     opener.attach(1, device);
     dlg.selectPort(1);
     dlg.programDir = programDir.string();

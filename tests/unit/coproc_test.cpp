@@ -10,6 +10,7 @@
 #include "coproc/stage_common.h"
 #include "coproc/update_mode.h"
 #include "link/serial_port.h"
+#include "procedures/procedures.h"
 #include "slots/version_query.h"
 #include "tests/support/fake_line.h"
 #include "tests/support/scripted_host.h"
@@ -239,7 +240,7 @@ TEST(VersionPoll, ThreeTriesFailedWhenSilentAbortOnEsc) {
   VirtualClock clock;
   testing::ScriptedHost host;
   testing::FakeOpener opener{clock};
-  UpdateDialog dlg(opener, clock, host);
+  UpdateDialog dlg(opener, clock, host, windowProcedures());
   VersionBlock block;
   std::string version;
   int reads = 0;

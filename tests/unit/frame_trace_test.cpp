@@ -19,6 +19,7 @@
 #include "coproc/serial_waits.h"
 #include "link/frame_trace.h"
 #include "link/serial_port.h"
+#include "procedures/procedures.h"
 #include "tests/support/fake_line.h"
 #include "tests/support/scripted_host.h"
 #include "tests/support/test_bytes.h"
@@ -341,7 +342,7 @@ TEST(DialogTrace, StartNamesTheFileAndEndClosesIt) {
   ScriptedHost host;
   FakeOpener opener{clock};
   opener.present[3] = {};
-  UpdateDialog dlg(opener, clock, host);
+  UpdateDialog dlg(opener, clock, host, windowProcedures());
   ASSERT_EQ(dlg.selectPort(3), 1);
   startDialogTrace(dlg);
   ASSERT_NE(dlg.port.trace, nullptr);

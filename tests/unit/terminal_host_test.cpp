@@ -9,6 +9,7 @@
 #include "cli/interrupts.h"
 #include "cli/terminal_host.h"
 #include "link/clock.h"
+#include "procedures/procedures.h"
 #include "tests/support/quiet_ports.h"
 
 namespace qdqm {
@@ -38,7 +39,7 @@ TEST(TerminalHostUpdate, BarLineEndsBeforeABox) {
   VirtualClock clock;
   cli::TerminalHost host(err,
                          {.answer = std::nullopt, .askOnTerminal = false, .progressBar = true});
-  UpdateDialog dlg(opener, clock, host);
+  UpdateDialog dlg(opener, clock, host, windowProcedures());
   host.attach(&dlg);
   dlg.control(ids::StatusLine).visible = true;
   dlg.statusText = "programming";

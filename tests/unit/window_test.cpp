@@ -11,6 +11,7 @@
 #include "app/update_dialog.h"
 #include "cli/terminal_host.h"
 #include "link/clock.h"
+#include "procedures/procedures.h"
 #include "tests/support/quiet_ports.h"
 #include "tests/support/scripted_host.h"
 
@@ -28,7 +29,7 @@ struct Window {
   ProbeOpener opener;
   VirtualClock clock;
   testing::ScriptedHost host;
-  UpdateDialog dlg{opener, clock, host};
+  UpdateDialog dlg{opener, clock, host, windowProcedures()};
 };
 
 const std::vector<int> kRadios = {ids::Com1, ids::Com2, ids::Com3, ids::Com4};
@@ -306,7 +307,7 @@ TEST(TerminalHost, PlainProgressLinesFromTheModel) {
   ProbeOpener opener({1});
   VirtualClock clock;
   cli::TerminalHost host(err);
-  UpdateDialog dlg(opener, clock, host);
+  UpdateDialog dlg(opener, clock, host, windowProcedures());
   host.attach(&dlg);
   dlg.control(ids::StatusLine).visible = true;
   dlg.statusText = "programming controller flash...";

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "procedures/procedures.h"
 #include "sim/controller.h"
 #include "tests/support/sim_line.h"
 #include "tests/support/update_fixture.h"
@@ -48,7 +49,7 @@ struct SimScreen {
   sim::Controller device;
   SimPortOpener opener{clock};
   RecordingHost host;
-  UpdateDialog model{opener, clock, host};
+  UpdateDialog model{opener, clock, host, windowProcedures()};
   DialogWindow window{model, host, GetModuleHandleW(nullptr)};
   HWND dlg = nullptr;
 };

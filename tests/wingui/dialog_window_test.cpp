@@ -14,6 +14,7 @@
 
 #include "app/about.h"
 #include "link/clock.h"
+#include "procedures/procedures.h"
 #include "tests/support/quiet_ports.h"
 #include "tests/wingui/win32_screen.h"
 #include "wingui/dialog_window.h"
@@ -49,7 +50,7 @@ struct Screen {
   ProbeOpener opener;
   VirtualClock clock;
   RecordingHost host;
-  UpdateDialog dialog{opener, clock, host};
+  UpdateDialog dialog{opener, clock, host, windowProcedures()};
   DialogWindow window{dialog, host, GetModuleHandleW(nullptr)};
   HWND dlg = nullptr;
 };

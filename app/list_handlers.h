@@ -1,13 +1,11 @@
-// The procedures behind the window's buttons and lists. Each runs to completion inside its
-// handler; the window model calls them under its busy guard.
+// The window's own handlers of its version lists and of the slot panel's check box: they change
+// only the window model (the chosen file, the panel shown or hidden), never the port.
 #pragma once
 
 namespace qdqm {
 
 class UpdateDialog;
 
-void onConnect(UpdateDialog& dlg);
-void onUpdate(UpdateDialog& dlg);
 void onVersionSelected(UpdateDialog& dlg);
 void onSlotPanelToggle(UpdateDialog& dlg);
 void onSlotVersionSelected(UpdateDialog& dlg, int slotIndex);
