@@ -14,6 +14,7 @@
 #include "app/controls.h"
 #include "link/host.h"
 #include "link/serial_port.h"
+#include "link/slot_commands.h"
 
 namespace qdqm {
 
@@ -43,13 +44,11 @@ struct Procedures {
   void (*update)(UpdateDialog& dlg);
 };
 
-struct SlotEntry {
-  uint8_t typeCode = 0;
-  uint8_t recordProtocol = 0;  // slotRecordProtocol
-  bool present = false;
+// A slot's row: the module the slot commands know (type code, protocol, present, directory
+// spec), and what the window shows and keeps of it.
+struct SlotEntry : SlotModule {
   std::string nameText;
   std::string versionText;
-  std::string dirSpec;
   std::string selectedFile;
   int state = SlotIdle;
 };

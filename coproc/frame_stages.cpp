@@ -5,8 +5,8 @@
 #include "app/catalogue.h"
 #include "coproc/image_file.h"
 #include "coproc/stage_common.h"
-#include "coproc/update_mode.h"
-#include "slots/type_codes.h"
+#include "link/update_mode.h"
+#include "link/type_codes.h"
 #include "update/controller_flash.h"
 #include "update/helpers.h"
 

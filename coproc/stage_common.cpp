@@ -5,7 +5,7 @@
 
 #include "app/catalogue.h"
 #include "app/service_record.h"
-#include "coproc/update_mode.h"
+#include "link/update_mode.h"
 #include "link/controller.h"
 #include "update/controller_flash.h"
 #include "update/helpers.h"

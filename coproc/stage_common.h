@@ -9,7 +9,7 @@
 
 #include "app/update_dialog.h"
 #include "coproc/image_file.h"
-#include "slots/version_query.h"
+#include "link/version_query.h"
 #include "update/driver.h"
 
 namespace qdqm {

@@ -11,8 +11,8 @@
 #include "fuzz/support/script_line.h"
 #include "fuzz/support/scripted_port.h"
 #include "link/serial_port.h"
-#include "slots/slot_commands.h"
-#include "slots/version_query.h"
+#include "link/slot_commands.h"
+#include "link/version_query.h"
 
 namespace qdqm::fuzz {
 namespace {
@@ -89,7 +89,7 @@ void run(FuzzInput& in, SerialPort& port, ScriptLine& line, QuietHost& host) {
   int r = 0;
   switch (command) {
     case 0: {
-      SlotEntry entry;
+      SlotModule entry;
       entry.typeCode = code;
       const std::string type = slotIdentify(port, slot, entry);
       expectSlotFrames(line, slot);

@@ -1,9 +1,9 @@
 #include "slots/slot_search.h"
 
 #include "app/catalogue.h"
-#include "slots/slot_commands.h"
-#include "slots/type_codes.h"
-#include "slots/version_query.h"
+#include "link/slot_commands.h"
+#include "link/type_codes.h"
+#include "link/version_query.h"
 #include "update/controller_flash.h"
 #include "update/helpers.h"
 

@@ -7,7 +7,7 @@
 
 #include "app/catalogue.h"
 #include "link/controller.h"
-#include "slots/slot_commands.h"
+#include "link/slot_commands.h"
 #include "update/data_file.h"
 #include "update/helpers.h"
 #include "update/hex_record.h"

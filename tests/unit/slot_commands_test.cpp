@@ -8,9 +8,9 @@
 
 #include "app/update_dialog.h"
 #include "link/serial_port.h"
-#include "slots/slot_commands.h"
-#include "slots/type_codes.h"
-#include "slots/version_query.h"
+#include "link/slot_commands.h"
+#include "link/type_codes.h"
+#include "link/version_query.h"
 #include "tests/support/fake_line.h"
 #include "tests/support/scripted_host.h"
 #include "tests/support/test_bytes.h"

@@ -1,4 +1,4 @@
-#include "slots/version_query.h"
+#include "link/version_query.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,8 +6,8 @@
 #include <functional>
 #include <span>
 
-#include "slots/slot_commands.h"
-#include "slots/type_codes.h"
+#include "link/slot_commands.h"
+#include "link/type_codes.h"
 
 namespace qdqm {
 namespace {

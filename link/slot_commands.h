@@ -8,12 +8,20 @@
 #include <string>
 #include <vector>
 
-#include "app/update_dialog.h"
 #include "link/serial_port.h"
 
 namespace qdqm {
 
 enum class SlotLetter : uint8_t { P = 'P', Q = 'Q', S = 'S', T = 'T' };
+
+// What the slot commands know of the module in a slot: its type code (0 for one found by asking
+// it), its protocol, whether a module answered, and the type directory it names.
+struct SlotModule {
+  uint8_t typeCode = 0;
+  uint8_t recordProtocol = 0;  // slotRecordProtocol
+  bool present = false;
+  std::string dirSpec;
+};
 
 // Sends `payload` to slot n and collects the module's m reply bytes within timeoutMs (the base
 // unit's time-out; the PC waits timeoutMs + 1001 cycles). 1 when they came and the byte behind
@@ -29,7 +37,7 @@ void slotSyncBytes(SerialPort& port, uint8_t slot, uint32_t timeoutMs);
 // Asks the module in the slot for its type, raw then in the record protocol; the type, or "empty".
 // A module found sets the entry's present flag, directory spec and protocol, and its type code
 // to 0 (every later command then chooses by the protocol).
-std::string slotIdentify(SerialPort& port, uint8_t slot, SlotEntry& entry);
+std::string slotIdentify(SerialPort& port, uint8_t slot, SlotModule& entry);
 // Puts the module's controller into its boot loader; 1/0.
 int slotWakeBootLoader(SerialPort& port, uint8_t slot, uint8_t typeCode);
 // 1 on ".", 0 when nothing came, else the module's erase result code.

@@ -1,10 +1,10 @@
-#include "slots/slot_commands.h"
+#include "link/slot_commands.h"
 
 #include <algorithm>
 #include <array>
 
 #include "link/controller.h"
-#include "slots/type_codes.h"
+#include "link/type_codes.h"
 
 namespace qdqm {
 namespace {
@@ -141,7 +141,7 @@ void slotSyncBytes(SerialPort& port, uint8_t slot, uint32_t timeoutMs) {
   slotExchange(port, SlotLetter::T, slot, "UU", 2, timeoutMs);
 }
 
-std::string slotIdentify(SerialPort& port, uint8_t slot, SlotEntry& entry) {
+std::string slotIdentify(SerialPort& port, uint8_t slot, SlotModule& entry) {
   const std::string empty = "empty";
   entry.recordProtocol = 0;
   entry.present = false;

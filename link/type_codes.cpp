@@ -1,4 +1,4 @@
-#include "slots/type_codes.h"
+#include "link/type_codes.h"
 
 #include <algorithm>
 #include <iterator>

@@ -1,10 +1,10 @@
-#include "coproc/update_mode.h"
+#include "link/update_mode.h"
 
 #include <algorithm>
 #include <array>
 #include <span>
 
-#include "slots/type_codes.h"
+#include "link/type_codes.h"
 
 namespace qdqm {
 namespace {
