@@ -4,7 +4,6 @@
 #include <string>
 
 #include "app/catalogue.h"
-#include "app/connect.h"
 #include "app/list_handlers.h"
 #include "app/update_dialog.h"
 #include "cli/commands.h"
@@ -15,6 +14,7 @@
 #include "cli/trace_option.h"
 #include "link/clock.h"
 #include "link/platform_port.h"
+#include "procedures/connect.h"
 #include "procedures/procedures.h"
 
 namespace qdqm::cli {

@@ -10,7 +10,6 @@
 #include <string>
 
 #include "app/catalogue.h"
-#include "app/connect.h"
 #include "app/list_handlers.h"
 #include "app/run_result.h"
 #include "app/service_record.h"
@@ -23,6 +22,7 @@
 #include "cli/trace_option.h"
 #include "link/clock.h"
 #include "link/platform_port.h"
+#include "procedures/connect.h"
 #include "procedures/procedures.h"
 
 namespace qdqm::cli {

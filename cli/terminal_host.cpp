@@ -7,7 +7,7 @@
 
 #include "app/update_dialog.h"
 #include "cli/interrupts.h"
-#include "update/driver.h"
+#include "procedures/driver.h"
 
 namespace qdqm::cli {
 

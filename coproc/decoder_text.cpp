@@ -2,8 +2,8 @@
 
 #include <span>
 
+#include "common/helpers.h"
 #include "coproc/serial_waits.h"
-#include "update/helpers.h"
 
 namespace qdqm {
 namespace {

@@ -1,13 +1,13 @@
 #include "coproc/fpga_stages.h"
 
 #include "app/catalogue.h"
-#include "coproc/image_file.h"
-#include "coproc/stage_common.h"
-#include "link/update_mode.h"
+#include "common/helpers.h"
+#include "common/image_file.h"
+#include "common/progress.h"
+#include "common/stage_common.h"
 #include "link/controller.h"
 #include "link/type_codes.h"
-#include "update/controller_flash.h"
-#include "update/helpers.h"
+#include "link/update_mode.h"
 
 namespace qdqm {
 namespace {

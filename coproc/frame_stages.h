@@ -6,15 +6,12 @@
 #include <string>
 
 #include "app/update_dialog.h"
-#include "update/driver.h"
+#include "common/progress.h"
 
 namespace qdqm {
 
 // Each gets the MPEG line of the controller data file, line end included.
 Outcome crc32FrameStage(UpdateDialog& dlg, const std::string& mpegLine);
 Outcome crc16FrameStage(UpdateDialog& dlg, const std::string& mpegLine);
-
-// Bytes at the front of a CRC-32 frame stage's file that are sent as the image header.
-constexpr size_t kImageHeaderBytes = 20;
 
 }  // namespace qdqm

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "common/helpers.h"
 #include "coproc/decoder_text.h"
-#include "update/helpers.h"
 
 namespace qdqm {
 namespace {

@@ -5,13 +5,13 @@
 #include <vector>
 
 #include "app/catalogue.h"
+#include "common/helpers.h"
+#include "common/image_file.h"
+#include "common/progress.h"
+#include "common/stage_common.h"
 #include "coproc/decoder_text.h"
-#include "coproc/image_file.h"
 #include "coproc/loader_frames.h"
-#include "coproc/stage_common.h"
 #include "link/controller.h"
-#include "update/controller_flash.h"
-#include "update/helpers.h"
 
 namespace qdqm {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/update_dialog.h"
-#include "update/driver.h"
+#include "common/progress.h"
 
 namespace qdqm {
 

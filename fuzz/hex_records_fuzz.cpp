@@ -8,15 +8,15 @@
 #include <vector>
 
 #include "app/update_dialog.h"
+#include "common/controller_file.h"
+#include "common/data_file.h"
+#include "common/hex_record.h"
 #include "fuzz/support/fuzz_input.h"
 #include "fuzz/support/hex_model.h"
 #include "fuzz/support/quiet_host.h"
 #include "fuzz/support/script_line.h"
 #include "fuzz/support/temp_dir.h"
 #include "procedures/procedures.h"
-#include "update/controller_flash.h"
-#include "update/data_file.h"
-#include "update/hex_record.h"
 
 namespace qdqm::fuzz {
 namespace {

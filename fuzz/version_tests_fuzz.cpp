@@ -5,12 +5,12 @@
 #include <cstdio>
 #include <string>
 
+#include "common/helpers.h"
 #include "fuzz/support/fuzz_input.h"
 #include "fuzz/support/quiet_host.h"
 #include "fuzz/support/script_line.h"
 #include "fuzz/support/scripted_port.h"
 #include "link/serial_port.h"
-#include "update/helpers.h"
 
 namespace qdqm::fuzz {
 namespace {

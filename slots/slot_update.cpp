@@ -5,17 +5,18 @@
 #include <vector>
 
 #include "app/catalogue.h"
-#include "coproc/frame_stages.h"
-#include "coproc/image_file.h"
-#include "coproc/stage_common.h"
+#include "common/boot_loader.h"
+#include "common/controller_file.h"
+#include "common/data_file.h"
+#include "common/helpers.h"
+#include "common/hex_record.h"
+#include "common/image_file.h"
+#include "common/progress.h"
+#include "common/stage_common.h"
 #include "link/base_unit.h"
 #include "link/slot_commands.h"
 #include "link/type_codes.h"
 #include "link/version_query.h"
-#include "update/controller_flash.h"
-#include "update/data_file.h"
-#include "update/helpers.h"
-#include "update/hex_record.h"
 
 namespace qdqm {
 namespace {

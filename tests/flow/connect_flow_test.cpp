@@ -7,11 +7,11 @@
 #include <string>
 
 #include "app/catalogue.h"
-#include "app/connect.h"
 #include "app/list_handlers.h"
 #include "app/update_folder.h"
 #include "link/base_unit.h"
 #include "link/controller.h"
+#include "procedures/connect.h"
 #include "procedures/procedures.h"
 #include "sim/base_unit.h"
 #include "sim/controller.h"

@@ -9,7 +9,10 @@
 
 #include "app/catalogue.h"
 #include "app/list_handlers.h"
+#include "common/progress.h"
+#include "flash/controller_flash.h"
 #include "link/controller.h"
+#include "procedures/driver.h"
 #include "procedures/procedures.h"
 #include "sim/controller.h"
 #include "sim/intel_hex.h"
@@ -17,8 +20,6 @@
 #include "tests/support/sim_line.h"
 #include "tests/support/sim_window.h"
 #include "tests/support/update_fixture.h"
-#include "update/controller_flash.h"
-#include "update/driver.h"
 
 namespace qdqm {
 namespace {

@@ -6,16 +6,16 @@
 #include <string>
 
 #include "app/update_dialog.h"
+#include "common/helpers.h"
+#include "common/stage_common.h"
 #include "coproc/serial_waits.h"
-#include "coproc/stage_common.h"
-#include "link/update_mode.h"
 #include "link/serial_port.h"
-#include "procedures/procedures.h"
+#include "link/update_mode.h"
 #include "link/version_query.h"
+#include "procedures/procedures.h"
 #include "tests/support/fake_line.h"
 #include "tests/support/scripted_host.h"
 #include "tests/support/test_bytes.h"
-#include "update/helpers.h"
 
 namespace qdqm {
 namespace {

@@ -5,9 +5,9 @@
 #include <string_view>
 
 #include "app/sha256.h"
+#include "common/helpers.h"
 #include "tests/support/fake_line.h"
 #include "tests/support/scripted_host.h"
-#include "update/helpers.h"
 
 namespace qdqm {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "update/data_file.h"
-#include "update/hex_record.h"
+#include "common/data_file.h"
+#include "common/hex_record.h"
 
 namespace qdqm {
 namespace {

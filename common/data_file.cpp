@@ -1,4 +1,4 @@
-#include "update/data_file.h"
+#include "common/data_file.h"
 
 namespace qdqm {
 

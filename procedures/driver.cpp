@@ -1,19 +1,20 @@
-#include "update/driver.h"
+#include "procedures/driver.h"
 
 #include "app/catalogue.h"
-#include "app/connect.h"
-#include "procedures/procedures.h"
 #include "app/service_record.h"
+#include "common/controller_file.h"
+#include "common/helpers.h"
+#include "common/image_file.h"
+#include "common/stage_common.h"
 #include "coproc/fpga_stages.h"
 #include "coproc/frame_stages.h"
-#include "coproc/image_file.h"
 #include "coproc/loader_stage.h"
-#include "coproc/stage_common.h"
 #include "coproc/text_stages.h"
+#include "flash/controller_flash.h"
 #include "link/controller.h"
+#include "procedures/connect.h"
+#include "procedures/procedures.h"
 #include "slots/slot_update.h"
-#include "update/controller_flash.h"
-#include "update/helpers.h"
 
 namespace qdqm {
 
@@ -243,50 +244,6 @@ const std::array<StageRow, 7> kStageTable{{
     {{"QM492", "QM40"}, {}, StageLine::Mpeg, StageEntry::Own, crc16FrameStage},
     {{"QD09", "QD29"}, "QD29/", StageLine::Mpeg, StageEntry::BootLoader, bootLoaderStage},
 }};
-
-void setProgress(UpdateDialog& dlg, int position) {
-  dlg.control(ids::Progress).position = position;
-  dlg.host.controlsChanged();
-}
-
-void moveProgress(UpdateDialog& dlg, int position) {
-  moveProgress(dlg, dlg.control(ids::Progress), position);
-}
-
-void moveProgress(UpdateDialog& dlg, Control& progress, int position) {
-  if (position == progress.position) return;
-  progress.position = position;
-  dlg.updateData();
-}
-
-// The event pump keeps the window painted and lets the Esc key be seen.
-bool abortCheck(UpdateDialog& dlg, const char* question) {
-  pumpMessages(dlg.port, kPumpIntervalMs);
-  return dlg.host.escapePressed() &&
-         dlg.host.ask(kQuestionCaption, formatMessage(question, dlg.deviceText.c_str()),
-                      Icon::Question);
-}
-
-bool waitSteps(UpdateDialog& dlg, int from, int to, uint32_t stepMs, const char* question) {
-  for (int k = from; k < to; ++k) {
-    if (question != nullptr && abortCheck(dlg, question)) return true;
-    dlg.clock.sleepMs(stepMs);
-    setProgress(dlg, k + 1);
-  }
-  return false;
-}
-
-bool namesFile(const std::string& line) {
-  // A line of 3 characters or fewer, its line end included, names no file.
-  constexpr size_t kNoFileLength = 3;
-  return line.size() > kNoFileLength;
-}
-
-bool fileReadable(const UpdateDialog& dlg, const std::string& name, size_t headerBytes) {
-  ImageFile file;
-  return file.open(resolveInWorkingDir(dlg, name)) &&
-         file.length() >= static_cast<long>(headerBytes);
-}
 
 Outcome waitForControllerReset(UpdateDialog& dlg, const char* question) {
   showStatus(dlg, kResetStatus);

@@ -28,4 +28,9 @@ class ImageFile {
   long length_ = 0;
 };
 
+class UpdateDialog;
+// True when the file `name` (in the working directory) opens for reading and holds at least
+// `headerBytes` bytes (a stage's image header).
+bool fileReadable(const UpdateDialog& dlg, const std::string& name, size_t headerBytes);
+
 }  // namespace qdqm

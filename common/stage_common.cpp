@@ -1,14 +1,15 @@
-#include "coproc/stage_common.h"
+#include "common/stage_common.h"
 
 #include <algorithm>
 #include <array>
 
 #include "app/catalogue.h"
 #include "app/service_record.h"
-#include "link/update_mode.h"
+#include "common/boot_loader.h"
+#include "common/helpers.h"
+#include "common/progress.h"
 #include "link/controller.h"
-#include "update/controller_flash.h"
-#include "update/helpers.h"
+#include "link/update_mode.h"
 
 namespace qdqm {
 

@@ -1,4 +1,4 @@
-#include "update/hex_record.h"
+#include "common/hex_record.h"
 
 #include <algorithm>
 #include <cctype>

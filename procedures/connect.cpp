@@ -1,4 +1,4 @@
-#include "app/connect.h"
+#include "procedures/connect.h"
 
 #include <cstdio>
 #include <cstring>
@@ -7,7 +7,7 @@
 #include "link/base_unit.h"
 #include "link/controller.h"
 #include "procedures/procedures.h"
-#include "slots/slot_search.h"
+#include "procedures/slot_search.h"
 
 namespace qdqm {
 namespace {

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "app/update_dialog.h"
-#include "coproc/image_file.h"
+#include "common/image_file.h"
+#include "common/progress.h"
 #include "link/version_query.h"
-#include "update/driver.h"
 
 namespace qdqm {
 
@@ -29,6 +29,10 @@ inline constexpr const char* kFpgaChecksumText = "FPGA returned Checksumerror  !
 inline constexpr const char* kMpegOpenText = "Could not open data file (MPEG) !!!";
 inline constexpr const char* kMpegProgramStatus = "programming mpeg decoder flash...";
 inline constexpr const char* kShortFileText = "Unexpected end of data file !!!";
+
+// Bytes at the front of a CRC-32 decoder file that are sent as the image header (directly or
+// through a slot).
+constexpr size_t kImageHeaderBytes = 20;
 
 // The rate of an image transfer through the controller (the FPGA and frame stages).
 constexpr uint32_t kTransferRate = 19200;

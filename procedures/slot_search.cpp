@@ -1,11 +1,11 @@
-#include "slots/slot_search.h"
+#include "procedures/slot_search.h"
 
 #include "app/catalogue.h"
+#include "common/helpers.h"
+#include "common/progress.h"
 #include "link/slot_commands.h"
 #include "link/type_codes.h"
 #include "link/version_query.h"
-#include "update/controller_flash.h"
-#include "update/helpers.h"
 
 namespace qdqm {
 namespace {

@@ -1,6 +1,8 @@
-#include "coproc/image_file.h"
+#include "common/image_file.h"
 
 #include <sys/stat.h>
+
+#include "app/catalogue.h"
 
 namespace qdqm {
 
@@ -18,6 +20,12 @@ bool ImageFile::open(const std::string& path) {
 
 size_t ImageFile::read(uint8_t* buffer, size_t n) {
   return file_ ? std::fread(buffer, 1, n, file_.get()) : 0;
+}
+
+bool fileReadable(const UpdateDialog& dlg, const std::string& name, size_t headerBytes) {
+  ImageFile file;
+  return file.open(resolveInWorkingDir(dlg, name)) &&
+         file.length() >= static_cast<long>(headerBytes);
 }
 
 }  // namespace qdqm

@@ -1,4 +1,4 @@
-#include "update/helpers.h"
+#include "common/helpers.h"
 
 #include <array>
 #include <cstdarg>
