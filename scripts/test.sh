@@ -6,6 +6,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 # Warnings are errors here and in CI.
 "$here/scripts/build.sh" "$here/build" -DQDQM_WERROR=ON
+# No include may run back up a floor of layers.txt.
+python3 "$here/scripts/check-floors.py"
 export QT_QPA_PLATFORM=offscreen
 (cd "$here/build" && ctest --output-on-failure -j "$(nproc)")
 # The Debian packages made of that build's programs: contents, lintian, the programs run.
