@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds and runs every test, checks the Debian packages made of that build
-# (scripts/check-package.sh), then builds and runs the non-GUI tests again under ASan + UBSan, then
-# the Windows build's tests and its setup program under wine (scripts/test-windows.sh).
+# Builds and runs every test, checks the floors of layers.txt (scripts/check-floors.py) and the
+# Debian packages made of that build (scripts/check-package.sh), then builds and runs the non-GUI
+# tests again under ASan + UBSan, then the Windows build's tests and its setup program under wine
+# (scripts/test-windows.sh).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 # Warnings are errors here and in CI.
