@@ -10,6 +10,7 @@
 #include "cli/interrupts.h"
 #include "cli/json_report.h"
 #include "cli/slot_rows.h"
+#include "cli/stations.h"
 #include "cli/terminal_host.h"
 #include "cli/trace_option.h"
 #include "link/clock.h"
@@ -43,7 +44,7 @@ constexpr std::string_view kConnectHelp =
     "  usage error. Options taking a value also take the form --name=VALUE.\n";
 
 struct ConnectOptions {
-  PortChoice port;
+  PortChoices port;
   bool lowSpeed = false;
   bool baseUnit = false;
   bool json = false;
@@ -64,7 +65,7 @@ std::string parse(const Args& args, ConnectOptions& o) {
       o.baseUnit = r.plain();
     } else if (w == "--json") {
       o.json = r.plain();
-    } else if (readPortChoice(r, o.port)) {
+    } else if (readPortChoices(r, o.port)) {
     } else if (w == "--trace") {
       const auto v = r.value();
       if (v && v->empty()) r.fail("--trace needs a file name");
@@ -74,15 +75,16 @@ std::string parse(const Args& args, ConnectOptions& o) {
     }
   }
   if (!r.error().empty()) return r.error();
-  if (!o.help && o.port.number == 0 && o.port.device.empty())
-    return "--port N or --port DEVICE is required";
+  if (!o.help && o.port.ports.empty()) return "--port N or --port DEVICE is required";
+  if (o.port.ports.size() > 1 && !o.trace.empty())
+    return "--trace goes with a single --port (one trace file per run)";
   return {};
 }
 
 // Connect; fills what the JSON report shows and returns the exit status.
-int connect(const ConnectOptions& o, const Args& args, UpdateDialog& dlg, const TerminalHost& host,
-            JsonReport& report) {
-  if (!openChosenPort(args, "connect", dlg, o.port)) return kConnectFailed;
+int connect(const ConnectOptions& o, const PortChoice& port, const Args& args, UpdateDialog& dlg,
+            const TerminalHost& host, JsonReport& report) {
+  if (!openChosenPort(args, "connect", dlg, port, o.port.updateDir)) return kConnectFailed;
   dlg.control(ids::LowSpeed).checked = o.lowSpeed;
   dlg.control(ids::BaseUnit).checked = o.baseUnit;
   if (o.baseUnit) onSlotPanelToggle(dlg);
@@ -108,6 +110,25 @@ int connect(const ConnectOptions& o, const Args& args, UpdateDialog& dlg, const 
   return dlg.control(ids::Update).enabled ? 0 : kConnectFailed;
 }
 
+// Connect on one port; fills the report (its messages included) and returns the exit status.
+int connectPort(const ConnectOptions& o, const PortChoice& port, const Args& args,
+                PortOpener& opener, Clock& clock, TerminalHost& host, JsonReport& report) {
+  UpdateDialog dlg(opener, clock, host, windowProcedures());
+  host.attach(&dlg);
+  if (!o.trace.empty() && !attachTraceFile(args, "connect", o.trace, dlg)) return kUsageError;
+  report.exit = connect(o, port, args, dlg, host, report);
+  // The next command (or the dialog) finds the module at 19200, where every Connect starts.
+  leaveModuleAtNormalRate(dlg);
+  if (host.runStopRequested()) {
+    args.err << "qdqm-update connect: interrupted\n";
+    report.exit = kConnectFailed;
+  }
+  reportTraceFile(args, "connect", dlg);
+  report.messages = host.shown;
+  host.attach(nullptr);
+  return report.exit;
+}
+
 }  // namespace
 
 int cmdConnect(const Args& args) {
@@ -118,32 +139,36 @@ int cmdConnect(const Args& args) {
     args.out << kConnectHelp;
     return 0;
   }
+  TerminalHost::Options options = TerminalHost::terminalOptions();
+  InterruptWatch interrupts;
+  if (o.port.ports.size() > 1) {
+    options.askOnTerminal = false;
+    options.progressBar = false;
+    std::vector<std::string> names;
+    for (const PortChoice& p : o.port.ports) names.push_back(p.name());
+    return runStations(args, names, o.json, options,
+                       [&](size_t k, const Args& station, TerminalHost& host, JsonReport& report) {
+                         SteadyClock clock;
+                         PlatformPortOpener opener;
+                         opener.onOpened = InterruptWatch::watchLine;
+                         host.watchInterrupts(&interrupts);
+                         return connectPort(o, o.port.ports[k], station, opener, clock, host,
+                                            report);
+                       });
+  }
   SteadyClock clock;
   PlatformPortOpener opener;
   opener.onOpened = InterruptWatch::watchLine;
-  TerminalHost host(args.err, TerminalHost::terminalOptions());
-  InterruptWatch interrupts;
+  TerminalHost host(args.err, options);
   host.watchInterrupts(&interrupts);
-  UpdateDialog dlg(opener, clock, host, windowProcedures());
-  host.attach(&dlg);
-  if (!o.trace.empty() && !attachTraceFile(args, "connect", o.trace, dlg)) {
-    writeUsageErrorJson(args, "connect");
-    return kUsageError;
-  }
   JsonReport report;
-  report.exit = connect(o, args, dlg, host, report);
-  // The next command (or the dialog) finds the module at 19200, where every Connect starts.
-  leaveModuleAtNormalRate(dlg);
-  if (interrupts.interrupted()) {
-    args.err << "qdqm-update connect: interrupted\n";
-    report.exit = kConnectFailed;
+  const int exit = connectPort(o, o.port.ports.front(), args, opener, clock, host, report);
+  if (exit == kUsageError) {
+    writeUsageErrorJson(args, "connect");
+    return exit;
   }
-  reportTraceFile(args, "connect", dlg);
-  if (o.json) {
-    report.messages = host.shown;
-    writeJsonReport(args.out, report);
-  }
-  return report.exit;
+  if (o.json) writeJsonReport(args.out, report);
+  return exit;
 }
 
 }  // namespace qdqm::cli

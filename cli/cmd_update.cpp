@@ -18,6 +18,7 @@
 #include "cli/interrupts.h"
 #include "cli/json_report.h"
 #include "cli/slot_rows.h"
+#include "cli/stations.h"
 #include "cli/terminal_host.h"
 #include "cli/trace_option.h"
 #include "link/clock.h"
@@ -72,7 +73,7 @@ constexpr std::string_view kUpdateHelp =
     "    64                usage error\n";
 
 struct UpdateOptions {
-  PortChoice port;
+  PortChoices port;
   bool lowSpeed = false;
   std::string version;
   std::optional<bool> answer;
@@ -127,7 +128,7 @@ std::string parse(const Args& args, UpdateOptions& o) {
       const auto v = r.value();
       if (v && v->empty()) r.fail("--version needs a file name");
       if (v) o.version = *v;
-    } else if (readPortChoice(r, o.port)) {
+    } else if (readPortChoices(r, o.port)) {
     } else if (w == "--trace") {
       const auto v = r.value();
       if (v && v->empty()) r.fail("--trace needs a file name");
@@ -138,7 +139,9 @@ std::string parse(const Args& args, UpdateOptions& o) {
   }
   if (!r.error().empty()) return r.error();
   if (o.help) return {};
-  if (o.port.number == 0 && o.port.device.empty()) return "--port N or --port DEVICE is required";
+  if (o.port.ports.empty()) return "--port N or --port DEVICE is required";
+  if (o.port.ports.size() > 1 && !o.trace.empty())
+    return "--trace goes with a single --port (one trace file per run)";
   if (!o.baseUnit && (!o.slotFiles.empty() || !o.skipped.empty()))
     return "--slot and --skip go with --base-unit";
   if (o.baseUnit && (!o.version.empty() || o.lowSpeed))
@@ -166,9 +169,9 @@ void listEntries(std::ostream& err, const Control& list) {
 
 // Connect, then Update; fills what the JSON report shows (before the clean-up empties the
 // window). What happened to the module is read from the window afterwards.
-void connectAndUpdate(const UpdateOptions& o, const Args& args, UpdateDialog& dlg,
-                      const TerminalHost& host, JsonReport& report) {
-  if (!openChosenPort(args, "update", dlg, o.port)) return;
+void connectAndUpdate(const UpdateOptions& o, const PortChoice& port, const Args& args,
+                      UpdateDialog& dlg, const TerminalHost& host, JsonReport& report) {
+  if (!openChosenPort(args, "update", dlg, port, o.port.updateDir)) return;
   dlg.control(ids::LowSpeed).checked = o.lowSpeed;
   onConnect(dlg);
   report.device = dlg.deviceText;
@@ -219,9 +222,9 @@ bool applySlotChoices(const UpdateOptions& o, const Args& args, UpdateDialog& dl
 }
 
 // Connect to a base unit, the slot choices, then Update slot by slot.
-void connectAndUpdateSlots(const UpdateOptions& o, const Args& args, UpdateDialog& dlg,
-                           JsonReport& report) {
-  if (!openChosenPort(args, "update", dlg, o.port)) return;
+void connectAndUpdateSlots(const UpdateOptions& o, const PortChoice& port, const Args& args,
+                           UpdateDialog& dlg, JsonReport& report) {
+  if (!openChosenPort(args, "update", dlg, port, o.port.updateDir)) return;
   dlg.control(ids::BaseUnit).checked = true;
   onSlotPanelToggle(dlg);
   onConnect(dlg);
@@ -241,6 +244,35 @@ void connectAndUpdateSlots(const UpdateOptions& o, const Args& args, UpdateDialo
   }
 }
 
+// Connect and Update on one port, as the dialog would; fills the report (its messages included)
+// and returns the exit status.
+int updatePort(const UpdateOptions& o, const PortChoice& port, const Args& args, PortOpener& opener,
+               Clock& clock, TerminalHost& host, JsonReport& report) {
+  UpdateDialog dlg(opener, clock, host, windowProcedures());
+  dlg.historyPath = defaultHistoryPath();
+  const WatchedModule watched(&dlg.port.moduleChanged);
+  host.attach(&dlg);
+  if (!o.trace.empty() && !attachTraceFile(args, "update", o.trace, dlg)) return kUsageError;
+  if (o.baseUnit)
+    connectAndUpdateSlots(o, port, args, dlg, report);
+  else
+    connectAndUpdate(o, port, args, dlg, host, report);
+  // A Connect that ended without an update run (version not in the list, nothing to update).
+  leaveModuleAtNormalRate(dlg);
+  // What the module saw decides, interrupted or not: a run stopped after the erase is a failure.
+  const RunResult result = runResult(dlg);
+  if (host.runStopRequested() && result != RunResult::Updated)
+    args.err << "qdqm-update update: interrupted\n";
+  report.verdict = std::string(verdictName(dlg.verdict));
+  report.result = std::string(runResultName(result));
+  report.moduleChanged = dlg.port.moduleChanged.load();
+  report.exit = exitStatusOf(result);
+  report.messages = host.shown;
+  reportTraceFile(args, "update", dlg);
+  host.attach(nullptr);
+  return report.exit;
+}
+
 }  // namespace
 
 int runUpdateCommand(const Args& args, PortOpener& opener, Clock& clock) {
@@ -253,39 +285,33 @@ int runUpdateCommand(const Args& args, PortOpener& opener, Clock& clock) {
   }
   TerminalHost::Options options = TerminalHost::terminalOptions();
   options.answer = o.answer;
-  TerminalHost host(args.err, options);
-  UpdateDialog dlg(opener, clock, host, windowProcedures());
-  dlg.historyPath = defaultHistoryPath();
-  // Made after the window, so that it is gone (and its handlers with it) before the window's port.
   InterruptWatch interrupts;
+  if (o.port.ports.size() > 1) {
+    // Stations: no question is asked on the terminal, the board shows the progress.
+    options.askOnTerminal = false;
+    options.progressBar = false;
+    std::vector<std::string> names;
+    for (const PortChoice& p : o.port.ports) names.push_back(p.name());
+    return runStations(args, names, o.json, options,
+                       [&](size_t k, const Args& station, TerminalHost& host, JsonReport& report) {
+                         SteadyClock ownClock;
+                         PlatformPortOpener ownPorts;
+                         ownPorts.onOpened = InterruptWatch::watchLine;
+                         host.watchInterrupts(&interrupts);
+                         return updatePort(o, o.port.ports[k], station, ownPorts, ownClock, host,
+                                           report);
+                       });
+  }
+  TerminalHost host(args.err, options);
   host.watchInterrupts(&interrupts);
-  InterruptWatch::watchModule(&dlg.port.moduleChanged);
-  host.attach(&dlg);
-  if (!o.trace.empty() && !attachTraceFile(args, "update", o.trace, dlg)) {
-    writeUsageErrorJson(args, "update");
-    return kUsageError;
-  }
   JsonReport report;
-  if (o.baseUnit)
-    connectAndUpdateSlots(o, args, dlg, report);
-  else
-    connectAndUpdate(o, args, dlg, host, report);
-  // A Connect that ended without an update run (version not in the list, nothing to update).
-  leaveModuleAtNormalRate(dlg);
-  // What the module saw decides, interrupted or not: a run stopped after the erase is a failure.
-  const RunResult result = runResult(dlg);
-  if (interrupts.interrupted() && result != RunResult::Updated)
-    args.err << "qdqm-update update: interrupted\n";
-  report.verdict = std::string(verdictName(dlg.verdict));
-  report.result = std::string(runResultName(result));
-  report.moduleChanged = dlg.port.moduleChanged.load();
-  report.exit = exitStatusOf(result);
-  reportTraceFile(args, "update", dlg);
-  if (o.json) {
-    report.messages = host.shown;
-    writeJsonReport(args.out, report);
+  const int exit = updatePort(o, o.port.ports.front(), args, opener, clock, host, report);
+  if (exit == kUsageError) {
+    writeUsageErrorJson(args, "update");
+    return exit;
   }
-  return report.exit;
+  if (o.json) writeJsonReport(args.out, report);
+  return exit;
 }
 
 int cmdUpdate(const Args& args) {

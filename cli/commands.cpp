@@ -145,29 +145,36 @@ void printUsage(std::ostream& os) {
         "       qdqm-update --help                print this text\n";
 }
 
-bool readPortChoice(OptionReader& r, PortChoice& choice) {
+std::string PortChoice::name() const {
+  return number != 0 ? "COM" + std::to_string(number) : device;
+}
+
+bool readPortChoices(OptionReader& r, PortChoices& choices) {
   if (r.name() == "--port") {
     const auto v = r.value();
-    if (v && !parsePortArgument(*v, choice.number, choice.device)) r.fail(badPortText(*v));
+    PortChoice port;
+    if (v && !parsePortArgument(*v, port.number, port.device)) r.fail(badPortText(*v));
+    for (const PortChoice& p : choices.ports)
+      if (v && p.number == port.number && p.device == port.device)
+        r.fail("--port " + std::string(*v) + " is given twice");
+    choices.ports.push_back(std::move(port));
     return true;
   }
   if (r.name() == "--data-dir") {
     const auto v = r.value();
     if (v && v->empty()) r.fail("--data-dir needs a folder");
-    if (v) choice.updateDir = *v;
+    if (v) choices.updateDir = *v;
     return true;
   }
   return false;
 }
 
 bool openChosenPort(const Args& args, std::string_view command, UpdateDialog& dlg,
-                    const PortChoice& choice) {
-  useUpdateFolder(dlg, choice.updateDir);
-  const unsigned n =
-      choice.number != 0 ? choice.number : portNumberFor(choice.device, dlg.port.opener);
+                    const PortChoice& port, const std::string& updateDir) {
+  useUpdateFolder(dlg, updateDir);
+  const unsigned n = port.number != 0 ? port.number : portNumberFor(port.device, dlg.port.opener);
   if (n == 0) {
-    args.err << "qdqm-update " << command << ": no port number is free for " << choice.device
-             << "\n";
+    args.err << "qdqm-update " << command << ": no port number is free for " << port.device << "\n";
     return false;
   }
   return dlg.selectPort(n) == 1;

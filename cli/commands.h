@@ -83,19 +83,25 @@ std::string badPortText(std::string_view value);
 // take a device.
 unsigned portNumberFor(const std::string& device, PortOpener& opener);
 void printUsage(std::ostream& os);
-// The command line's choice of port and update folder, as `connect` and `update` take them.
+// A port the command line chose: --port N (or COMn), or --port DEVICE.
 struct PortChoice {
-  unsigned number = 0;    // --port N or COMn
-  std::string device;     // --port DEVICE
+  unsigned number = 0;
+  std::string device;
+  // "COM5", or the device as given.
+  std::string name() const;
+};
+// The command line's ports (one, or several for as many stations) and update folder.
+struct PortChoices {
+  std::vector<PortChoice> ports;
   std::string updateDir;  // --data-dir DIR
 };
-// Reads --port and --data-dir into `choice`; false when `r` stands at neither (or after noting
+// Reads --port (one more port) and --data-dir; false when `r` stands at neither (or after noting
 // what was wrong with the value).
-bool readPortChoice(OptionReader& r, PortChoice& choice);
+bool readPortChoices(OptionReader& r, PortChoices& choices);
 // The start of `connect` and `update`: the update folder chosen, then the port opened as the
 // dialog opens the port a user picks. False when it did not open (the box has said why).
 bool openChosenPort(const Args& args, std::string_view command, UpdateDialog& dlg,
-                    const PortChoice& choice);
+                    const PortChoice& port, const std::string& updateDir);
 // Connect can end without an update to offer: with "No update available !" when the module's type
 // directory is missing, silently when it holds no file. On the terminal both name the folder
 // searched and the type.

@@ -16,37 +16,49 @@ namespace qdqm::cli {
 namespace {
 
 // What a signal handler (on Windows the console's handler thread) shares with the program: plain
-// flags and the line, lock-free so that a handler may touch them.
+// flags, the lines and the modules' marks, lock-free so that a handler may touch them. Several
+// stations run at once: each of their lines and modules has a place of its own.
 std::atomic<int> interrupts = 0;
-std::atomic<int> taken = 0;
 static_assert(std::atomic<int>::is_always_lock_free);
 
 constexpr char kEndedText[] = "\nqdqm-update: interrupted again, ended\n";
 // The exit statuses of a run that wrote to a module and of one that did not.
 constexpr int kFailedExit = 1;
 constexpr int kNotStartedExit = 2;
-std::atomic<const std::atomic<bool>*> moduleWritten = nullptr;
+
+// The last lines opened (a port opened again takes a new place; the oldest is given up).
+constexpr size_t kWatchedLines = 64;
+// The modules of the runs in progress (one a station).
+constexpr size_t kWatchedModules = 64;
+std::atomic<const std::atomic<bool>*> modules[kWatchedModules] = {};
+std::atomic<size_t> nextLine = 0;
 static_assert(std::atomic<const std::atomic<bool>*>::is_always_lock_free);
 static_assert(std::atomic<bool>::is_always_lock_free);
+static_assert(std::atomic<size_t>::is_always_lock_free);
 
 int endedExit() {
-  const std::atomic<bool>* written = moduleWritten;
-  return written != nullptr && *written ? kFailedExit : kNotStartedExit;
+  for (const auto& m : modules) {
+    const std::atomic<bool>* written = m;
+    if (written != nullptr && *written) return kFailedExit;
+  }
+  return kNotStartedExit;
 }
 
 #ifdef _WIN32
 
-std::atomic<HANDLE> line = INVALID_HANDLE_VALUE;
+std::atomic<HANDLE> lines[kWatchedLines] = {};
 
-void putLineBack() {
-  const HANDLE h = line;
-  DCB dcb{};
-  dcb.DCBlength = sizeof dcb;
-  if (h == INVALID_HANDLE_VALUE || !GetCommState(h, &dcb)) return;
-  dcb.BaudRate = 19200;
-  dcb.Parity = NOPARITY;
-  dcb.fParity = FALSE;
-  SetCommState(h, &dcb);
+void putLinesBack() {
+  for (const auto& line : lines) {
+    const HANDLE h = line;
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (h == nullptr || h == INVALID_HANDLE_VALUE || !GetCommState(h, &dcb)) continue;
+    dcb.BaudRate = 19200;
+    dcb.Parity = NOPARITY;
+    dcb.fParity = FALSE;
+    SetCommState(h, &dcb);
+  }
 }
 
 // The C runtime calls this for the console's Ctrl-C (SIGINT) and Ctrl-Break (SIGBREAK) on a
@@ -57,7 +69,7 @@ void onInterrupt(int sig) {
     signal(sig, onInterrupt);
     return;
   }
-  putLineBack();
+  putLinesBack();
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_ERROR_HANDLE), kEndedText, sizeof kEndedText - 1, &written, nullptr);
   ExitProcess(endedExit());
@@ -65,18 +77,19 @@ void onInterrupt(int sig) {
 
 #else
 
-std::atomic<int> lineFd = -1;
-static_assert(std::atomic<int>::is_always_lock_free);
+std::atomic<int> lines[kWatchedLines] = {};  // descriptor + 1, 0 for a free place
 
 // Only async-signal-safe calls: termios, write and _exit.
-void putLineBack() {
-  const int fd = lineFd;
-  termios tio{};
-  if (fd < 0 || tcgetattr(fd, &tio) != 0) return;
-  cfsetispeed(&tio, B19200);
-  cfsetospeed(&tio, B19200);
-  tio.c_cflag &= ~(PARENB | PARODD);
-  tcsetattr(fd, TCSANOW, &tio);
+void putLinesBack() {
+  for (const auto& line : lines) {
+    const int fd = line - 1;
+    termios tio{};
+    if (fd < 0 || tcgetattr(fd, &tio) != 0) continue;
+    cfsetispeed(&tio, B19200);
+    cfsetospeed(&tio, B19200);
+    tio.c_cflag &= ~(PARENB | PARODD);
+    tcsetattr(fd, TCSANOW, &tio);
+  }
 }
 
 void onInterrupt(int) {
@@ -84,7 +97,7 @@ void onInterrupt(int) {
     interrupts = 1;
     return;
   }
-  putLineBack();
+  putLinesBack();
   (void)!write(STDERR_FILENO, kEndedText, sizeof kEndedText - 1);
   _exit(endedExit());
 }
@@ -101,7 +114,6 @@ constexpr int kWatchedSignals[] = {SIGINT, SIGBREAK, SIGTERM};
 
 InterruptWatch::InterruptWatch() {
   interrupts = 0;
-  taken = 0;
   for (size_t i = 0; i < std::size(kWatchedSignals); ++i)
     previous_[i] = signal(kWatchedSignals[i], onInterrupt);
 }
@@ -109,19 +121,17 @@ InterruptWatch::InterruptWatch() {
 InterruptWatch::~InterruptWatch() {
   for (size_t i = 0; i < std::size(kWatchedSignals); ++i)
     signal(kWatchedSignals[i], previous_[i] == SIG_ERR ? SIG_DFL : previous_[i]);
-  line = INVALID_HANDLE_VALUE;
-  moduleWritten = nullptr;
+  for (auto& line : lines) line = nullptr;
 }
 
 void InterruptWatch::watchLine(LineHandle handle) {
-  line = handle;
+  lines[nextLine++ % kWatchedLines] = handle;
 }
 
 #else
 
 InterruptWatch::InterruptWatch() {
   interrupts = 0;
-  taken = 0;
   struct sigaction action {};
   action.sa_handler = onInterrupt;
   sigemptyset(&action.sa_mask);
@@ -134,24 +144,24 @@ InterruptWatch::InterruptWatch() {
 InterruptWatch::~InterruptWatch() {
   sigaction(SIGINT, &previousInt_, nullptr);
   sigaction(SIGTERM, &previousTerm_, nullptr);
-  lineFd = -1;
-  moduleWritten = nullptr;
+  for (auto& line : lines) line = 0;
 }
 
 void InterruptWatch::watchLine(LineHandle fd) {
-  lineFd = fd;
+  lines[nextLine++ % kWatchedLines] = fd + 1;
 }
 
 #endif
 
-void InterruptWatch::watchModule(const std::atomic<bool>* moduleChanged) {
-  moduleWritten = moduleChanged;
+WatchedModule::WatchedModule(const std::atomic<bool>* moduleChanged) {
+  for (slot_ = 0; slot_ < kWatchedModules; ++slot_) {
+    const std::atomic<bool>* free = nullptr;
+    if (modules[slot_].compare_exchange_strong(free, moduleChanged)) return;
+  }
 }
 
-bool InterruptWatch::takeInterrupt() {
-  if (interrupts == 0 || taken != 0) return false;
-  taken = 1;
-  return true;
+WatchedModule::~WatchedModule() {
+  if (slot_ < kWatchedModules) modules[slot_] = nullptr;
 }
 
 bool InterruptWatch::interrupted() const {

@@ -1,7 +1,8 @@
-// Ctrl-C (SIGINT) and SIGTERM while a terminal command drives a module. The first acts as Esc: the
-// running stage asks its abort question and the run ends through its clean-up, which puts the line
-// back to 19200 baud. A second one ends the program at once, after setting the serial line of the
-// port last opened back to 19200 baud without parity (the module is not spoken to). On Windows
+// Ctrl-C (SIGINT) and SIGTERM while a terminal command drives modules. The first acts as Esc on
+// every run: the running stage asks its abort question and the run ends through its clean-up,
+// which puts the line back to 19200 baud. A second one ends the program at once, after setting
+// the serial lines of the ports opened back to 19200 baud without parity (the modules are not
+// spoken to). On Windows
 // the console's Ctrl-C and Ctrl-Break do the same, through the C runtime's signals.
 #pragma once
 
@@ -26,15 +27,10 @@ class InterruptWatch {
   InterruptWatch(const InterruptWatch&) = delete;
   InterruptWatch& operator=(const InterruptWatch&) = delete;
 
-  // True once after the first interrupt, as a key press that has been seen.
-  bool takeInterrupt();
   // Whether an interrupt came since the watch was installed.
   bool interrupted() const;
-  // The port just opened: the line a second interrupt puts back.
+  // The port just opened: one of the lines a second interrupt puts back.
   static void watchLine(LineHandle line);
-  // Whether the run has written to a module: a second interrupt ends the program with exit
-  // status 1 once it has, else 2.
-  static void watchModule(const std::atomic<bool>* moduleChanged);
 
 #ifdef _WIN32
  private:
@@ -45,6 +41,20 @@ class InterruptWatch {
   struct sigaction previousInt_ {};
   struct sigaction previousTerm_ {};
 #endif
+};
+
+// While it lives, a run's mark that it has written to a module (SerialPort::moduleChanged) counts
+// for a second interrupt: the program then ends with exit status 1 when any watched run has
+// written to its module, else 2.
+class WatchedModule {
+ public:
+  explicit WatchedModule(const std::atomic<bool>* moduleChanged);
+  ~WatchedModule();
+  WatchedModule(const WatchedModule&) = delete;
+  WatchedModule& operator=(const WatchedModule&) = delete;
+
+ private:
+  size_t slot_ = 0;
 };
 
 }  // namespace qdqm::cli

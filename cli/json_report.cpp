@@ -5,7 +5,7 @@
 
 namespace qdqm::cli {
 
-void writeJsonReport(std::ostream& out, const JsonReport& report) {
+nlohmann::ordered_json jsonOf(const JsonReport& report) {
   nlohmann::ordered_json j;
   j["device"] = report.device;
   j["versions"] = report.versions;
@@ -32,8 +32,16 @@ void writeJsonReport(std::ostream& out, const JsonReport& report) {
   for (const JsonMessage& m : report.messages)
     j["messages"].push_back({{"caption", m.caption}, {"text", m.text}});
   j["exit"] = report.exit;
+  return j;
+}
+
+void writeJsonLine(std::ostream& out, const nlohmann::ordered_json& value) {
   // Texts from the module or from file names need not be valid UTF-8: replace, never throw.
-  out << j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
+  out << value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
+}
+
+void writeJsonReport(std::ostream& out, const JsonReport& report) {
+  writeJsonLine(out, jsonOf(report));
 }
 
 }  // namespace qdqm::cli

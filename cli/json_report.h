@@ -3,6 +3,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,5 +39,8 @@ struct JsonReport {
 
 // Writes the report as one line of JSON.
 void writeJsonReport(std::ostream& out, const JsonReport& report);
+// The report as a JSON object, and a JSON value as one line (texts that are not UTF-8 replaced).
+nlohmann::ordered_json jsonOf(const JsonReport& report);
+void writeJsonLine(std::ostream& out, const nlohmann::ordered_json& value);
 
 }  // namespace qdqm::cli

@@ -7,6 +7,7 @@
 
 #include "app/update_dialog.h"
 #include "cli/interrupts.h"
+#include "cli/stations.h"
 #include "procedures/driver.h"
 
 namespace qdqm::cli {
@@ -42,8 +43,9 @@ bool TerminalHost::runStopRequested() {
   return interrupts_ != nullptr && interrupts_->interrupted();
 }
 
+// Each run sees the interrupt once, as a key press: several stations each take it.
 bool TerminalHost::escapePressed() {
-  abortQuestionDue_ = interrupts_ != nullptr && interrupts_->takeInterrupt();
+  abortQuestionDue_ = !interrupted_ && interrupts_ != nullptr && interrupts_->interrupted();
   if (abortQuestionDue_) interrupted_ = true;
   return abortQuestionDue_;
 }
@@ -88,6 +90,7 @@ void TerminalHost::controlsChanged() {
   const Control& status = dialog_->control(ids::StatusLine);
   const std::string text = status.visible ? dialog_->statusText : std::string();
   const int position = dialog_->control(ids::Progress).position;
+  if (board_) return board_->progress(station_, dialog_->deviceText, text, position);
   if (options_.progressBar) {
     if (!status.visible && !barShown_) return;
     // After a box, the bar going back to 0 with the same text is no news (the verdict does that

@@ -18,6 +18,7 @@ class UpdateDialog;
 namespace qdqm::cli {
 
 class InterruptWatch;
+class StationBoard;
 
 struct TerminalOptions {
   std::optional<bool> answer;  // --yes / --no
@@ -39,6 +40,11 @@ class TerminalHost final : public Host {
   // terminal is answered so that the run stops: Yes to the abort question that follows the
   // interrupt, No to every later one (--yes and --no no longer count).
   void watchInterrupts(InterruptWatch* watch) { interrupts_ = watch; }
+  // One of several stations: progress and status go to the board's line of `station`.
+  void reportTo(StationBoard* board, size_t station) {
+    board_ = board;
+    station_ = station;
+  }
 
   void messageBox(const std::string& caption, const std::string& text, Icon icon) override;
   bool askYesNo(const std::string& caption, const std::string& text, Icon icon) override;
@@ -72,7 +78,9 @@ class TerminalHost final : public Host {
   int lastPosition_ = -1;
   bool barShown_ = false;
   InterruptWatch* interrupts_ = nullptr;
-  bool interrupted_ = false;
+  StationBoard* board_ = nullptr;
+  size_t station_ = 0;
+  bool interrupted_ = false;       // this run has taken the interrupt
   bool abortQuestionDue_ = false;  // an interrupt was just taken as Esc
 };
 

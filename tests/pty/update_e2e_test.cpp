@@ -7,10 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "app/service_record.h"
@@ -263,6 +265,68 @@ TEST_F(UpdateE2E, AdapterUnpluggedDuringTheControllerFlash) {
   EXPECT_EQ(update("--yes", out), 0) << errText();
   stopSim();
   EXPECT_EQ(readFile(flash()), readFile(image("upd2.01")));
+}
+
+// Stations: three modules updated in one command at once, each with its own image; the one that
+// refuses a record fails alone, the exit status is the worst, --json has one object a station and
+// the service record one line a station. Then a station whose adapter is pulled ends with its
+// stage's message while the other finishes.
+TEST_F(UpdateE2E, StationsUpdateSeveralModulesAtOnce) {
+  dataFile("QD21S", "QD21S_1", "upd2.01", 4096, 7);
+  dataFile("QM41B", "QM41B_", "upd2.05", 4096, 9);
+  const auto raw = [&](unsigned com) {
+    startSim({"--module", "QD21S", "--version", "1.05", "--hw", "1", "--top-speed", "3",
+              "--wire-timing", "--flash-out", (dir / ("f" + std::to_string(com))).string()},
+             com);
+  };
+  raw(5);
+  startSim(
+      {"--module", "QM41B", "--protocol", "record", "--version", "1.05", "--fault", "refuse=10:C"},
+      6);
+  raw(7);
+  std::string out;
+  EXPECT_EQ(runTool("update --port 5 --port 6 --port COM7 --yes --json", out), 1) << errText();
+  stopSim();
+  EXPECT_EQ(readFile(dir / "f5"), readFile(image("upd2.01")));
+  EXPECT_EQ(readFile(dir / "f7"), readFile(image("upd2.01")));
+  const auto j = nlohmann::json::parse(out);
+  ASSERT_EQ(j["stations"].size(), 3u);
+  const char* results[] = {"updated", "failed", "updated"};
+  for (size_t k = 0; k < 3; ++k) {
+    EXPECT_EQ(j["stations"][k]["port"], "COM" + std::to_string(5 + k));
+    EXPECT_EQ(j["stations"][k]["result"], results[k]) << k;
+  }
+  EXPECT_EQ(j["exit"], 1);
+  EXPECT_NE(errText().find("[COM6] Error message: Programming checksum error !"), std::string::npos)
+      << errText();
+  std::ifstream history(dir / "state" / "qdqm-update" / "history.jsonl");
+  std::map<std::string, std::string> recorded;
+  for (std::string line; std::getline(history, line);) {
+    const auto r = nlohmann::json::parse(line);
+    recorded[r["port"]] = r["result"];
+  }
+  EXPECT_EQ(recorded, (std::map<std::string, std::string>{
+                          {"COM5", "updated"}, {"COM6", "failed"}, {"COM7", "updated"}}));
+
+  dataFile("QD21S", "QD21S_1", "upd3.01", 32768, 11);
+  raw(5);
+  raw(7);
+  const pid_t tool = startTool("update --port 5 --port 7 --yes");
+  ASSERT_TRUE(awaitErr("[COM5] programming controller flash... 10%")) << errText();
+  unplugSim(5);
+  EXPECT_EQ(waitTool(tool), 1);
+  stopSim();
+  EXPECT_EQ(readFile(dir / "f7"), readFile(image("upd3.01")));
+  const std::string err = errText();
+  EXPECT_NE(err.find("[COM5] Error message: Time out while controller flash programming !"),
+            std::string::npos)
+      << err;
+  EXPECT_NE(err.find("[COM7] exit 0 updated"), std::string::npos) << err;
+  // The record as a table: a heading and the five runs, oldest first.
+  out.clear();
+  EXPECT_EQ(runTool("history --since 2000-01-01", out), 0) << errText();
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 6) << out;
+  EXPECT_TRUE(out.starts_with("time ")) << out;
 }
 
 // Two processes append to the service record at once: every line arrives whole, none torn or

@@ -60,8 +60,10 @@ void ProgramDirTest::TearDown() {
   fs::remove_all(dir);
 }
 
-void ProgramDirTest::startSim(std::vector<std::string> args) {
-  args.insert(args.begin(), {(fs::path(QDQM_BINARY_DIR) / "qdqm-sim").string(), "--com", "7"});
+void ProgramDirTest::startSim(std::vector<std::string> args, unsigned com) {
+  args.insert(args.begin(),
+              {(fs::path(QDQM_BINARY_DIR) / "qdqm-sim").string(), "--com", std::to_string(com)});
+  pid_t& sim = sims[com];
   sim = fork();
   ASSERT_GE(sim, 0);
   if (sim == 0) {
@@ -73,19 +75,22 @@ void ProgramDirTest::startSim(std::vector<std::string> args) {
     execv(argv[0], argv.data());
     _exit(127);
   }
-  const fs::path link = dir / "ports" / "COM7";
+  const fs::path link = dir / "ports" / ("COM" + std::to_string(com));
   int status = 0;
   bool ended = false;
   waitUntil([&] { return fs::exists(link) || (ended = reaped(sim, status)); });
   if (ended) {
-    sim = -1;
+    sims.erase(com);
     FAIL() << "qdqm-sim ended (exit status " << exitStatus(status) << ") without a port";
   }
   ASSERT_TRUE(fs::exists(link)) << "qdqm-sim made no port within " << seconds(kPatience);
 }
 
-void ProgramDirTest::stopSim() {
-  if (sim <= 0) return;
+void ProgramDirTest::stopSim(unsigned com) {
+  const auto it = sims.find(com);
+  if (it == sims.end()) return;
+  const pid_t sim = it->second;
+  sims.erase(it);
   kill(sim, SIGTERM);
   int status = 0;
   if (!waitUntil([&] { return reaped(sim, status); })) {
@@ -93,15 +98,19 @@ void ProgramDirTest::stopSim() {
     kill(sim, SIGKILL);
     waitpid(sim, nullptr, 0);
   }
-  sim = -1;
 }
 
-void ProgramDirTest::unplugSim() {
-  if (sim <= 0) return;
-  kill(sim, SIGKILL);
-  waitpid(sim, nullptr, 0);
-  sim = -1;
-  fs::remove(dir / "ports" / "COM7");
+void ProgramDirTest::stopSim() {
+  while (!sims.empty()) stopSim(sims.begin()->first);
+}
+
+void ProgramDirTest::unplugSim(unsigned com) {
+  const auto it = sims.find(com);
+  if (it == sims.end()) return;
+  kill(it->second, SIGKILL);
+  waitpid(it->second, nullptr, 0);
+  sims.erase(it);
+  fs::remove(dir / "ports" / ("COM" + std::to_string(com)));
 }
 
 int ProgramDirTest::runTool(const std::string& arguments, std::string& out) {

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -32,12 +33,14 @@ class ProgramDirTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // Starts qdqm-sim --com 7 with these options and waits for its port link.
-  void startSim(std::vector<std::string> args);
-  // SIGTERM and wait: the simulator writes its --flash-out file on the way out.
+  // Starts qdqm-sim --com N (7 unless said) with these options and waits for its port link.
+  void startSim(std::vector<std::string> args, unsigned com = 7);
+  // SIGTERM and wait: the simulator writes its --flash-out file on the way out. Every simulator
+  // without a port number.
+  void stopSim(unsigned com);
   void stopSim();
   // SIGKILL and wait: the pty's master closes as when a USB adapter is pulled.
-  void unplugSim();
+  void unplugSim(unsigned com = 7);
   // Runs `qdqm-update <arguments>` (stdin from /dev/null); its exit status (-1 when it did not
   // exit) and standard output.
   int runTool(const std::string& arguments, std::string& out);
@@ -52,7 +55,7 @@ class ProgramDirTest : public ::testing::Test {
   std::string errText() const;
 
   std::filesystem::path dir;
-  pid_t sim = -1;
+  std::map<unsigned, pid_t> sims;  // by port number
 
  private:
   // Whether the started tool has ended; reaps it and keeps its exit status when it has.
