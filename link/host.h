@@ -1,6 +1,7 @@
 // The window-system seam: what the procedures need from the desktop (message boxes, questions,
-// cursors, the event pump, the Esc key, a beep). Backends: Qt (gui/), terminal (cli/), scripted
-// (tests/support/). Procedures never print; everything the user sees goes through here.
+// cursors, the event pump, the Esc key, a beep). Backends: Qt (gui/), Win32 (wingui/), terminal
+// (cli/), scripted (tests/support/). Procedures never print; everything the user sees goes
+// through here.
 #pragma once
 
 #include <string>

@@ -1,5 +1,6 @@
 // The serial device seam: one open line that the exchange drives. Backends: the POSIX tty layer
-// (link/posix_serial.*) and the simulator's in-process line used by the flow tests.
+// (link/posix_serial.*), the Win32 COM port (link/win32_serial.*) and the simulator's in-process
+// line used by the flow tests.
 #pragma once
 
 #include <cstddef>
