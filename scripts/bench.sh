@@ -16,12 +16,21 @@
 #       flashing the controllers of eight modules in a simulated QM65B (raw QM21_ modules in slots
 #       1-8, each a 16 KiB image through its slot, a QM37_ in slot 9). Options go to
 #       qdqm-base-bench (see its --help), e.g. --kib 4 or --qm492 2.
+#   scripts/bench.sh stations [N] [KIB]  stations: N raw QD21S (default 8) with a KIB KiB image
+#       (default 32) each, every one updated alone, then all at once by one command
+#       (bench/stations.sh): the ratio of the stations run's wall time to the longest single run
+#       and the process's CPU per station.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 dir=${QDQM_BENCH_BUILD:-$here/build-bench}
 "$here/scripts/build.sh" "$dir" -DQDQM_GUI=OFF -DBUILD_TESTING=OFF >/dev/null
 program=qdqm-flash-bench
 case ${1:-} in
+  stations)
+    shift
+    "$here/scripts/setup-deps.sh" bc
+    exec "$here/bench/stations.sh" "$dir" "$@"
+    ;;
   coproc | base)
     program=qdqm-$1-bench
     shift
