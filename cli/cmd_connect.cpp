@@ -141,21 +141,12 @@ int cmdConnect(const Args& args) {
   }
   TerminalHost::Options options = TerminalHost::terminalOptions();
   InterruptWatch interrupts;
-  if (o.port.ports.size() > 1) {
-    options.askOnTerminal = false;
-    options.progressBar = false;
-    std::vector<std::string> names;
-    for (const PortChoice& p : o.port.ports) names.push_back(p.name());
-    return runStations(args, names, o.json, options,
-                       [&](size_t k, const Args& station, TerminalHost& host, JsonReport& report) {
-                         SteadyClock clock;
-                         PlatformPortOpener opener;
-                         opener.onOpened = InterruptWatch::watchLine;
-                         host.watchInterrupts(&interrupts);
-                         return connectPort(o, o.port.ports[k], station, opener, clock, host,
-                                            report);
+  if (o.port.ports.size() > 1)
+    return runStations(args, o.port.ports, o.json, options, interrupts,
+                       [&](const PortChoice& port, const Args& station, PortOpener& opener,
+                           Clock& clock, TerminalHost& host, JsonReport& report) {
+                         return connectPort(o, port, station, opener, clock, host, report);
                        });
-  }
   SteadyClock clock;
   PlatformPortOpener opener;
   opener.onOpened = InterruptWatch::watchLine;

@@ -286,22 +286,12 @@ int runUpdateCommand(const Args& args, PortOpener& opener, Clock& clock) {
   TerminalHost::Options options = TerminalHost::terminalOptions();
   options.answer = o.answer;
   InterruptWatch interrupts;
-  if (o.port.ports.size() > 1) {
-    // Stations: no question is asked on the terminal, the board shows the progress.
-    options.askOnTerminal = false;
-    options.progressBar = false;
-    std::vector<std::string> names;
-    for (const PortChoice& p : o.port.ports) names.push_back(p.name());
-    return runStations(args, names, o.json, options,
-                       [&](size_t k, const Args& station, TerminalHost& host, JsonReport& report) {
-                         SteadyClock ownClock;
-                         PlatformPortOpener ownPorts;
-                         ownPorts.onOpened = InterruptWatch::watchLine;
-                         host.watchInterrupts(&interrupts);
-                         return updatePort(o, o.port.ports[k], station, ownPorts, ownClock, host,
-                                           report);
+  if (o.port.ports.size() > 1)
+    return runStations(args, o.port.ports, o.json, options, interrupts,
+                       [&](const PortChoice& port, const Args& station, PortOpener& ownPorts,
+                           Clock& ownClock, TerminalHost& host, JsonReport& report) {
+                         return updatePort(o, port, station, ownPorts, ownClock, host, report);
                        });
-  }
   TerminalHost host(args.err, options);
   host.watchInterrupts(&interrupts);
   JsonReport report;

@@ -7,7 +7,10 @@
 #include <streambuf>
 #include <thread>
 
+#include "cli/interrupts.h"
 #include "cli/terminal_host.h"
+#include "link/clock.h"
+#include "link/platform_port.h"
 
 namespace qdqm::cli {
 namespace {
@@ -127,9 +130,13 @@ void StationBoard::finish(size_t station, const std::string& result) {
   }
 }
 
-int runStations(const Args& args, const std::vector<std::string>& ports, bool json,
-                const TerminalOptions& options, const StationRun& run) {
-  StationBoard board(args.out, args.err, ports, isatty(STDERR_FILENO) == 1);
+int runStations(const Args& args, const std::vector<PortChoice>& ports, bool json,
+                TerminalOptions options, InterruptWatch& interrupts, const StationRun& run) {
+  options.askOnTerminal = false;
+  options.progressBar = false;
+  std::vector<std::string> names;
+  for (const PortChoice& p : ports) names.push_back(p.name());
+  StationBoard board(args.out, args.err, names, isatty(STDERR_FILENO) == 1);
   std::vector<JsonReport> reports(ports.size());
   std::vector<int> exits(ports.size(), 2);
   std::vector<std::thread> workers;
@@ -138,9 +145,13 @@ int runStations(const Args& args, const std::vector<std::string>& ports, bool js
       LineBuffer outLines(board, k, true), errLines(board, k, false);
       std::ostream out(&outLines), err(&errLines);
       const Args stationArgs{args.words, out, err};
+      SteadyClock clock;
+      PlatformPortOpener opener;
+      opener.onOpened = InterruptWatch::watchLine;
       TerminalHost host(err, options);
       host.reportTo(&board, k);
-      exits[k] = run(k, stationArgs, host, reports[k]);
+      host.watchInterrupts(&interrupts);
+      exits[k] = run(ports[k], stationArgs, opener, clock, host, reports[k]);
       out.flush();
       err.flush();
       board.finish(k, "exit " + std::to_string(exits[k]) +
@@ -155,7 +166,7 @@ int runStations(const Args& args, const std::vector<std::string>& ports, bool js
     for (size_t k = 0; k < ports.size(); ++k) {
       const nlohmann::ordered_json report = jsonOf(reports[k]);
       nlohmann::ordered_json station;
-      station["port"] = ports[k];
+      station["port"] = names[k];
       for (const auto& [key, value] : report.items()) station[key] = value;
       all["stations"].push_back(std::move(station));
     }

@@ -14,8 +14,14 @@
 #include "cli/commands.h"
 #include "cli/json_report.h"
 
+namespace qdqm {
+class Clock;
+class PortOpener;
+}  // namespace qdqm
+
 namespace qdqm::cli {
 
+class InterruptWatch;
 class TerminalHost;
 struct TerminalOptions;
 
@@ -49,15 +55,18 @@ class StationBoard {
   bool drawn_ = false;
 };
 
-// One station's run: it writes through `args` (its lines go to the board), shows through `host`,
-// fills `report` and returns its exit status.
-using StationRun =
-    std::function<int(size_t station, const Args& args, TerminalHost& host, JsonReport& report)>;
+// One station's run on `port`: it opens through `opener` and waits on `clock` (both its own),
+// writes through `args` (its lines go to the board), shows through `host`, fills `report` and
+// returns its exit status.
+using StationRun = std::function<int(const PortChoice& port, const Args& args, PortOpener& opener,
+                                     Clock& clock, TerminalHost& host, JsonReport& report)>;
 
-// Runs one station per port at once and waits for all. With --json stdout then carries one object,
-// {"stations": [each report with its "port"], "exit": N}. The exit status: 0 when every station's
-// is 0, else 1 when any is 1, else 3 when any is 3, else 2.
-int runStations(const Args& args, const std::vector<std::string>& ports, bool json,
-                const TerminalOptions& options, const StationRun& run);
+// Runs one station per port at once and waits for all; every run takes an interrupt from
+// `interrupts`. No question is asked on the terminal and no progress bar drawn: the board shows
+// the progress. With --json stdout then carries one object, {"stations": [each report with its
+// "port"], "exit": N}. The exit status: 0 when every station's is 0, else 1 when any is 1, else 3
+// when any is 3, else 2.
+int runStations(const Args& args, const std::vector<PortChoice>& ports, bool json,
+                TerminalOptions options, InterruptWatch& interrupts, const StationRun& run);
 
 }  // namespace qdqm::cli
