@@ -139,27 +139,15 @@ int cmdConnect(const Args& args) {
     args.out << kConnectHelp;
     return 0;
   }
-  TerminalHost::Options options = TerminalHost::terminalOptions();
-  InterruptWatch interrupts;
-  if (o.port.ports.size() > 1)
-    return runStations(args, o.port.ports, o.json, options, interrupts,
-                       [&](const PortChoice& port, const Args& station, PortOpener& opener,
-                           Clock& clock, TerminalHost& host, JsonReport& report) {
-                         return connectPort(o, port, station, opener, clock, host, report);
-                       });
   SteadyClock clock;
   PlatformPortOpener opener;
   opener.onOpened = InterruptWatch::watchLine;
-  TerminalHost host(args.err, options);
-  host.watchInterrupts(&interrupts);
-  JsonReport report;
-  const int exit = connectPort(o, o.port.ports.front(), args, opener, clock, host, report);
-  if (exit == kUsageError) {
-    writeUsageErrorJson(args, "connect");
-    return exit;
-  }
-  if (o.json) writeJsonReport(args.out, report);
-  return exit;
+  return runPorts(args, "connect", o.port.ports, o.json, TerminalHost::terminalOptions(), opener,
+                  clock,
+                  [&](const PortChoice& port, const Args& portArgs, PortOpener& portOpener,
+                      Clock& portClock, TerminalHost& host, JsonReport& report) {
+                    return connectPort(o, port, portArgs, portOpener, portClock, host, report);
+                  });
 }
 
 }  // namespace qdqm::cli

@@ -285,23 +285,11 @@ int runUpdateCommand(const Args& args, PortOpener& opener, Clock& clock) {
   }
   TerminalHost::Options options = TerminalHost::terminalOptions();
   options.answer = o.answer;
-  InterruptWatch interrupts;
-  if (o.port.ports.size() > 1)
-    return runStations(args, o.port.ports, o.json, options, interrupts,
-                       [&](const PortChoice& port, const Args& station, PortOpener& ownPorts,
-                           Clock& ownClock, TerminalHost& host, JsonReport& report) {
-                         return updatePort(o, port, station, ownPorts, ownClock, host, report);
-                       });
-  TerminalHost host(args.err, options);
-  host.watchInterrupts(&interrupts);
-  JsonReport report;
-  const int exit = updatePort(o, o.port.ports.front(), args, opener, clock, host, report);
-  if (exit == kUsageError) {
-    writeUsageErrorJson(args, "update");
-    return exit;
-  }
-  if (o.json) writeJsonReport(args.out, report);
-  return exit;
+  return runPorts(args, "update", o.port.ports, o.json, options, opener, clock,
+                  [&](const PortChoice& port, const Args& portArgs, PortOpener& portOpener,
+                      Clock& portClock, TerminalHost& host, JsonReport& report) {
+                    return updatePort(o, port, portArgs, portOpener, portClock, host, report);
+                  });
 }
 
 int cmdUpdate(const Args& args) {

@@ -1,9 +1,9 @@
 // Ctrl-C (SIGINT) and SIGTERM while a terminal command drives modules. The first acts as Esc on
 // every run: a stage that offers an abort question asks it, a transfer ends its exchange, and the
-// run ends through its clean-up, which puts the line back to 19200 baud. A second one ends the program at once, after setting
-// the serial lines of the ports opened back to 19200 baud without parity (the modules are not
-// spoken to). On Windows
-// the console's Ctrl-C and Ctrl-Break do the same, through the C runtime's signals.
+// run ends through its clean-up, which puts the line back to 19200 baud. A second one ends the
+// program at once, after setting the serial lines of the ports opened back to 19200 baud without
+// parity (the modules are not spoken to). On Windows the console's Ctrl-C and Ctrl-Break do the
+// same, through the C runtime's signals.
 #pragma once
 
 #include <atomic>

@@ -130,6 +130,8 @@ void StationBoard::finish(size_t station, const std::string& result) {
   }
 }
 
+namespace {
+
 int runStations(const Args& args, const std::vector<PortChoice>& ports, bool json,
                 TerminalOptions options, InterruptWatch& interrupts, const StationRun& run) {
   options.askOnTerminal = false;
@@ -173,6 +175,25 @@ int runStations(const Args& args, const std::vector<PortChoice>& ports, bool jso
     all["exit"] = exit;
     writeJsonLine(args.out, all);
   }
+  return exit;
+}
+
+}  // namespace
+
+int runPorts(const Args& args, std::string_view command, const std::vector<PortChoice>& ports,
+             bool json, TerminalOptions options, PortOpener& opener, Clock& clock,
+             const StationRun& run) {
+  InterruptWatch interrupts;
+  if (ports.size() > 1) return runStations(args, ports, json, options, interrupts, run);
+  TerminalHost host(args.err, options);
+  host.watchInterrupts(&interrupts);
+  JsonReport report;
+  const int exit = run(ports.front(), args, opener, clock, host, report);
+  if (exit == kUsageError) {
+    writeUsageErrorJson(args, command);
+    return exit;
+  }
+  if (json) writeJsonReport(args.out, report);
   return exit;
 }
 

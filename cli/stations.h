@@ -9,6 +9,7 @@
 #include <iosfwd>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/commands.h"
@@ -21,7 +22,6 @@ class PortOpener;
 
 namespace qdqm::cli {
 
-class InterruptWatch;
 class TerminalHost;
 struct TerminalOptions;
 
@@ -61,12 +61,15 @@ class StationBoard {
 using StationRun = std::function<int(const PortChoice& port, const Args& args, PortOpener& opener,
                                      Clock& clock, TerminalHost& host, JsonReport& report)>;
 
-// Runs one station per port at once and waits for all; every run takes an interrupt from
-// `interrupts`. No question is asked on the terminal and no progress bar drawn: the board shows
-// the progress. With --json stdout then carries one object, {"stations": [each report with its
-// "port"], "exit": N}. The exit status: 0 when every station's is 0, else 1 when any is 1, else 3
-// when any is 3, else 2.
-int runStations(const Args& args, const std::vector<PortChoice>& ports, bool json,
-                TerminalOptions options, InterruptWatch& interrupts, const StationRun& run);
+// Runs `run` on the command line's ports, every run taking an interrupt from one watch. One port:
+// on the terminal itself, through `opener` and `clock`; with --json its report on stdout (or the
+// usage error's object when the run found one). Several ports: one station a port at once, each
+// with an opener and clock of its own, and waits for all; no question is asked on the terminal and
+// no progress bar drawn, the board shows the progress. With --json stdout then carries one object,
+// {"stations": [each report with its "port"], "exit": N}. The exit status: 0 when every station's
+// is 0, else 1 when any is 1, else 3 when any is 3, else 2.
+int runPorts(const Args& args, std::string_view command, const std::vector<PortChoice>& ports,
+             bool json, TerminalOptions options, PortOpener& opener, Clock& clock,
+             const StationRun& run);
 
 }  // namespace qdqm::cli
