@@ -84,6 +84,11 @@ std::string historyFolder(const UpdateDialog& dlg) {
   return folder.string();
 }
 
+void showHistoryPath(UpdateDialog& dlg) {
+  dlg.host.message("Service record", "The service record is kept in\n" + dlg.historyPath,
+                   Icon::Information);
+}
+
 void beginServiceRecord(UpdateDialog& dlg) {
   UpdateDialog::RunRecord& r = dlg.record;
   r = {};

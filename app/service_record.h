@@ -20,6 +20,8 @@ std::string defaultHistoryPath();
 inline constexpr const char* kRecordFolderMenuText = "Open service &record folder";
 // That folder, made when it is missing; empty when none can be named.
 std::string historyFolder(const UpdateDialog& dlg);
+// The desktop could not open that folder (no file manager): a box names the record's file.
+void showHistoryPath(UpdateDialog& dlg);
 
 // The start of an update run: when, the module as connected, the data file chosen.
 void beginServiceRecord(UpdateDialog& dlg);

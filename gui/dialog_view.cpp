@@ -333,8 +333,9 @@ void DialogView::fillContextMenu(QMenu& menu) {
   menu.addAction(qs(kChooseFolderMenuText), this, &DialogView::chooseUpdateFolder);
   // The service record: which module got which firmware.
   if (const std::string folder = historyFolder(model_); !folder.empty())
-    menu.addAction(qs(kRecordFolderMenuText), this, [folder] {
-      QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder)));
+    menu.addAction(qs(kRecordFolderMenuText), this, [this, folder] {
+      if (!QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(folder))))
+        showHistoryPath(model_);
     });
 }
 

@@ -286,7 +286,10 @@ void DialogWindow::onContextMenu(LPARAM where) {
     rememberFolder(folder);
     changeUpdateFolder(model_, folder);
   } else if (chosen == kContextRecord) {
-    ShellExecuteW(hwnd_, L"open", widen(recordFolder).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    // ShellExecute reports success with a value above 32.
+    const auto opened = reinterpret_cast<INT_PTR>(ShellExecuteW(
+        hwnd_, L"open", widen(recordFolder).c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    if (opened <= 32) showHistoryPath(model_);
   }
 }
 
