@@ -14,6 +14,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "app/service_record.h"
 #include "tests/support/program_dir.h"
@@ -225,6 +226,17 @@ TEST_F(UpdateE2E, InterruptsEndTheRun) {
   std::string err = errText();
   EXPECT_EQ(err.find("Attention: The module was sucessfully updated."), std::string::npos) << err;
   EXPECT_NE(err.find("\nqdqm-update update: interrupted\n"), std::string::npos) << err;
+  // The service record keeps the interrupted run as what it did to the module.
+  const auto records = [&] {
+    std::vector<nlohmann::json> lines;
+    std::ifstream history(dir / "state" / "qdqm-update" / "history.jsonl");
+    for (std::string line; std::getline(history, line);)
+      lines.push_back(nlohmann::json::parse(line));
+    return lines;
+  };
+  ASSERT_EQ(records().size(), 1u);
+  EXPECT_EQ(records()[0]["result"], "failed");
+  EXPECT_EQ(records()[0]["module_changed"], true);
 
   tool = startTool("update --port 7 --yes");
   ASSERT_TRUE(awaitErr("10%")) << errText();
@@ -233,6 +245,8 @@ TEST_F(UpdateE2E, InterruptsEndTheRun) {
   EXPECT_EQ(waitTool(tool), 1);
   err = errText();
   EXPECT_TRUE(err.ends_with("\nqdqm-update: interrupted again, ended\n")) << err;
+  // Ended at once: no record is written from the signal handler.
+  EXPECT_EQ(records().size(), 1u);
   // The tool had raised the line to 115200; the pty keeps what the tool set last.
   const int fd = open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   ASSERT_GE(fd, 0);
