@@ -1,5 +1,6 @@
 // `history`: the service record of this user, as a table (newest last) or as its JSON lines.
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <iomanip>
 #include <nlohmann/json.hpp>
@@ -26,11 +27,20 @@ struct Entry {
   nlohmann::json j;
 };
 
+// YYYY-MM-DD naming a day of the calendar (2026-02-30 is not one).
 bool isDate(std::string_view s) {
   if (s.size() != 10 || s[4] != '-' || s[7] != '-') return false;
   for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
     if (s[i] < '0' || s[i] > '9') return false;
-  return true;
+  const auto number = [&](size_t at, size_t length) {
+    int n = 0;
+    for (size_t i = at; i < at + length; ++i) n = n * 10 + (s[i] - '0');
+    return n;
+  };
+  const std::chrono::year_month_day day{std::chrono::year(number(0, 4)),
+                                        std::chrono::month(static_cast<unsigned>(number(5, 2))),
+                                        std::chrono::day(static_cast<unsigned>(number(8, 2)))};
+  return day.ok();
 }
 
 std::string text(const nlohmann::json& j, const char* key) {

@@ -126,6 +126,8 @@ TEST_F(UpdateE2E, UsageErrorsSayWhatWasWrong) {
       {"update --yes", "qdqm-update update: --port N or --port DEVICE is required"},
       {"connect --port 7 --data-dir=", "qdqm-update connect: --data-dir needs a folder"},
       {"connect --port 7 --slot 1=upd2.01", "qdqm-update connect: unknown option '--slot'"},
+      {"history --since 2026-02-30",
+       "qdqm-update history: --since takes a date YYYY-MM-DD, not '2026-02-30'"},
   };
   for (const auto& w : kWrong) {
     std::string out;
