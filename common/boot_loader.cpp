@@ -67,8 +67,7 @@ const CodeText* findCode(int code) {
 
 int sendClosingCommand(UpdateDialog& dlg, const ClosingCommand& c) {
   std::array<uint8_t, 32> reply{};
-  discardInput(dlg.port);
-  const int ok = exchangeEchoed(dlg.port, c.frame, reply, c.replyLength, kClosingT);
+  const int ok = exchangeCommand(dlg.port, c.frame, reply, c.replyLength, kClosingT);
   if (!ok) dlg.showError(c.failText);
   discardInput(dlg.port);
   return ok;

@@ -30,20 +30,15 @@ std::span<const uint8_t> bytesOf(std::string_view s) {
 }
 
 // Sends one record and tests its result character: in the raw protocol the single reply byte, in
-// the record protocol the byte behind the echoed record. 1 when accepted. Bytes already waiting
-// (behind the last reply, or noise) are read away first: they are no answer to this record.
+// the record protocol the byte behind the echoed record. 1 when accepted.
 int sendRecord(UpdateDialog& dlg, std::string_view wire, size_t recordLength, size_t replyLength) {
   std::vector<uint8_t> reply(replyLength + kSlack);
-  const bool record = isRecordProtocol(dlg.port);
-  discardInput(dlg.port);
   dlg.port.moduleChanged = true;
-  const int answered = record ? exchangeEchoed(dlg.port, wire, reply, replyLength, kRecordT)
-                              : exchange(dlg.port, wire, reply, replyLength, kRecordT);
-  if (!answered) {
+  if (!exchangeCommand(dlg.port, wire, reply, replyLength, kRecordT)) {
     dlg.showError(kRecordTimeoutText);
     return 0;
   }
-  const uint8_t result = reply[record ? recordLength : 0];
+  const uint8_t result = reply[isRecordProtocol(dlg.port) ? recordLength : 0];
   if (result == kAckChar) return 1;
   showProgrammingError(dlg, result);
   return 0;

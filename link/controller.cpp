@@ -77,21 +77,33 @@ constexpr std::string_view kPartialType = "PS17";
 constexpr size_t kSlack = 4;  // exchange may land up to 4 bytes behind the reply
 using Reply = std::array<uint8_t, 32 + kSlack>;
 
-// Whatever waits on the line before a command is sent cannot be its reply (bytes behind an earlier
-// reply, noise): it is read away first, so the reply read is the one to this command. A record
-// protocol controller echoes every frame, which also finds strays that were still on their way.
-int send(SerialPort& port, const Command& c, uint8_t* reply, size_t* got = nullptr) {
-  discardInput(port);
-  const std::span<uint8_t> buffer(reply, c.replyLength + kSlack);
-  if (isRecordProtocol(port) && c.frame.starts_with(':') && got == nullptr)
-    return exchangeEchoed(port, c.frame, buffer, c.replyLength, c.T);
-  return exchange(port, c.frame, buffer, c.replyLength, c.T, got);
-}
-
 // The echo of `command` could begin at reply[at]: the bytes collected from there agree with it.
 bool echoBeginsAt(std::span<const uint8_t> collected, size_t at, std::string_view echo) {
   const size_t n = std::min(collected.size() - at, echo.size());
   return n > 0 && std::memcmp(collected.data() + at, echo.data(), n) == 0;
+}
+
+// A record-protocol reply, aligned on the echo of `command` (see exchangeCommand).
+int exchangeEchoed(SerialPort& port, std::string_view command, std::span<uint8_t> reply, size_t m,
+                   uint32_t T) {
+  size_t got = 0;
+  if (!exchange(port, command, reply, m, T, &got)) return 0;
+  std::string_view echo = command;
+  while (!echo.empty() && (echo.back() == '\r' || echo.back() == '\n')) echo.remove_suffix(1);
+  const std::span<const uint8_t> collected = reply.first(got);
+  size_t start = 0;
+  while (start < got && !echoBeginsAt(collected, start, echo)) ++start;
+  if (start == 0 || start == got) return 1;
+  std::memmove(reply.data(), reply.data() + start, got - start);
+  got -= start;
+  if (got >= m) return 1;
+  // The rest of the reply, with the same time-out; nothing more is sent.
+  return exchange(port, std::span<const uint8_t>(), reply.subspan(got), m - got, T);
+}
+
+int send(SerialPort& port, const Command& c, uint8_t* reply) {
+  return exchangeCommand(port, c.frame, std::span<uint8_t>(reply, c.replyLength + kSlack),
+                         c.replyLength, c.T);
 }
 
 int sendForAck(SerialPort& port, const Command& c) {
@@ -122,21 +134,12 @@ int finishIdentification(SerialPort& port, uint8_t* type) {
 
 }  // namespace
 
-int exchangeEchoed(SerialPort& port, std::string_view command, std::span<uint8_t> reply, size_t m,
-                   uint32_t T) {
-  size_t got = 0;
-  if (!exchange(port, command, reply, m, T, &got)) return 0;
-  std::string_view echo = command;
-  while (!echo.empty() && (echo.back() == '\r' || echo.back() == '\n')) echo.remove_suffix(1);
-  const std::span<const uint8_t> collected = reply.first(got);
-  size_t start = 0;
-  while (start < got && !echoBeginsAt(collected, start, echo)) ++start;
-  if (start == 0 || start == got) return 1;
-  std::memmove(reply.data(), reply.data() + start, got - start);
-  got -= start;
-  if (got >= m) return 1;
-  // The rest of the reply, with the same time-out; nothing more is sent.
-  return exchange(port, std::span<const uint8_t>(), reply.subspan(got), m - got, T);
+int exchangeCommand(SerialPort& port, std::string_view command, std::span<uint8_t> reply, size_t m,
+                    uint32_t T) {
+  discardInput(port);
+  if (isRecordProtocol(port) && command.starts_with(':'))
+    return exchangeEchoed(port, command, reply, m, T);
+  return exchange(port, command, reply, m, T);
 }
 
 uint8_t hexDigitValue(uint8_t c) {

@@ -59,12 +59,14 @@ inline bool isRecordProtocol(const SerialPort& port) {
   return port.state.recordProtocol;
 }
 
-// One exchange with a controller that speaks the record protocol, whose reply begins with the
-// command echoed (without its line end). Bytes ahead of the echo are strays (the end of an earlier
-// reply still on its way, noise on the line): they are dropped and the reply read on, so that the
-// answer stands where the echo puts it. A reply without a recognisable echo is left as read.
-int exchangeEchoed(SerialPort& port, std::string_view command, std::span<uint8_t> reply, size_t m,
-                   uint32_t T);
+// One command to a controller and its reply. Whatever waits on the line before it is sent cannot
+// be its reply (bytes behind an earlier reply, noise): it is read away first. A record protocol
+// controller begins its reply to a record (":..." frame) with the record echoed, without its line
+// end: bytes ahead of the echo (strays still on their way) are dropped and the reply read on, so
+// that the answer stands where the echo puts it; a reply without a recognisable echo is left as
+// read.
+int exchangeCommand(SerialPort& port, std::string_view command, std::span<uint8_t> reply, size_t m,
+                    uint32_t T);
 
 // Value of one hex digit of a record-protocol reply (either case).
 uint8_t hexDigitValue(uint8_t c);
